@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "interface/log.h"
+#include "model/model.h"
 
 namespace qav {
 namespace {
@@ -125,6 +126,29 @@ TEST_F(LogFile, ThreadNumbersFromTheLimitGetNoLog) {
     EXPECT_EQ(refused, 2);
     EXPECT_NE(errors.find("Too many OMP threads; should be <= 128\n"), std::string::npos);
     EXPECT_EQ(Lines(file), (std::vector<std::string>{"thread 127"}));
+}
+
+TEST_F(LogFile, StepWithoutADirectionLogsItsReason) {
+    // Deeper water at the toe than offshore: oblique waves find no direction.
+    const std::vector<double> x{0, 1000}, z{-2, -12}, hm0{1.0}, tp{8.0}, wlev{0.0}, angle{80.0};
+    RunInput input;
+    input.Hm0 = hm0;
+    input.Tp = tp;
+    input.Wlev = wlev;
+    input.IncomingWaveAngle = angle;
+    input.ProfileX = x;
+    input.ProfileBottomLevel = z;
+    const fs::path file = dir_ / "step.log";
+    ASSERT_TRUE(InitLog(1, file.string()));
+    std::string text(1000, ' ');
+    StepWorkspace work;
+    const StepResult step = ComputeTimeStep(input, Constants{}, 0, {text.data(), text.size()}, work);
+    EXPECT_EQ(step.Outcome, StepOutcome::NoDirection);
+    EXPECT_EQ(Lines(file),
+              (std::vector<std::string>{
+                  "Entry Dike Normal:    0.0000", "Entry Grid step size :    1.0000",
+                  "Entry Distance between begin and end point grid : 1000.0000",
+                  "Entry Refracted angle : The refracted angle cannot be calculated for this profile!"}));
 }
 
 } // namespace
