@@ -126,8 +126,10 @@ struct GridStepSize {
     std::int64_t Steps;   // number of steps; -1 when the grid cannot be built
 };
 
-// Largest number of grid steps a time step may have.
-inline constexpr std::int64_t MaxGridSteps = 2147483646;
+// Largest number of grid steps a time step may have. A grid of more steps
+// would need gigabytes per array (the process would be killed before any
+// allocation failure could be reported), so such a step fails instead.
+inline constexpr std::int64_t MaxGridSteps = 16777216;
 
 GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
                                  std::span<const double> ProfileBottomLevel, double Wlev,

@@ -82,6 +82,12 @@ TEST(ComputationalGrid, TooManyStepsCannotBeBuilt) {
     const std::vector<double> longX{0, 1e12};
     const std::vector<double> longZ{-10, -10};
     EXPECT_EQ(ComputeGridStepSize(longX, 1.0, 0.3, longZ, 0.0, -999).Steps, -1);
+    // A kilometre at a millimetre is fine; a million kilometres at a metre is not.
+    const std::vector<double> kmX{0, 1000};
+    EXPECT_EQ(ComputeGridStepSize(kmX, 0.001, 1e-9, longZ, 0.0, -999).Steps, 1000000);
+    const std::vector<double> farX{0, 1e9};
+    EXPECT_EQ(ComputeGridStepSize(farX, 1.0, 1e-9, longZ, 0.0, -999).Steps, -1);
+    EXPECT_EQ(ComputeGridStepSize(farX, 100.0, 1e-9, longZ, 0.0, -999).Steps, 10000000);
     const std::vector<double> hugeX{-1e308, 1e308};  // the length overflows to infinity
     EXPECT_EQ(ComputeGridStepSize(hugeX, 1.0, 0.3, longZ, 0.0, -999).Steps, -1);
 }
