@@ -62,11 +62,13 @@ class RunResult(NamedTuple):
 
 def _series(name: str, values) -> np.ndarray:
     try:
-        array = np.ascontiguousarray(values, dtype=np.float64)
+        array = np.asarray(values, dtype=np.float64)
     except (TypeError, ValueError) as error:
         raise ValueError(f"{name} must be a 1-D sequence of numbers: {error}") from None
+    # Checked before ascontiguousarray, which would turn a scalar into 1-D.
     if array.ndim != 1:
         raise ValueError(f"{name} must be 1-D, got an array of shape {array.shape}")
+    array = np.ascontiguousarray(array)
     if array.size > _INT32_MAX:
         raise ValueError(f"{name} has {array.size} values, more than the library can count")
     return array

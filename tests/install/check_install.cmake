@@ -6,7 +6,10 @@
 # -DWORK_DIR=   scratch directory (emptied first)
 # -DGENERATOR=  generator for the CMake consumer
 # -DC_COMPILER= C compiler for both consumers
-foreach(variable BUILD_DIR WORK_DIR GENERATOR C_COMPILER)
+# -DPYTHON=     optional: an interpreter with numpy, to import the installed
+#               Python package
+# -DEXPECTED_VERSION= the version the installed library must report
+foreach(variable BUILD_DIR WORK_DIR GENERATOR C_COMPILER EXPECTED_VERSION)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "${variable} is not set")
   endif()
@@ -64,3 +67,19 @@ set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
 run("build the pkg-config consumer" ${MAKE_PROGRAM} -C ${pc_build}
     -f ${source}/pkgconfig_consumer/Makefile CC=${C_COMPILER})
 run("run the pkg-config consumer" ${pc_build}/qav_pkgconfig_consumer)
+
+# The Python package installed under share/qav/python finds the installed
+# library by itself (no QAV_LIBRARY).
+if(PYTHON)
+  unset(ENV{QAV_LIBRARY})
+  set(ENV{PYTHONPATH} ${prefix}/share/qav/python)
+  set(ENV{PYTHONDONTWRITEBYTECODE} 1)
+  execute_process(COMMAND ${PYTHON} -c
+      "import qav; print(qav.library_path().resolve()); print(qav.version())"
+    WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "installed Python package:\n${out}${err}")
+  file(REAL_PATH ${prefix} real_prefix)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "^${real_prefix}/lib/DynamicLib-Qav\\.so[^\n]*\n${EXPECTED_VERSION}\n")
+    message(FATAL_ERROR "the installed Python package does not use the installed library")
+  endif()
+endif()
