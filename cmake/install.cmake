@@ -18,11 +18,16 @@ install(TARGETS DynamicLib-Qav
 install(FILES ${PROJECT_SOURCE_DIR}/interface/qav.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
-if(TARGET qav)
-  # The program links the shared library: let it find it in ../lib.
-  set_property(TARGET qav APPEND PROPERTY INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-  install(TARGETS qav RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-endif()
+# The qav program, when the build has one. Decided at the end of the top-level
+# directory, so that it does not matter where tools/ is added.
+function(qav_install_program)
+  if(TARGET qav)
+    # The program links the shared library: let it find it in ../lib.
+    set_property(TARGET qav APPEND PROPERTY INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    install(TARGETS qav RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL qav_install_program)
 
 install(EXPORT QavTargets
   NAMESPACE Qav::
