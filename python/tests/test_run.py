@@ -1,0 +1,167 @@
+"""qav.run against the library's own entries, its argument handling and its
+use from several threads."""
+
+import threading
+
+import numpy as np
+import pytest
+
+import qav
+
+
+def same_bits(a, b):
+    a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
+    return a.shape == b.shape and a.tobytes() == b.tobytes()
+
+
+def assert_same_run(result, reference):
+    hm0, tp, angle, code, message = reference
+    assert result.code == code
+    assert result.message == message
+    assert same_bits(result.hm0_toe, hm0)
+    assert same_bits(result.tp_toe, tp)
+    assert same_bits(result.angle_toe, angle)
+
+
+# Each case moves parameters away from their defaults, so that a parameter
+# handed to the wrong slot of the entry changes the result.
+CASES = {
+    "defaults": {},
+    "caisson": dict(dam_type=1, dam_height=1.5),
+    "wall by name": dict(dam_type="wall", dam_height=0.5),
+    "dam by name": dict(dam_type="dam", dam_height=2.0),
+    "breaking and friction": dict(alpha=0.8, fc=0.03),
+    "gravity and density": dict(ag=9.7, rho=1000.0),
+    "grid": dict(ratio_depth=0.25, min_step_size=3.0),
+    "oblique normal": dict(dike_normal=250.0),
+    "other invalid marker": dict(invalid_value=-1.0),
+}
+
+
+class TestSameAsTheEntries:
+    @pytest.mark.parametrize("case", CASES.values(), ids=CASES.keys())
+    def test_matches_both_entries_bit_for_bit(self, example, entries, case):
+        arguments = {**example, **case}
+        result = qav.run(**arguments)
+        numeric = {**arguments, "dam_type": qav.DAM_TYPES.get(arguments.get("dam_type"),
+                                                             arguments.get("dam_type", 0))}
+        assert_same_run(result, entries.run_c(**numeric))
+        assert_same_run(result, entries.run_fortran(**numeric))
+
+    def test_each_parameter_reaches_the_model(self, example):
+        base = qav.run(**example)
+        for name, value in dict(ag=9.7, alpha=0.8, fc=0.03, ratio_depth=0.25, min_step_size=3.0,
+                                dike_normal=250.0).items():
+            changed = qav.run(**{**example, name: value})
+            assert not same_bits(changed.hm0_toe, base.hm0_toe), name
+
+    def test_refused_step_holds_the_invalid_marker(self, example, entries):
+        tp = example["tp"].copy()
+        tp[3] = -1.0
+        result = qav.run(**{**example, "tp": tp, "invalid_value": -7.5})
+        assert (result.hm0_toe[3], result.tp_toe[3], result.angle_toe[3]) == (-7.5, -7.5, -7.5)
+        assert_same_run(result, entries.run_fortran(**{**example, "tp": tp, "invalid_value": -7.5}))
+
+    def test_no_time_steps_is_a_failed_run_not_an_error(self, example):
+        result = qav.run(**{**example, "hm0": [], "tp": [], "wlev": [], "angle": []})
+        assert result.code == -1
+        assert result.hm0_toe.shape == (0,)
+
+    def test_log_file_receives_the_interface_header(self, example, tmp_path):
+        log = tmp_path / "qav run.log"
+        plain = qav.run(**example)
+        logged = qav.run(**example, log_file=log)
+        text = log.read_text()
+        assert "Start Interface Logging:" in text
+        assert "DynamicLib-Qav.dll: VERSION " + qav.version() in text
+        assert same_bits(logged.hm0_toe, plain.hm0_toe)
+
+
+class TestInputConversion:
+    def test_lists_strided_and_single_precision_give_the_same_result(self, example):
+        base = qav.run(**example)
+        as_lists = qav.run(**{k: (v.tolist() if isinstance(v, np.ndarray) else v)
+                              for k, v in example.items()})
+        assert same_bits(as_lists.hm0_toe, base.hm0_toe)
+        # Every other element of an interleaved array: not contiguous.
+        strided = {k: (np.repeat(v, 2)[::2] if isinstance(v, np.ndarray) else v)
+                   for k, v in example.items()}
+        assert not strided["hm0"].flags["C_CONTIGUOUS"]
+        assert same_bits(qav.run(**strided).hm0_toe, base.hm0_toe)
+        single = dict(example)
+        single["profile_x"] = example["profile_x"].astype(np.float32)  # whole metres: exact
+        assert same_bits(qav.run(**single).hm0_toe, base.hm0_toe)
+
+    def test_dam_type_names_equal_their_codes(self, example):
+        for name, code in qav.DAM_TYPES.items():
+            by_name = qav.run(**example, dam_type=name.upper(), dam_height=1.0)
+            by_code = qav.run(**example, dam_type=code, dam_height=1.0)
+            assert same_bits(by_name.hm0_toe, by_code.hm0_toe), name
+
+    def test_inputs_are_not_modified(self, example):
+        copies = {k: np.copy(v) for k, v in example.items()}
+        qav.run(**example)
+        for k, v in example.items():
+            assert same_bits(v, copies[k]), k
+
+
+class TestShapeErrors:
+    @pytest.mark.parametrize("change, words", [
+        (dict(hm0=np.ones((2, 11))), "hm0 must be 1-D"),
+        (dict(tp=5.0), "tp must be 1-D"),
+        (dict(wlev=np.zeros(3)), "equal lengths"),
+        (dict(angle=np.zeros(23)), "equal lengths"),
+        (dict(profile_z=np.zeros(3)), "equal lengths"),
+        (dict(profile_x=[[0.0, 1.0]]), "profile_x must be 1-D"),
+        (dict(hm0=["high"] * 22), "hm0 must be a 1-D sequence of numbers"),
+        (dict(dike_normal="north"), "dike_normal must be a real number"),
+        (dict(ag=None), "ag must be a real number"),
+        (dict(dam_type="moat"), "dam_type must be one of"),
+        (dict(dam_type=4), "dam_type must be 0"),
+        (dict(dam_type=1.0), "dam_type must be 0"),
+        (dict(log_file=""), "log_file must not be empty"),
+    ])
+    def test_run_raises_value_error(self, example, change, words):
+        with pytest.raises(ValueError, match=words):
+            qav.run(**{**example, **change})
+
+    def test_validators_raise_value_error(self):
+        with pytest.raises(ValueError, match="equal lengths"):
+            qav.validate_profile([0.0, 1.0], [0.0])
+        with pytest.raises(ValueError, match="x must be 1-D"):
+            qav.validate_profile(np.zeros((2, 2)), np.zeros((2, 2)))
+        with pytest.raises(ValueError, match="equal lengths"):
+            qav.validate_series([1.0], [5.0, 6.0], [0.0], [0.0])
+        with pytest.raises(ValueError, match="invalid_value must be a real number"):
+            qav.validate_series([1.0], [5.0], [0.0], [0.0], invalid_value="none")
+
+
+class TestThreads:
+    def test_concurrent_runs_give_the_serial_results(self, example):
+        # 4 threads x 20 calls, each call with its own gravity and a scaled storm.
+        calls = [dict(example, ag=9.6 + 0.01 * k, hm0=example["hm0"] * (0.5 + 0.02 * k))
+                 for k in range(80)]
+        serial = [qav.run(**c) for c in calls]
+        concurrent = [None] * len(calls)
+        errors = []
+        start = threading.Barrier(4)
+
+        def worker(first):
+            try:
+                start.wait()
+                for k in range(first, len(calls), 4):
+                    concurrent[k] = qav.run(**calls[k])
+            except Exception as error:  # reported below, not lost in the thread
+                errors.append(error)
+
+        threads = [threading.Thread(target=worker, args=(t,)) for t in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert not errors
+        for k, (a, b) in enumerate(zip(serial, concurrent)):
+            assert (a.code, a.message) == (b.code, b.message), k
+            assert same_bits(a.hm0_toe, b.hm0_toe) and same_bits(a.angle_toe, b.angle_toe), k
+        # The calls really differ, so the comparison above can fail.
+        assert not same_bits(serial[0].hm0_toe, serial[79].hm0_toe)
