@@ -16,6 +16,7 @@ constexpr double Top = 50.0;
 constexpr double Gap = 70.0;
 
 std::string Number(double value) {
+    if (std::fabs(value) < 0.005) value = 0.0;  // no "-0.00"
     char text[32];
     std::snprintf(text, sizeof text, "%.2f", value);
     return text;
@@ -85,7 +86,7 @@ struct Panel {
             svg += "<line x1=\"" + Number(Left - 5) + "\" y1=\"" + Number(py) + "\" x2=\"" + Number(Left) +
                    "\" y2=\"" + Number(py) + "\" stroke=\"#444\"/>\n";
             svg += "<text x=\"" + Number(Left - 8) + "\" y=\"" + Number(py + 4) +
-                   "\" text-anchor=\"end\" font-size=\"11\">" + Number(std::fabs(v) < 1e-12 ? 0.0 : v) +
+                   "\" text-anchor=\"end\" font-size=\"11\">" + Number(v) +
                    "</text>\n";
         }
         const double xStep = TickStep(x.high - x.low);
