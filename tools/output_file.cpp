@@ -18,6 +18,15 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
         file_ = stdout;
         return;
     }
+    // A device or pipe (/dev/null, a named pipe) is written directly: there is
+    // nothing to replace, and renaming onto it would remove it.
+    struct stat status {};
+    if (::stat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        if (S_ISDIR(status.st_mode)) throw InputError(path_ + ": is a directory");
+        file_ = std::fopen(path_.c_str(), "w");
+        if (file_ == nullptr) throw InputError(path_ + ": cannot open the output file: " + std::strerror(errno));
+        return;
+    }
     const std::filesystem::path target(path_);
     const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
     // A hidden name in the target's own directory, so that the rename stays on
@@ -40,7 +49,11 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
 }
 
 OutputFile::~OutputFile() {
-    if (temporaryPath_.empty() || committed_) return;
+    if (temporaryPath_.empty()) {
+        if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+        return;
+    }
+    if (committed_) return;
     if (file_ != nullptr) std::fclose(file_);
     std::remove(temporaryPath_.c_str());
 }
@@ -52,7 +65,8 @@ void OutputFile::Write(std::string_view text) {
 void OutputFile::Commit() {
     if (temporaryPath_.empty()) {
         if (std::fflush(file_) != 0 || std::ferror(file_)) {
-            throw InputError(std::string("writing to standard output failed: ") + std::strerror(errno));
+            const std::string name = path_.empty() ? "standard output" : path_;
+            throw InputError("writing to " + name + " failed: " + std::strerror(errno));
         }
         committed_ = true;
         return;

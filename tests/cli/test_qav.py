@@ -327,7 +327,7 @@ class Logging(Case):
         self.assertTrue(lines[-1].startswith("Entry Log Finished at"))
         self.assertIn("Entry Gravity constant:", lines[1])
         # one dike normal line per step that reaches the angle check, in order
-        self.assertEqual(sum(l.startswith("Entry Dike Normal:") for l in lines), 21)
+        self.assertEqual(sum(l.startswith("Entry Dike Normal:") for l in lines), 22)
 
 
 if __name__ == "__main__":
