@@ -105,7 +105,9 @@ class RunMatchesLibrary(Case):
         # step 2, which the first of two threads computed.
         series = write(self.tmp, "s.csv", series_text([
             (1.0, -5.0, 1.0, 270.0), (1.0, 5.0, -999.0, 270.0), (2.0, 7.0, 1.5, 260.0), (2.0, 7.0, 1.5, 265.0)]))
-        self.assertRunEqualsLibrary(self.profile, series, 270, threads=2)
+        for threads in (1, 2, 8):
+            with self.subTest(threads=threads):
+                self.assertRunEqualsLibrary(self.profile, series, 270, threads=threads)
         done = qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 270, "--threads", 2)
         self.assertEqual(done.returncode, 1)
         self.assertIn("Wlev is invalid", done.stderr)
