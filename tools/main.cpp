@@ -1,0 +1,52 @@
+// qav: wave conditions at the toe of a dike, from the command line.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <new>
+
+#include "qav/version.h"
+#include "tools/commands.h"
+#include "tools/errors.h"
+
+int main(int argc, char** argv) {
+    using namespace qav::cli;
+    CLI::App app{"qav " QAV_VERSION_TEXT
+                 ": significant wave height, peak period and direction at the toe of a dike,\n"
+                 "from a cross-shore profile and offshore conditions."};
+    app.name("qav");
+    app.require_subcommand(1);
+    app.set_version_flag("--version", QAV_VERSION_TEXT);
+    app.footer(
+        "Examples:\n"
+        "  qav run --profile examples/profile.csv --series examples/series.csv --dike-normal 270\n"
+        "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 --dike-normal 270\n"
+        "  qav validate --profile examples/profile.csv\n"
+        "Run 'qav COMMAND --help' for the options of a command.");
+
+    int exitCode = ExitSuccess;
+    AddRunCommand(app, exitCode);
+    AddTransectCommand(app, exitCode);
+    AddValidateCommand(app, exitCode);
+    app.add_subcommand("version", "Print the version of qav")->callback([] {
+        std::cout << "qav " << QAV_VERSION_TEXT << '\n';
+    });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help and --version end the parse too; they are no errors.
+        return app.exit(e) == 0 ? ExitSuccess : ExitBadInput;
+    } catch (const InputError& e) {
+        std::fprintf(stderr, "qav: %s\n", e.what());
+        return ExitBadInput;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "qav: out of memory\n");
+        return ExitBadInput;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qav: %s\n", e.what());
+        return ExitBadInput;
+    }
+    return exitCode;
+}

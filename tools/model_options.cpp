@@ -1,0 +1,80 @@
+#include "tools/model_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <array>
+#include <string_view>
+
+#include "tools/csv_reader.h"
+
+namespace qav::cli {
+namespace {
+
+constexpr std::array<std::string_view, 4> DamNames = {"none", "caisson", "wall", "dam"};
+
+} // namespace
+
+void AddModelOptions(CLI::App& command, ModelOptions& options) {
+    command.add_option("--dike-normal", options.dikeNormal, "Direction of the dike normal (deg)")
+        ->capture_default_str();
+    command.add_option("--dam", options.dam, "Structure in front of the dike: none, caisson, wall or dam")
+        ->check(CLI::IsMember({"none", "caisson", "wall", "dam"}))
+        ->capture_default_str();
+    command.add_option("--dam-height", options.damHeight, "Crest height of the dam (m, datum of the water level)")
+        ->capture_default_str();
+
+    ModelParameters& p = options.parameters;
+    const char* group = "Model parameters";
+    command.add_option("--ag", p.Ag, "Gravitational acceleration (m/s2)")->capture_default_str()->group(group);
+    command.add_option("--rho", p.Rho, "Density of water (kg/m3)")->capture_default_str()->group(group);
+    command.add_option("--alpha", p.Alpha, "Breaking dissipation coefficient (-)")
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--fc", p.Fc, "Bottom friction coefficient (-)")->capture_default_str()->group(group);
+    command.add_option("--ratio-depth", p.RatioDepth, "Grid step over the smallest water depth (-)")
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--min-step-size", p.MinStepSize, "Smallest grid step (m)")
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--invalid-value", p.InvalidValue, "Marker of a missing input or uncomputed result")
+        ->capture_default_str()
+        ->group(group);
+}
+
+int DamTypeNumber(const std::string& dam) {
+    for (std::size_t i = 0; i < DamNames.size(); ++i) {
+        if (DamNames[i] == dam) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+Profile ReadProfile(const std::string& path) {
+    static constexpr std::array<std::string_view, 2> columns = {"x", "z"};
+    NumberTable table = ReadNumberTable(path, columns);
+    return {std::move(table.columns[0]), std::move(table.columns[1])};
+}
+
+Series ReadSeries(const std::string& path) {
+    static constexpr std::array<std::string_view, 4> columns = {"hm0", "tp", "wlev", "angle"};
+    NumberTable table = ReadNumberTable(path, columns);
+    return {std::move(table.columns[0]), std::move(table.columns[1]), std::move(table.columns[2]),
+            std::move(table.columns[3])};
+}
+
+RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const Series& series) {
+    RunInput input;
+    input.DamType = DamTypeNumber(options.dam);
+    input.DamHeight = options.damHeight;
+    input.Parameters = options.parameters;
+    input.Hm0 = series.hm0;
+    input.Tp = series.tp;
+    input.Wlev = series.wlev;
+    input.IncomingWaveAngle = series.angle;
+    input.DikeNormal = options.dikeNormal;
+    input.ProfileX = profile.x;
+    input.ProfileBottomLevel = profile.z;
+    return input;
+}
+
+} // namespace qav::cli

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/model.h"
+
+namespace CLI {
+class App;
+}
+
+namespace qav::cli {
+
+// The options every model command shares: dike orientation, dam and the
+// seven model parameters, with the library's defaults.
+struct ModelOptions {
+    double dikeNormal = 0.0;
+    std::string dam = "none";
+    double damHeight = 0.0;
+    ModelParameters parameters;
+};
+
+// Adds --dike-normal, --dam, --dam-height and the model parameters to a command.
+void AddModelOptions(CLI::App& command, ModelOptions& options);
+
+// The dam type number of the model (0 none, 1 caisson, 2 wall, 3 dam).
+[[nodiscard]] int DamTypeNumber(const std::string& dam);
+
+// A cross-shore profile read from a CSV file with columns x and z.
+struct Profile {
+    std::vector<double> x;
+    std::vector<double> z;
+};
+Profile ReadProfile(const std::string& path);
+
+// Offshore conditions read from a CSV file with columns hm0, tp, wlev, angle.
+struct Series {
+    std::vector<double> hm0;
+    std::vector<double> tp;
+    std::vector<double> wlev;
+    std::vector<double> angle;
+};
+Series ReadSeries(const std::string& path);
+
+// The model's input over the given profile and series (views; both must
+// outlive the result).
+RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const Series& series);
+
+} // namespace qav::cli
