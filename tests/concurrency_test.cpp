@@ -5,6 +5,7 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +136,33 @@ TEST_F(Concurrency, PlainThreadsMatchSerialRuns) {
     for (auto& thread : threads) thread.join();
     for (int job = 0; job < Jobs; ++job) EXPECT_TRUE(parallel[job] == serial_[job]) << job;
     ExpectLogsWhole();
+}
+
+TEST_F(Concurrency, ManyCallsPerThreadWithMixedConstants) {
+    // Each thread runs every job several times, in its own order, logging now
+    // and then to its own file; OpenMP teams and plain threads at once.
+    constexpr int Rounds = 3;
+    std::atomic<int> mismatches{0};
+    const auto work = [&](int worker) {
+        const std::string file = (dir_ / ("stress" + std::to_string(worker) + ".log")).string();
+        for (int round = 0; round < Rounds; ++round) {
+            for (int j = 0; j < Jobs; ++j) {
+                const int job = (j * (worker + 1) + round) % Jobs;
+                const bool logging = (j + worker) % 5 == 0;
+                if (!(Call(job, logging ? 1 : 0, logging ? file : " ") == serial_[job])) ++mismatches;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back(work, t);
+#pragma omp parallel num_threads(4)
+    work(4 + omp_get_thread_num());
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    for (int worker = 0; worker < 8; ++worker) {
+        const auto lines = Lines(dir_ / ("stress" + std::to_string(worker) + ".log"));
+        EXPECT_EQ(lines.size() % linesPerCall_, 0u) << worker;
+    }
 }
 
 } // namespace
