@@ -31,6 +31,14 @@ TEST(LogLayout, TimeStampHoursAndMarker) {
     EXPECT_EQ(Stamp(2026, 3, 7, 13, 30, 0, 0).size(), 30u);
 }
 
+TEST(LogLayout, StampReadsTheInjectedClock) {
+    SetLogClock([] { return LocalTime{2026, 12, 6, 13, 30, 0, 0}; });
+    const std::string stamp(View(DateTimeStamp()));
+    SetLogClock(nullptr);
+    EXPECT_EQ(stamp, "12/06/2026 1:30:00:00 pm      ");
+    EXPECT_NE(std::string(View(DateTimeStamp())), stamp);
+}
+
 TEST(LogLayout, IntegerFieldFiveColumnsThenBlanks) {
     EXPECT_EQ(FormatIntegerField(0), "    0     ");
     EXPECT_EQ(FormatIntegerField(-1234), "-1234     ");

@@ -10,7 +10,9 @@
 #include "tools/commands.h"
 #include "tools/errors.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     using namespace qav::cli;
     CLI::App app{"qav " QAV_VERSION_TEXT
                  ": significant wave height, peak period and direction at the toe of a dike,\n"
@@ -49,4 +51,15 @@ int main(int argc, char** argv) {
         return ExitBadInput;
     }
     return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        std::fprintf(stderr, "qav: unexpected failure\n");
+        return qav::cli::ExitBadInput;
+    }
 }

@@ -81,7 +81,8 @@ struct Panel {
         svg += "<rect x=\"" + Number(Left) + "\" y=\"" + Number(top) + "\" width=\"" + Number(Width - Left - Right) +
                "\" height=\"" + Number(PanelHeight) + "\" fill=\"none\" stroke=\"#444\"/>\n";
         const double yStep = TickStep(y.high - y.low);
-        for (double v = std::ceil(y.low / yStep) * yStep; v <= y.high; v += yStep) {
+        for (long tick = std::lround(std::ceil(y.low / yStep)); tick * yStep <= y.high; ++tick) {
+            const double v = tick * yStep;
             const double py = Py(v);
             svg += "<line x1=\"" + Number(Left - 5) + "\" y1=\"" + Number(py) + "\" x2=\"" + Number(Left) +
                    "\" y2=\"" + Number(py) + "\" stroke=\"#444\"/>\n";
@@ -90,7 +91,8 @@ struct Panel {
                    "</text>\n";
         }
         const double xStep = TickStep(x.high - x.low);
-        for (double v = std::ceil(x.low / xStep) * xStep; v <= x.high; v += xStep) {
+        for (long tick = std::lround(std::ceil(x.low / xStep)); tick * xStep <= x.high; ++tick) {
+            const double v = tick * xStep;
             const double px = Px(v);
             svg += "<line x1=\"" + Number(px) + "\" y1=\"" + Number(bottom) + "\" x2=\"" + Number(px) + "\" y2=\"" +
                    Number(bottom + 5) + "\" stroke=\"#444\"/>\n";
