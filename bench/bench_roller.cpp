@@ -13,6 +13,7 @@
 
 #include "model/model.h"
 #include "physics/physics.h"
+#include "physics/roller_fast.h"
 
 namespace {
 
@@ -44,6 +45,17 @@ void MarchReference(benchmark::State& state) {
     for (auto _ : state) {
         const qav::ToeWaves toe = qav::RunRollerModel(8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step, f.level,
                                                       kConstants, work);
+        benchmark::DoNotOptimize(toe);
+    }
+    SetPerPoint(state, static_cast<double>(f.level.size()));
+}
+
+void MarchFast(benchmark::State& state, qav::MarchPath path) {
+    const Foreshore f = MakeForeshore(static_cast<int>(state.range(0)));
+    qav::MarchWorkspace work;
+    for (auto _ : state) {
+        const qav::ToeWaves toe = qav::RunRollerModelOn(path, 8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step,
+                                                        f.level, kConstants, work);
         benchmark::DoNotOptimize(toe);
     }
     SetPerPoint(state, static_cast<double>(f.level.size()));
@@ -154,6 +166,11 @@ private:
 int main(int argc, char** argv) {
     for (const int P : {100, 1000, 10000}) {
         benchmark::RegisterBenchmark("March_Reference", MarchReference)->Arg(P);
+        for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+            if (path == qav::MarchPath::Reference) continue;
+            const std::string name = "March_" + std::string(qav::MarchPathName(path));
+            benchmark::RegisterBenchmark(name.c_str(), MarchFast, path)->Arg(P);
+        }
     }
     benchmark::RegisterBenchmark("TimeStep_Reference", TimeStepReference);
     benchmark::RegisterBenchmark("Series_Reference", SeriesReference)->Unit(benchmark::kMillisecond);

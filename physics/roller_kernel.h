@@ -1,0 +1,262 @@
+// The march of the energy balance on SIMD registers, written once for every
+// instruction set. A file per instruction set defines the register type
+// `Isa` (width W, arithmetic, the vector math of its library) in an anonymous
+// namespace and then includes this file, so that nothing here is shared
+// between files compiled for different processors.
+//
+// Every formula keeps the order of operations of the reference march; only
+// tanh, erf and exp come from the vector math library. The single time step
+// marches with the C library's erf and exp: they are shorter on the march's
+// chain of dependent operations than the vector library's, and give the
+// reference's bracket exactly. Where the lanes' vector erf or exp could round
+// the single-precision bracket to a neighbouring float, the bracket is taken
+// from the C library's erf and exp instead, so that it is the reference's
+// float.
+#include <cmath>
+#include <cstddef>
+
+#include "physics/physics.h"
+#include "physics/roller_fast.h"
+
+namespace qav {
+namespace {
+
+using V = Isa::V;
+using Mask = Isa::Mask;
+constexpr std::size_t W = Isa::W;
+
+// The bracket as BreakingDissipation forms it, rounded to single precision.
+double ReferenceRoundedBracket(double R) {
+    const double bracket =
+        (1.0 - std::erf(R)) + std::exp(-R * R) * ((1.5 * R + R * R * R) * 0.7522527780636751);
+    return static_cast<double>(static_cast<float>(bracket));
+}
+
+// The bracket rounded to single precision for W points; lanes outside active
+// are not looked at.
+V RoundedBracket(V R, Mask active) {
+    const V e = Isa::Erf(R);
+    const V x = Isa::Exp(Isa::Mul(Isa::Neg(R), R));
+    const V R3 = Isa::Mul(Isa::Mul(R, R), R);
+    const V term =
+        Isa::Mul(x, Isa::Mul(Isa::Add(Isa::Mul(Isa::Set(1.5), R), R3), Isa::Set(0.7522527780636751)));
+    const V bracket = Isa::Add(Isa::Sub(Isa::Set(1.0), e), term);
+    // Largest distance between this bracket (library erf and exp within 1 ulp)
+    // and the reference's (C library, within 1 ulp), with room to spare. Past
+    // R = 6 both erf give exactly 1, and only the exponential term differs.
+    const V erfPart = Isa::Select(Isa::Greater(Isa::Set(6.0), R), Isa::Set(4.5e-16), Isa::Set(0.0));
+    const V tolerance = Isa::Add(Isa::Add(erfPart, Isa::Mul(term, Isa::Set(1.2e-15))),
+                                 Isa::Mul(Isa::Abs(bracket), Isa::Set(2.3e-16)));
+    const Mask settled =
+        Isa::Equal(Isa::ToFloatAndBack(Isa::Sub(bracket, tolerance)), Isa::ToFloatAndBack(Isa::Add(bracket, tolerance)));
+    V Q = Isa::ToFloatAndBack(bracket);
+    const unsigned unsettled = Isa::Bits(active) & ~Isa::Bits(settled);
+    if (unsettled != 0) {
+        alignas(64) double q[W];
+        alignas(64) double r[W];
+        Isa::Store(q, Q);
+        Isa::Store(r, R);
+        for (std::size_t l = 0; l < W; ++l) {
+            if ((unsettled >> l) & 1u) q[l] = ReferenceRoundedBracket(r[l]);
+        }
+        Q = Isa::Load(q);
+    }
+    return Q;
+}
+
+// WaveNumber for W depths: two Halley steps from the deep-water value.
+V WaveNumbers(V omega, V h, double inverseG) {
+    const V one = Isa::Set(1.0);
+    const V deep = Isa::Mul(Isa::Mul(h, Isa::Mul(omega, omega)), Isa::Set(inverseG));
+    V x = deep;
+    for (int step = 0; step < 2; ++step) {
+        const V T = Isa::Tanh(x);
+        const V sech2 = Isa::Sub(one, Isa::Mul(T, T));
+        const V halfSlope = Isa::Mul(Isa::Add(Isa::Mul(sech2, x), T), Isa::Set(0.5));
+        const V f = Isa::Sub(Isa::Mul(T, x), deep);
+        const V curvature = Isa::Mul(Isa::Mul(Isa::Sub(Isa::Mul(T, x), one), sech2), f);
+        const V root = Isa::Sqrt(Isa::Add(curvature, Isa::Mul(halfSlope, halfSlope)));
+        x = Isa::Sub(x, Isa::Div(f, Isa::Add(root, halfSlope)));
+    }
+    return Isa::Select(Isa::GreaterEqual(omega, Isa::Set(0.0)), Isa::Div(x, h), Isa::Div(Isa::Neg(x), h));
+}
+
+// The quantities of W points that do not depend on the wave energy.
+struct PointQuantities {
+    V h, k, cg, hGamma, sech, tTp;
+};
+
+PointQuantities Quantities(V bottom, V Wlev, V omega, V omega2, V Tp, const Constants& c) {
+    PointQuantities p;
+    const V minimum = Isa::Set(MinimumWaterDepth);
+    const V depth = Isa::Sub(Wlev, bottom);
+    // A dry point, or a NaN difference, keeps the minimum depth.
+    p.h = Isa::Select(Isa::Greater(depth, minimum), depth, minimum);
+    p.k = WaveNumbers(omega, p.h, 1.0 / c.g);
+    // t stands for tanh(k h), from the dispersion relation.
+    const V t = Isa::Div(omega2, Isa::Mul(p.k, Isa::Set(c.g)));
+    const V sech2 = Isa::Sub(Isa::Set(1.0), Isa::Mul(t, t));
+    const V n = Isa::Add(Isa::Div(Isa::Mul(sech2, Isa::Mul(p.h, p.k)), Isa::Add(t, t)), Isa::Set(0.5));
+    p.cg = Isa::Div(Isa::Mul(n, Isa::Set(TwoPi)), Isa::Mul(Tp, p.k));
+    const V gamma = Isa::Add(Isa::Mul(Isa::Mul(p.k, Isa::Set(0.76)), p.h), Isa::Set(0.29));
+    p.hGamma = Isa::Mul(p.h, gamma);
+    p.sech = Isa::Sqrt(Isa::MaxWithZero(sech2));
+    p.tTp = Isa::Mul(t, Tp);
+    return p;
+}
+
+// One time step, marched point after point; the per-point quantities of the
+// next W points are computed while the march works through the current ones.
+ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev, double DikeNormal,
+                  double IncomingWaveAngle, double gridStep, const double* bottomLevel, std::size_t P,
+                  const Constants& c, double* store) {
+    if (P == 0) return {std::nan(""), std::nan("")};
+    const double f = 1.0 / Tp;
+    const double omega = f * TwoPi;
+    const double omega2 = omega * omega;
+    const double HIn = TransmittedHm0 * Hm0ToHrms;
+    const std::size_t padded = (P + W - 1) / W * W;
+    double* h = store;
+    double* k = h + padded;
+    double* cg = k + padded;
+    double* hGamma = cg + padded;
+    double* sech = hGamma + padded;
+    double* tTp = sech + padded;
+
+    const V vWlev = Isa::Set(Wlev);
+    const V vOmega = Isa::Set(omega);
+    const V vOmega2 = Isa::Set(omega2);
+    const V vTp = Isa::Set(Tp);
+    const auto pass = [&](std::size_t first) {
+        V bottom;
+        if (first + W <= P) {
+            bottom = Isa::Load(bottomLevel + first);
+        } else {
+            alignas(64) double tail[W];
+            for (std::size_t l = 0; l < W; ++l) tail[l] = bottomLevel[first + l < P ? first + l : P - 1];
+            bottom = Isa::Load(tail);
+        }
+        const PointQuantities p = Quantities(bottom, vWlev, vOmega, vOmega2, vTp, c);
+        Isa::Store(h + first, p.h);
+        Isa::Store(k + first, p.k);
+        Isa::Store(cg + first, p.cg);
+        Isa::Store(hGamma + first, p.hGamma);
+        Isa::Store(sech + first, p.sech);
+        Isa::Store(tTp + first, p.tTp);
+    };
+
+    pass(0);
+    // First point: the offshore boundary, no threshold test.
+    const double t0 = omega2 / (k[0] * c.g);
+    double cgBehind = GroupVelocity(GroupVelocityRatioFromTanh(k[0], h[0], t0), k[0], Tp);
+    double E = WaveEnergy(HIn, c);
+    double H = WaveHeightFromEnergy(E, c);
+    const double R0 = BreakerHeightRatio(BreakerIndex(k[0], h[0]), h[0], H);
+    double D = BreakingDissipation(Alpha, f, R0, H, h[0], c) + FrictionDissipation(Fc, H, k[0], h[0], Tp, c);
+
+    const double gRho = c.g * c.rho;
+    const double A = Alpha * 0.33233509704478426 * c.rho * c.g * f;
+    const double friction = c.rho * 0.2122065907891938 * Fc;
+    for (std::size_t group = 0; group < P; group += W) {
+        if (group + W < P) pass(group + W);
+        const std::size_t end = group + W < P ? group + W : P;
+        for (std::size_t i = group == 0 ? 1 : group; i < end; ++i) {
+            const double cgNext = cg[i];
+            // First-order upwind; a negative or NaN energy becomes 0.
+            const double v = (cgBehind * E - D * gridStep) / cgNext;
+            E = v > 0.0 ? v : 0.0;
+            cgBehind = cgNext;
+            if (E > EnergyThreshold) {
+                H = std::sqrt(E * 8.0 / gRho);
+                const double Q = ReferenceRoundedBracket(hGamma[i] / H);
+                const double Db = Q * (H * H * H * A) / h[i];
+                const double u = sech[i] * (H * Pi) / tTp[i];
+                D = Db + u * u * u * friction;
+            } else {
+                H = 0.0;
+                D = 0.0;
+            }
+        }
+    }
+    return {H * HrmsToHm0,
+            RefractedWaveDirection(DikeNormal, IncomingWaveAngle, omega / k[0], omega / k[P - 1])};
+}
+
+// Up to W time steps, one per lane, marched together to the longest one's
+// last point; a lane stops changing after its own last point.
+void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* steps, std::size_t count,
+                const double* levels, const Constants& c, ToeWaves* toe) {
+    alignas(64) double tp[W], hm0[W], wlev[W], dx[W], points[W];
+    std::size_t longest = 0;
+    for (std::size_t l = 0; l < W; ++l) {
+        const LaneStep& s = steps[l < count ? l : 0];
+        tp[l] = s.Tp;
+        hm0[l] = s.TransmittedHm0;
+        wlev[l] = s.Wlev;
+        dx[l] = s.gridStep;
+        points[l] = static_cast<double>(s.points);
+        if (s.points > longest) longest = s.points;
+    }
+    const V vTp = Isa::Load(tp);
+    const V f = Isa::Div(Isa::Set(1.0), vTp);
+    const V omega = Isa::Mul(f, Isa::Set(TwoPi));
+    const V omega2 = Isa::Mul(omega, omega);
+    const V vWlev = Isa::Load(wlev);
+    const V vDx = Isa::Load(dx);
+    const V vPoints = Isa::Load(points);
+
+    // First point of every lane with the reference formulas.
+    PointQuantities p = Quantities(Isa::Load(levels), vWlev, omega, omega2, vTp, c);
+    alignas(64) double h0[W], k0[W], e0[W], hrms0[W], cg0[W], d0[W], f0[W], omega0[W];
+    Isa::Store(h0, p.h);
+    Isa::Store(k0, p.k);
+    Isa::Store(f0, f);
+    Isa::Store(omega0, omega);
+    for (std::size_t l = 0; l < W; ++l) {
+        const double t0 = (omega0[l] * omega0[l]) / (k0[l] * c.g);
+        cg0[l] = GroupVelocity(GroupVelocityRatioFromTanh(k0[l], h0[l], t0), k0[l], tp[l]);
+        e0[l] = WaveEnergy(hm0[l] * Hm0ToHrms, c);
+        hrms0[l] = WaveHeightFromEnergy(e0[l], c);
+        const double R0 = BreakerHeightRatio(BreakerIndex(k0[l], h0[l]), h0[l], hrms0[l]);
+        d0[l] = BreakingDissipation(Alpha, f0[l], R0, hrms0[l], h0[l], c) +
+                FrictionDissipation(Fc, hrms0[l], k0[l], h0[l], tp[l], c);
+    }
+    V E = Isa::Load(e0);
+    V H = Isa::Load(hrms0);
+    V cg = Isa::Load(cg0);
+    V D = Isa::Load(d0);
+    V kLast = p.k;
+
+    const V zero = Isa::Set(0.0);
+    const V gRho = Isa::Set(c.g * c.rho);
+    const V A = Isa::Mul(Isa::Set(Alpha * 0.33233509704478426 * c.rho * c.g), f);
+    const V friction = Isa::Set(c.rho * 0.2122065907891938 * Fc);
+    for (std::size_t i = 1; i < longest; ++i) {
+        const Mask active = Isa::Greater(vPoints, Isa::Set(static_cast<double>(i)));
+        p = Quantities(Isa::Load(levels + i * W), vWlev, omega, omega2, vTp, c);
+        const V v = Isa::Div(Isa::Sub(Isa::Mul(cg, E), Isa::Mul(D, vDx)), p.cg);
+        const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
+        const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
+        const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
+        const V Q = RoundedBracket(Isa::Div(p.hGamma, height), Isa::And(active, wet));
+        const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A)), p.h);
+        const V u = Isa::Div(Isa::Mul(p.sech, Isa::Mul(height, Isa::Set(Pi))), p.tTp);
+        const V Df = Isa::Mul(Isa::Mul(Isa::Mul(u, u), u), friction);
+        E = Isa::Select(active, energy, E);
+        cg = Isa::Select(active, p.cg, cg);
+        D = Isa::Select(active, Isa::Select(wet, Isa::Add(Db, Df), zero), D);
+        H = Isa::Select(active, Isa::Select(wet, height, zero), H);
+        kLast = Isa::Select(active, p.k, kLast);
+    }
+
+    alignas(64) double hLast[W], kEnd[W];
+    Isa::Store(hLast, H);
+    Isa::Store(kEnd, kLast);
+    for (std::size_t l = 0; l < count; ++l) {
+        toe[l] = {hLast[l] * HrmsToHm0, RefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle,
+                                                               omega0[l] / k0[l], omega0[l] / kEnd[l])};
+    }
+}
+
+} // namespace
+} // namespace qav
