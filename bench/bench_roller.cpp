@@ -94,10 +94,11 @@ struct Storm {
     static double Pi() { return 3.141592653589793; }
 };
 
-void TimeStepReference(benchmark::State& state) {
+void TimeStep(benchmark::State& state, qav::MarchPath path) {
     Storm storm(1);
     const Constants constants{storm.input.Parameters.Ag, storm.input.Parameters.Rho};
     qav::StepWorkspace work;
+    work.path = path;
     char text[1000];
     for (auto _ : state) {
         const qav::StepResult r =
@@ -107,7 +108,9 @@ void TimeStepReference(benchmark::State& state) {
     SetPerPoint(state, storm.levels);
 }
 
-void SeriesReference(benchmark::State& state) {
+// RollerModel5 over 1000 time steps; the fast paths march them in lanes.
+void Series(benchmark::State& state, qav::MarchPath path) {
+    qav::SetThreadMarchPath(path);
     Storm storm(1000);
     std::vector<double> h(1000), t(1000), a(1000);
     const qav::RunOutput out{h, t, a, {}, {}};
@@ -117,6 +120,7 @@ void SeriesReference(benchmark::State& state) {
         benchmark::DoNotOptimize(code);
     }
     SetPerPoint(state, storm.levels);
+    qav::ResetThreadMarchPath();
 }
 
 // Prints the per-point table with the speed-up of each path over the
@@ -172,8 +176,14 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark(name.c_str(), MarchFast, path)->Arg(P);
         }
     }
-    benchmark::RegisterBenchmark("TimeStep_Reference", TimeStepReference);
-    benchmark::RegisterBenchmark("Series_Reference", SeriesReference)->Unit(benchmark::kMillisecond);
+    for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+        const std::string name = "TimeStep_" + std::string(qav::MarchPathName(path));
+        benchmark::RegisterBenchmark(name.c_str(), TimeStep, path);
+    }
+    for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+        const std::string name = "Series_" + std::string(qav::MarchPathName(path));
+        benchmark::RegisterBenchmark(name.c_str(), Series, path)->Unit(benchmark::kMillisecond);
+    }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -27,6 +27,9 @@ namespace {
 // Arrays the single-step march keeps per point.
 constexpr std::size_t ArraysPerPoint = 6;
 
+thread_local bool threadPathSet = false;
+thread_local MarchPath threadPath = MarchPath::Reference;
+
 } // namespace
 
 double* MarchWorkspace::Reserve(std::size_t count) {
@@ -55,6 +58,15 @@ MarchPath BestMarchPath() {
     }();
     return best;
 }
+
+MarchPath ThreadMarchPath() { return threadPathSet ? threadPath : BestMarchPath(); }
+
+void SetThreadMarchPath(MarchPath path) {
+    threadPath = IsMarchPathSupported(path) ? path : BestMarchPath();
+    threadPathSet = true;
+}
+
+void ResetThreadMarchPath() { threadPathSet = false; }
 
 std::vector<MarchPath> SupportedMarchPaths() {
     std::vector<MarchPath> paths;

@@ -23,6 +23,12 @@ enum class MarchPath : std::uint8_t { Reference, Baseline, Avx2, Avx512 };
 // Every path this processor runs, Reference first.
 [[nodiscard]] std::vector<MarchPath> SupportedMarchPaths();
 [[nodiscard]] std::string_view MarchPathName(MarchPath path);
+// The march the calling thread's time steps take: BestMarchPath() unless
+// set for the thread (tests and benchmarks hold the paths side by side).
+[[nodiscard]] MarchPath ThreadMarchPath();
+void SetThreadMarchPath(MarchPath path);
+void ResetThreadMarchPath();
+
 // Time steps one call of RunRollerModelLanes marches at once: 1, 2, 4 or 8.
 [[nodiscard]] int LaneCount(MarchPath path);
 

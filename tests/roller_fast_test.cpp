@@ -98,4 +98,71 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
     }
 }
 
+TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
+    std::mt19937_64 random(7);
+    qav::MarchWorkspace work;
+    for (const MarchPath path : FastPaths()) {
+        const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
+        for (int group = 0; group < 60; ++group) {
+            // Groups of 1 to all lanes, of unequal lengths; every third one
+            // deepens towards the toe, where oblique waves lose their direction.
+            const std::size_t count = 1 + static_cast<std::size_t>(group) % lanes;
+            std::vector<Case> cases;
+            std::vector<qav::LaneStep> steps;
+            std::size_t longest = 0;
+            for (std::size_t l = 0; l < count; ++l) {
+                Case c = RandomCase(random);
+                if (c.levels.size() > 3000) c.levels.resize(3000);
+                if (group % 3 == 0) std::reverse(c.levels.begin(), c.levels.end());
+                steps.push_back({c.Tp, c.Hm0, c.Wlev, c.Angle, c.step, c.levels.size()});
+                longest = std::max(longest, c.levels.size());
+                cases.push_back(std::move(c));
+            }
+            std::vector<double> levels(longest * lanes);
+            for (std::size_t l = 0; l < lanes; ++l) {
+                const std::vector<double>& own = cases[l < count ? l : 0].levels;
+                for (std::size_t i = 0; i < longest; ++i) levels[i * lanes + l] = own[std::min(i, own.size() - 1)];
+            }
+            // All lanes share Alpha, Fc and the dike normal, as in one run.
+            const double alpha = cases[0].Alpha;
+            const double fc = cases[0].Fc;
+            const double normal = cases[0].DikeNormal;
+            std::vector<qav::ToeWaves> toe(lanes);
+            qav::RunRollerModelLanes(path, alpha, fc, normal, steps, levels.data(), kConstants, toe, work);
+            for (std::size_t l = 0; l < count; ++l) {
+                const Case& c = cases[l];
+                const qav::ToeWaves alone = qav::RunRollerModelOn(path, c.Tp, c.Hm0, alpha, fc, c.Wlev, normal,
+                                                                  c.Angle, c.step, c.levels, kConstants, work);
+                EXPECT_EQ(toe[l].hm0, alone.hm0) << qav::MarchPathName(path) << " group " << group << " lane " << l;
+                if (std::isnan(alone.direction)) {
+                    EXPECT_TRUE(std::isnan(toe[l].direction));
+                } else {
+                    EXPECT_EQ(toe[l].direction, alone.direction) << qav::MarchPathName(path) << " lane " << l;
+                }
+            }
+        }
+    }
+}
+
+TEST(FastMarch, EdgeCasesOfTheMarch) {
+    qav::RollerWorkspace reference;
+    qav::MarchWorkspace work;
+    const std::vector<double> one{-5.0};
+    const std::vector<double> dry{-3.0, -1.0, 0.5, 1.0, 1.0};
+    for (const MarchPath path : FastPaths()) {
+        // One point: no march.
+        qav::ToeWaves got = qav::RunRollerModelOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, one, kConstants, work);
+        EXPECT_NEAR(got.hm0, 1.0, 1e-15);
+        // No waves entering; dry points at the toe.
+        got = qav::RunRollerModelOn(path, 8, 0.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants, work);
+        EXPECT_EQ(got.hm0, 0.0);
+        const qav::ToeWaves expected =
+            qav::RunRollerModel(8, 2.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants, reference);
+        got = qav::RunRollerModelOn(path, 8, 2.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants, work);
+        EXPECT_NEAR(got.hm0, expected.hm0, 1e-13 * expected.hm0);
+        EXPECT_NEAR(got.direction, expected.direction, 1e-13 * expected.direction);
+        EXPECT_TRUE(std::isnan(qav::RunRollerModelOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, {}, kConstants, work).hm0));
+    }
+}
+
 } // namespace
