@@ -1,8 +1,14 @@
-// The march on AVX2 registers, four doubles wide, with SLEEF's AVX2 tanh, erf
-// and exp (within 1 ulp). The formulas themselves are not contracted into
+// The march on AVX2 registers, four doubles wide, with glibc's vector tanh, erf
+// and exp. The formulas themselves are not contracted into
 // FMA instructions: this file is compiled with -mavx2 only.
 #include <immintrin.h>
-#include <sleef.h>
+
+// glibc's vector math library (libmvec), within 4 ulp.
+extern "C" {
+__m256d _ZGVdN4v_tanh(__m256d);
+__m256d _ZGVdN4v_erf(__m256d);
+__m256d _ZGVdN4v_exp(__m256d);
+}
 
 namespace qav {
 namespace {
@@ -30,9 +36,9 @@ struct Isa {
     static unsigned Bits(Mask m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
     static V Select(Mask m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
     static V ToFloatAndBack(V a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
-    static V Tanh(V a) { return Sleef_tanhd4_u10avx2(a); }
-    static V Erf(V a) { return Sleef_erfd4_u10avx2(a); }
-    static V Exp(V a) { return Sleef_expd4_u10avx2(a); }
+    static V Tanh(V a) { return _ZGVdN4v_tanh(a); }
+    static V Erf(V a) { return _ZGVdN4v_erf(a); }
+    static V Exp(V a) { return _ZGVdN4v_exp(a); }
 };
 
 } // namespace

@@ -1,11 +1,17 @@
-// The march on AVX-512 registers, eight doubles wide, with SLEEF's AVX-512
-// tanh, erf and exp (within 1 ulp). The formulas themselves are not
+// The march on AVX-512 registers, eight doubles wide, with glibc's vector
+// tanh, erf and exp. The formulas themselves are not
 // contracted into FMA instructions (-ffp-contract=off). The full-mask "maskz"
 // forms keep GCC from warning about its own undefined pass-through registers.
 #include <immintrin.h>
-#include <sleef.h>
 
 #include <cstdint>
+
+// glibc's vector math library (libmvec), within 4 ulp.
+extern "C" {
+__m512d _ZGVeN8v_tanh(__m512d);
+__m512d _ZGVeN8v_erf(__m512d);
+__m512d _ZGVeN8v_exp(__m512d);
+}
 
 namespace qav {
 namespace {
@@ -33,9 +39,9 @@ struct Isa {
     static unsigned Bits(Mask m) { return m; }
     static V Select(Mask m, V a, V b) { return _mm512_mask_blend_pd(m, b, a); }
     static V ToFloatAndBack(V a) { return _mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, a)); }
-    static V Tanh(V a) { return Sleef_tanhd8_u10avx512f(a); }
-    static V Erf(V a) { return Sleef_erfd8_u10avx512f(a); }
-    static V Exp(V a) { return Sleef_expd8_u10avx512f(a); }
+    static V Tanh(V a) { return _ZGVeN8v_tanh(a); }
+    static V Erf(V a) { return _ZGVeN8v_erf(a); }
+    static V Exp(V a) { return _ZGVeN8v_exp(a); }
 };
 
 } // namespace

@@ -1,7 +1,13 @@
-// The march on SSE2 registers, two doubles wide, with SLEEF's SSE2 tanh, erf
-// and exp (within 1 ulp): the path of every x86-64 processor.
+// The march on SSE2 registers, two doubles wide, with glibc's vector tanh, erf
+// and exp: the path of every x86-64 processor.
 #include <emmintrin.h>
-#include <sleef.h>
+
+// glibc's vector math library (libmvec), within 4 ulp.
+extern "C" {
+__m128d _ZGVbN2v_tanh(__m128d);
+__m128d _ZGVbN2v_erf(__m128d);
+__m128d _ZGVbN2v_exp(__m128d);
+}
 
 namespace qav {
 namespace {
@@ -29,9 +35,9 @@ struct Isa {
     static unsigned Bits(Mask m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
     static V Select(Mask m, V a, V b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
     static V ToFloatAndBack(V a) { return _mm_cvtps_pd(_mm_cvtpd_ps(a)); }
-    static V Tanh(V a) { return Sleef_tanhd2_u10sse2(a); }
-    static V Erf(V a) { return Sleef_erfd2_u10sse2(a); }
-    static V Exp(V a) { return Sleef_expd2_u10sse2(a); }
+    static V Tanh(V a) { return _ZGVbN2v_tanh(a); }
+    static V Erf(V a) { return _ZGVbN2v_erf(a); }
+    static V Exp(V a) { return _ZGVbN2v_exp(a); }
 };
 
 } // namespace

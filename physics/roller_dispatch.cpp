@@ -41,7 +41,8 @@ bool IsMarchPathSupported(MarchPath path) {
     switch (path) {
     case MarchPath::Reference:
     case MarchPath::Baseline: return true;
-    // SLEEF's AVX2 functions use FMA instructions inside.
+    // The AVX2 path is taken on processors with FMA as well, as the vector
+    // math library's AVX2 functions expect.
     case MarchPath::Avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case MarchPath::Avx512:
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
