@@ -82,7 +82,9 @@ V WaveNumbers(V omega, V h, double inverseG) {
         const V root = Isa::Sqrt(Isa::Add(curvature, Isa::Mul(halfSlope, halfSlope)));
         x = Isa::Sub(x, Isa::Div(f, Isa::Add(root, halfSlope)));
     }
-    return Isa::Select(Isa::GreaterEqual(omega, Isa::Set(0.0)), Isa::Div(x, h), Isa::Div(Isa::Neg(x), h));
+    // -x / h is the negated x / h: the quotient's sign does not change its rounding.
+    const V k = Isa::Div(x, h);
+    return Isa::Select(Isa::GreaterEqual(omega, Isa::Set(0.0)), k, Isa::Neg(k));
 }
 
 // The quantities of W points that do not depend on the wave energy.
