@@ -237,22 +237,42 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     const V gRho = Isa::Set(c.g * c.rho);
     const V A = Isa::Mul(Isa::Set(Alpha * 0.33233509704478426 * c.rho * c.g), f);
     const V friction = Isa::Set(c.rho * 0.2122065907891938 * Fc);
-    for (std::size_t i = 1; i < longest; ++i) {
-        const Mask active = Isa::Greater(vPoints, Isa::Set(static_cast<double>(i)));
-        p = Quantities(Isa::Load(levels + i * W), vWlev, omega, omega2, vTp, c);
-        const V v = Isa::Div(Isa::Sub(Isa::Mul(cg, E), Isa::Mul(D, vDx)), p.cg);
-        const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
-        const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
-        const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
-        const V Q = RoundedBracket(Isa::Div(p.hGamma, height), Isa::And(active, wet));
-        const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A)), p.h);
-        const V u = Isa::Div(Isa::Mul(p.sech, Isa::Mul(height, Isa::Set(Pi))), p.tTp);
-        const V Df = Isa::Mul(Isa::Mul(Isa::Mul(u, u), u), friction);
-        E = Isa::Select(active, energy, E);
-        cg = Isa::Select(active, p.cg, cg);
-        D = Isa::Select(active, Isa::Select(wet, Isa::Add(Db, Df), zero), D);
-        H = Isa::Select(active, Isa::Select(wet, height, zero), H);
-        kLast = Isa::Select(active, p.k, kLast);
+    // The quantities of a block of rows first, then the march through them:
+    // the march's chain of dependent operations then has the processor to
+    // itself instead of waiting behind the vector math of the same row.
+    constexpr std::size_t Rows = 32;
+    alignas(64) double hRows[Rows * W], kRows[Rows * W], cgRows[Rows * W], hGammaRows[Rows * W],
+        sechRows[Rows * W], tTpRows[Rows * W];
+    for (std::size_t block = 1; block < longest; block += Rows) {
+        const std::size_t rows = longest - block < Rows ? longest - block : Rows;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const PointQuantities q = Quantities(Isa::Load(levels + (block + r) * W), vWlev, omega, omega2, vTp, c);
+            Isa::Store(hRows + r * W, q.h);
+            Isa::Store(kRows + r * W, q.k);
+            Isa::Store(cgRows + r * W, q.cg);
+            Isa::Store(hGammaRows + r * W, q.hGamma);
+            Isa::Store(sechRows + r * W, q.sech);
+            Isa::Store(tTpRows + r * W, q.tTp);
+        }
+        for (std::size_t r = 0; r < rows; ++r) {
+            const Mask active = Isa::Greater(vPoints, Isa::Set(static_cast<double>(block + r)));
+            const V h = Isa::Load(hRows + r * W);
+            const V cgNext = Isa::Load(cgRows + r * W);
+            const V v = Isa::Div(Isa::Sub(Isa::Mul(cg, E), Isa::Mul(D, vDx)), cgNext);
+            const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
+            const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
+            const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
+            const V Q = RoundedBracket(Isa::Div(Isa::Load(hGammaRows + r * W), height), Isa::And(active, wet));
+            const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A)), h);
+            const V u = Isa::Div(Isa::Mul(Isa::Load(sechRows + r * W), Isa::Mul(height, Isa::Set(Pi))),
+                                 Isa::Load(tTpRows + r * W));
+            const V Df = Isa::Mul(Isa::Mul(Isa::Mul(u, u), u), friction);
+            E = Isa::Select(active, energy, E);
+            cg = Isa::Select(active, cgNext, cg);
+            D = Isa::Select(active, Isa::Select(wet, Isa::Add(Db, Df), zero), D);
+            H = Isa::Select(active, Isa::Select(wet, height, zero), H);
+            kLast = Isa::Select(active, Isa::Load(kRows + r * W), kLast);
+        }
     }
 
     alignas(64) double hLast[W], kEnd[W];
