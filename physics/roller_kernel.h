@@ -87,36 +87,35 @@ V WaveNumbers(V omega, V h, double inverseG) {
     return Isa::Select(Isa::GreaterEqual(omega, Isa::Set(0.0)), k, Isa::Neg(k));
 }
 
-// WaveNumbers for two rows of W depths at once, their steps side by side so
-// that the processor works on both while either waits.
-void WaveNumbers2(V omega, V ha, V hb, double inverseG, V& ka, V& kb) {
+// WaveNumbers for N rows of W depths at once, their steps side by side so
+// that the processor works on all of them while any one waits.
+template <std::size_t N>
+void WaveNumbersSideBySide(V omega, const V* h, V* k, double inverseG) {
     const V one = Isa::Set(1.0);
     const V w2 = Isa::Mul(omega, omega);
-    const V deepA = Isa::Mul(Isa::Mul(ha, w2), Isa::Set(inverseG));
-    const V deepB = Isa::Mul(Isa::Mul(hb, w2), Isa::Set(inverseG));
-    V xa = deepA;
-    V xb = deepB;
+    V deep[N];
+    V x[N];
+    for (std::size_t j = 0; j < N; ++j) {
+        deep[j] = Isa::Mul(Isa::Mul(h[j], w2), Isa::Set(inverseG));
+        x[j] = deep[j];
+    }
     for (int step = 0; step < 2; ++step) {
-        const V Ta = Isa::Tanh(xa);
-        const V Tb = Isa::Tanh(xb);
-        const V sech2a = Isa::Sub(one, Isa::Mul(Ta, Ta));
-        const V sech2b = Isa::Sub(one, Isa::Mul(Tb, Tb));
-        const V halfA = Isa::Mul(Isa::Add(Isa::Mul(sech2a, xa), Ta), Isa::Set(0.5));
-        const V halfB = Isa::Mul(Isa::Add(Isa::Mul(sech2b, xb), Tb), Isa::Set(0.5));
-        const V fa = Isa::Sub(Isa::Mul(Ta, xa), deepA);
-        const V fb = Isa::Sub(Isa::Mul(Tb, xb), deepB);
-        const V ca = Isa::Mul(Isa::Mul(Isa::Sub(Isa::Mul(Ta, xa), one), sech2a), fa);
-        const V cb = Isa::Mul(Isa::Mul(Isa::Sub(Isa::Mul(Tb, xb), one), sech2b), fb);
-        const V ra = Isa::Sqrt(Isa::Add(ca, Isa::Mul(halfA, halfA)));
-        const V rb = Isa::Sqrt(Isa::Add(cb, Isa::Mul(halfB, halfB)));
-        xa = Isa::Sub(xa, Isa::Div(fa, Isa::Add(ra, halfA)));
-        xb = Isa::Sub(xb, Isa::Div(fb, Isa::Add(rb, halfB)));
+        V T[N];
+        for (std::size_t j = 0; j < N; ++j) T[j] = Isa::Tanh(x[j]);
+        for (std::size_t j = 0; j < N; ++j) {
+            const V sech2 = Isa::Sub(one, Isa::Mul(T[j], T[j]));
+            const V halfSlope = Isa::Mul(Isa::Add(Isa::Mul(sech2, x[j]), T[j]), Isa::Set(0.5));
+            const V f = Isa::Sub(Isa::Mul(T[j], x[j]), deep[j]);
+            const V curvature = Isa::Mul(Isa::Mul(Isa::Sub(Isa::Mul(T[j], x[j]), one), sech2), f);
+            const V root = Isa::Sqrt(Isa::Add(curvature, Isa::Mul(halfSlope, halfSlope)));
+            x[j] = Isa::Sub(x[j], Isa::Div(f, Isa::Add(root, halfSlope)));
+        }
     }
     const Mask forward = Isa::GreaterEqual(omega, Isa::Set(0.0));
-    const V qa = Isa::Div(xa, ha);
-    const V qb = Isa::Div(xb, hb);
-    ka = Isa::Select(forward, qa, Isa::Neg(qa));
-    kb = Isa::Select(forward, qb, Isa::Neg(qb));
+    for (std::size_t j = 0; j < N; ++j) {
+        const V q = Isa::Div(x[j], h[j]);
+        k[j] = Isa::Select(forward, q, Isa::Neg(q));
+    }
 }
 
 // The quantities of W points that do not depend on the wave energy.
@@ -295,17 +294,16 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
             Isa::Store(sechRows + r * W, q.sech);
             Isa::Store(tTpRows + r * W, q.tTp);
         };
+        constexpr std::size_t Side = 4;
         std::size_t r = 0;
-        for (; r + 1 < rows; r += 2) {
-            const V ha = Depth(Isa::Load(levels + (block + r) * W), vWlev);
-            const V hb = Depth(Isa::Load(levels + (block + r + 1) * W), vWlev);
-            V ka;
-            V kb;
-            WaveNumbers2(omega, ha, hb, 1.0 / c.g, ka, kb);
-            keep(r, FromWaveNumber(ha, ka, omega2, vTp, c));
-            keep(r + 1, FromWaveNumber(hb, kb, omega2, vTp, c));
+        for (; r + Side <= rows; r += Side) {
+            V h[Side];
+            V k[Side];
+            for (std::size_t j = 0; j < Side; ++j) h[j] = Depth(Isa::Load(levels + (block + r + j) * W), vWlev);
+            WaveNumbersSideBySide<Side>(omega, h, k, 1.0 / c.g);
+            for (std::size_t j = 0; j < Side; ++j) keep(r + j, FromWaveNumber(h[j], k[j], omega2, vTp, c));
         }
-        if (r < rows) keep(r, Quantities(Isa::Load(levels + (block + r) * W), vWlev, omega, omega2, vTp, c));
+        for (; r < rows; ++r) keep(r, Quantities(Isa::Load(levels + (block + r) * W), vWlev, omega, omega2, vTp, c));
         for (std::size_t r = 0; r < rows; ++r) {
             const Mask active = Isa::Greater(vPoints, Isa::Set(static_cast<double>(block + r)));
             const V h = Isa::Load(hRows + r * W);
