@@ -68,6 +68,23 @@ V RoundedBracket(V R, Mask active) {
     return Q;
 }
 
+// The toe direction from the wave numbers of the first and the last point as
+// the reference march has them (the C library's tanh): two points per time
+// step, and the direction is then exactly the reference's. Near 0 degrees it
+// is a small difference of large angles, where wave numbers a unit in the
+// last place apart would show.
+double ToeDirection(double DikeNormal, double IncomingWaveAngle, double omega, double Wlev, double firstLevel,
+                    double lastLevel, const Constants& c) {
+    const auto depth = [Wlev](double level) {
+        const double d = Wlev - level;
+        return d > MinimumWaterDepth ? d : MinimumWaterDepth;
+    };
+    const double kFirst = WaveNumber(omega, depth(firstLevel), c);
+    const double kLast = WaveNumber(omega, depth(lastLevel), c);
+    return RefractedWaveDirection(DikeNormal, IncomingWaveAngle, PhaseCelerity(omega, kFirst),
+                                  PhaseCelerity(omega, kLast));
+}
+
 // WaveNumber for W depths: two Halley steps from the deep-water value.
 V WaveNumbers(V omega, V h, double inverseG) {
     const V one = Isa::Set(1.0);
@@ -225,8 +242,8 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
             }
         }
     }
-    return {H * HrmsToHm0,
-            RefractedWaveDirection(DikeNormal, IncomingWaveAngle, omega / k[0], omega / k[P - 1])};
+    return {H * HrmsToHm0, ToeDirection(DikeNormal, IncomingWaveAngle, omega, Wlev, bottomLevel[0],
+                                        bottomLevel[P - 1], c)};
 }
 
 // Up to W time steps, one per lane, marched together to the longest one's
@@ -272,7 +289,6 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     V H = Isa::Load(hrms0);
     V cg = Isa::Load(cg0);
     V D = Isa::Load(d0);
-    V kLast = p.k;
 
     const V zero = Isa::Set(0.0);
     const V gRho = Isa::Set(c.g * c.rho);
@@ -321,16 +337,15 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
             cg = Isa::Select(active, cgNext, cg);
             D = Isa::Select(active, Isa::Select(wet, Isa::Add(Db, Df), zero), D);
             H = Isa::Select(active, Isa::Select(wet, height, zero), H);
-            kLast = Isa::Select(active, Isa::Load(kRows + r * W), kLast);
         }
     }
 
-    alignas(64) double hLast[W], kEnd[W];
+    alignas(64) double hLast[W];
     Isa::Store(hLast, H);
-    Isa::Store(kEnd, kLast);
     for (std::size_t l = 0; l < count; ++l) {
-        toe[l] = {hLast[l] * HrmsToHm0, RefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle,
-                                                               omega0[l] / k0[l], omega0[l] / kEnd[l])};
+        toe[l] = {hLast[l] * HrmsToHm0,
+                  ToeDirection(DikeNormal, steps[l].IncomingWaveAngle, omega0[l], wlev[l], levels[l],
+                               levels[(steps[l].points - 1) * W + l], c)};
     }
 }
 
