@@ -29,7 +29,8 @@ enum class MarchPath : std::uint8_t { Reference, Baseline, Avx2, Avx512 };
 void SetThreadMarchPath(MarchPath path);
 void ResetThreadMarchPath();
 
-// Time steps one call of RunRollerModelLanes marches at once: 1, 2, 4 or 8.
+// Time steps one call of RunRollerModelLanes marches at once: 1, 4, 8 or 16
+// (two SIMD registers of lanes).
 [[nodiscard]] int LaneCount(MarchPath path);
 
 // Work arrays of one calling thread for the fast paths: O(P) doubles, grown

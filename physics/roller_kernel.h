@@ -107,13 +107,12 @@ V WaveNumbers(V omega, V h, double inverseG) {
 // WaveNumbers for N rows of W depths at once, their steps side by side so
 // that the processor works on all of them while any one waits.
 template <std::size_t N>
-void WaveNumbersSideBySide(V omega, const V* h, V* k, double inverseG) {
+void WaveNumbersSideBySide(const V* omega, const V* h, V* k, double inverseG) {
     const V one = Isa::Set(1.0);
-    const V w2 = Isa::Mul(omega, omega);
     V deep[N];
     V x[N];
     for (std::size_t j = 0; j < N; ++j) {
-        deep[j] = Isa::Mul(Isa::Mul(h[j], w2), Isa::Set(inverseG));
+        deep[j] = Isa::Mul(Isa::Mul(h[j], Isa::Mul(omega[j], omega[j])), Isa::Set(inverseG));
         x[j] = deep[j];
     }
     for (int step = 0; step < 2; ++step) {
@@ -128,10 +127,9 @@ void WaveNumbersSideBySide(V omega, const V* h, V* k, double inverseG) {
             x[j] = Isa::Sub(x[j], Isa::Div(f, Isa::Add(root, halfSlope)));
         }
     }
-    const Mask forward = Isa::GreaterEqual(omega, Isa::Set(0.0));
     for (std::size_t j = 0; j < N; ++j) {
         const V q = Isa::Div(x[j], h[j]);
-        k[j] = Isa::Select(forward, q, Isa::Neg(q));
+        k[j] = Isa::Select(Isa::GreaterEqual(omega[j], Isa::Set(0.0)), q, Isa::Neg(q));
     }
 }
 
@@ -246,13 +244,21 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
                                         bottomLevel[P - 1], c)};
 }
 
-// Up to W time steps, one per lane, marched together to the longest one's
-// last point; a lane stops changing after its own last point.
+// Lanes of one march: Groups registers of W time steps each. The groups'
+// chains of dependent operations are independent, so the processor works on
+// one group while the other waits.
+constexpr std::size_t Groups = 2;
+constexpr std::size_t Lanes = Groups * W;
+
+// Up to Lanes time steps, one per lane, marched together to the longest one's
+// last point; a lane stops changing after its own last point. Row i of levels
+// holds the Lanes levels of point i; item j = i * Groups + g of a row is the W
+// levels of group g.
 void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* steps, std::size_t count,
                 const double* levels, const Constants& c, ToeWaves* toe) {
-    alignas(64) double tp[W], hm0[W], wlev[W], dx[W], points[W];
+    alignas(64) double tp[Lanes], hm0[Lanes], wlev[Lanes], dx[Lanes], points[Lanes];
     std::size_t longest = 0;
-    for (std::size_t l = 0; l < W; ++l) {
+    for (std::size_t l = 0; l < Lanes; ++l) {
         const LaneStep& s = steps[l < count ? l : 0];
         tp[l] = s.Tp;
         hm0[l] = s.TransmittedHm0;
@@ -261,22 +267,28 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         points[l] = static_cast<double>(s.points);
         if (s.points > longest) longest = s.points;
     }
-    const V vTp = Isa::Load(tp);
-    const V f = Isa::Div(Isa::Set(1.0), vTp);
-    const V omega = Isa::Mul(f, Isa::Set(TwoPi));
-    const V omega2 = Isa::Mul(omega, omega);
-    const V vWlev = Isa::Load(wlev);
-    const V vDx = Isa::Load(dx);
-    const V vPoints = Isa::Load(points);
+    V vTp[Groups], f[Groups], omega[Groups], omega2[Groups], vWlev[Groups], vDx[Groups], vPoints[Groups];
+    for (std::size_t g = 0; g < Groups; ++g) {
+        vTp[g] = Isa::Load(tp + g * W);
+        f[g] = Isa::Div(Isa::Set(1.0), vTp[g]);
+        omega[g] = Isa::Mul(f[g], Isa::Set(TwoPi));
+        omega2[g] = Isa::Mul(omega[g], omega[g]);
+        vWlev[g] = Isa::Load(wlev + g * W);
+        vDx[g] = Isa::Load(dx + g * W);
+        vPoints[g] = Isa::Load(points + g * W);
+    }
 
     // First point of every lane with the reference formulas.
-    PointQuantities p = Quantities(Isa::Load(levels), vWlev, omega, omega2, vTp, c);
-    alignas(64) double h0[W], k0[W], e0[W], hrms0[W], cg0[W], d0[W], f0[W], omega0[W];
-    Isa::Store(h0, p.h);
-    Isa::Store(k0, p.k);
-    Isa::Store(f0, f);
-    Isa::Store(omega0, omega);
-    for (std::size_t l = 0; l < W; ++l) {
+    alignas(64) double h0[Lanes], k0[Lanes], e0[Lanes], hrms0[Lanes], cg0[Lanes], d0[Lanes], f0[Lanes],
+        omega0[Lanes];
+    for (std::size_t g = 0; g < Groups; ++g) {
+        const PointQuantities p = Quantities(Isa::Load(levels + g * W), vWlev[g], omega[g], omega2[g], vTp[g], c);
+        Isa::Store(h0 + g * W, p.h);
+        Isa::Store(k0 + g * W, p.k);
+        Isa::Store(f0 + g * W, f[g]);
+        Isa::Store(omega0 + g * W, omega[g]);
+    }
+    for (std::size_t l = 0; l < Lanes; ++l) {
         const double t0 = (omega0[l] * omega0[l]) / (k0[l] * c.g);
         cg0[l] = GroupVelocity(GroupVelocityRatioFromTanh(k0[l], h0[l], t0), k0[l], tp[l]);
         e0[l] = WaveEnergy(hm0[l] * Hm0ToHrms, c);
@@ -285,67 +297,86 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         d0[l] = BreakingDissipation(Alpha, f0[l], R0, hrms0[l], h0[l], c) +
                 FrictionDissipation(Fc, hrms0[l], k0[l], h0[l], tp[l], c);
     }
-    V E = Isa::Load(e0);
-    V H = Isa::Load(hrms0);
-    V cg = Isa::Load(cg0);
-    V D = Isa::Load(d0);
+    V E[Groups], H[Groups], cg[Groups], D[Groups], A[Groups];
+    for (std::size_t g = 0; g < Groups; ++g) {
+        E[g] = Isa::Load(e0 + g * W);
+        H[g] = Isa::Load(hrms0 + g * W);
+        cg[g] = Isa::Load(cg0 + g * W);
+        D[g] = Isa::Load(d0 + g * W);
+        A[g] = Isa::Mul(Isa::Set(Alpha * 0.33233509704478426 * c.rho * c.g), f[g]);
+    }
 
     const V zero = Isa::Set(0.0);
     const V gRho = Isa::Set(c.g * c.rho);
-    const V A = Isa::Mul(Isa::Set(Alpha * 0.33233509704478426 * c.rho * c.g), f);
     const V friction = Isa::Set(c.rho * 0.2122065907891938 * Fc);
     // The quantities of a block of rows first, then the march through them:
-    // the march's chain of dependent operations then has the processor to
-    // itself instead of waiting behind the vector math of the same row.
-    constexpr std::size_t Rows = 32;
-    alignas(64) double hRows[Rows * W], kRows[Rows * W], cgRows[Rows * W], hGammaRows[Rows * W],
-        sechRows[Rows * W], tTpRows[Rows * W];
+    // the march's chains of dependent operations then have the processor to
+    // themselves instead of waiting behind the vector math of the same row.
+    constexpr std::size_t Rows = 16;
+    constexpr std::size_t Items = Rows * Groups;
+    alignas(64) double hItems[Items * W], cgItems[Items * W], hGammaItems[Items * W], sechItems[Items * W],
+        tTpItems[Items * W];
     for (std::size_t block = 1; block < longest; block += Rows) {
         const std::size_t rows = longest - block < Rows ? longest - block : Rows;
-        const auto keep = [&](std::size_t r, const PointQuantities& q) {
-            Isa::Store(hRows + r * W, q.h);
-            Isa::Store(kRows + r * W, q.k);
-            Isa::Store(cgRows + r * W, q.cg);
-            Isa::Store(hGammaRows + r * W, q.hGamma);
-            Isa::Store(sechRows + r * W, q.sech);
-            Isa::Store(tTpRows + r * W, q.tTp);
+        const std::size_t items = rows * Groups;
+        const double* first = levels + block * Lanes;
+        const auto keep = [&](std::size_t j, const PointQuantities& q) {
+            Isa::Store(hItems + j * W, q.h);
+            Isa::Store(cgItems + j * W, q.cg);
+            Isa::Store(hGammaItems + j * W, q.hGamma);
+            Isa::Store(sechItems + j * W, q.sech);
+            Isa::Store(tTpItems + j * W, q.tTp);
         };
         constexpr std::size_t Side = 4;
-        std::size_t r = 0;
-        for (; r + Side <= rows; r += Side) {
+        static_assert(Side % Groups == 0);
+        std::size_t j = 0;
+        for (; j + Side <= items; j += Side) {
             V h[Side];
             V k[Side];
-            for (std::size_t j = 0; j < Side; ++j) h[j] = Depth(Isa::Load(levels + (block + r + j) * W), vWlev);
-            WaveNumbersSideBySide<Side>(omega, h, k, 1.0 / c.g);
-            for (std::size_t j = 0; j < Side; ++j) keep(r + j, FromWaveNumber(h[j], k[j], omega2, vTp, c));
+            V w[Side];
+            for (std::size_t s = 0; s < Side; ++s) {
+                h[s] = Depth(Isa::Load(first + (j + s) * W), vWlev[s % Groups]);
+                w[s] = omega[s % Groups];
+            }
+            WaveNumbersSideBySide<Side>(w, h, k, 1.0 / c.g);
+            for (std::size_t s = 0; s < Side; ++s) {
+                keep(j + s, FromWaveNumber(h[s], k[s], omega2[s % Groups], vTp[s % Groups], c));
+            }
         }
-        for (; r < rows; ++r) keep(r, Quantities(Isa::Load(levels + (block + r) * W), vWlev, omega, omega2, vTp, c));
+        for (; j < items; ++j) {
+            const std::size_t g = j % Groups;
+            keep(j, Quantities(Isa::Load(first + j * W), vWlev[g], omega[g], omega2[g], vTp[g], c));
+        }
         for (std::size_t r = 0; r < rows; ++r) {
-            const Mask active = Isa::Greater(vPoints, Isa::Set(static_cast<double>(block + r)));
-            const V h = Isa::Load(hRows + r * W);
-            const V cgNext = Isa::Load(cgRows + r * W);
-            const V v = Isa::Div(Isa::Sub(Isa::Mul(cg, E), Isa::Mul(D, vDx)), cgNext);
-            const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
-            const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
-            const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
-            const V Q = RoundedBracket(Isa::Div(Isa::Load(hGammaRows + r * W), height), Isa::And(active, wet));
-            const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A)), h);
-            const V u = Isa::Div(Isa::Mul(Isa::Load(sechRows + r * W), Isa::Mul(height, Isa::Set(Pi))),
-                                 Isa::Load(tTpRows + r * W));
-            const V Df = Isa::Mul(Isa::Mul(Isa::Mul(u, u), u), friction);
-            E = Isa::Select(active, energy, E);
-            cg = Isa::Select(active, cgNext, cg);
-            D = Isa::Select(active, Isa::Select(wet, Isa::Add(Db, Df), zero), D);
-            H = Isa::Select(active, Isa::Select(wet, height, zero), H);
+            const V row = Isa::Set(static_cast<double>(block + r));
+            for (std::size_t g = 0; g < Groups; ++g) {
+                const std::size_t at = (r * Groups + g) * W;
+                const Mask active = Isa::Greater(vPoints[g], row);
+                const V cgNext = Isa::Load(cgItems + at);
+                const V v = Isa::Div(Isa::Sub(Isa::Mul(cg[g], E[g]), Isa::Mul(D[g], vDx[g])), cgNext);
+                const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
+                const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
+                const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
+                const V Q = RoundedBracket(Isa::Div(Isa::Load(hGammaItems + at), height), Isa::And(active, wet));
+                const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A[g])),
+                                      Isa::Load(hItems + at));
+                const V u = Isa::Div(Isa::Mul(Isa::Load(sechItems + at), Isa::Mul(height, Isa::Set(Pi))),
+                                     Isa::Load(tTpItems + at));
+                const V Df = Isa::Mul(Isa::Mul(Isa::Mul(u, u), u), friction);
+                E[g] = Isa::Select(active, energy, E[g]);
+                cg[g] = Isa::Select(active, cgNext, cg[g]);
+                D[g] = Isa::Select(active, Isa::Select(wet, Isa::Add(Db, Df), zero), D[g]);
+                H[g] = Isa::Select(active, Isa::Select(wet, height, zero), H[g]);
+            }
         }
     }
 
-    alignas(64) double hLast[W];
-    Isa::Store(hLast, H);
+    alignas(64) double hLast[Lanes];
+    for (std::size_t g = 0; g < Groups; ++g) Isa::Store(hLast + g * W, H[g]);
     for (std::size_t l = 0; l < count; ++l) {
         toe[l] = {hLast[l] * HrmsToHm0,
                   ToeDirection(DikeNormal, steps[l].IncomingWaveAngle, omega0[l], wlev[l], levels[l],
-                               levels[(steps[l].points - 1) * W + l], c)};
+                               levels[(steps[l].points - 1) * Lanes + l], c)};
     }
 }
 
