@@ -58,6 +58,22 @@ void WalkGridBottomLevels(std::span<const double> ProfileX, std::span<const doub
         const double xj = X[j - 1];
         const double xNext = X[j];
         out[at] = Z[j] + (Z[j - 1] - Z[j]) * (xNext - x) / (xNext - xj);
+
+        if (walkable && j == below) {
+            // The points that follow inside the same segment and clear of
+            // both end tolerances take it as they are: no search, no tests
+            // beyond those three.
+            const double zNext = Z[j];
+            const double dz = Z[j - 1] - Z[j];
+            const double dx = xNext - xj;
+            while (i + 1 < count) {
+                const double y = static_cast<double>(static_cast<std::int32_t>(i + 1)) * GridStep + first;
+                if (!(y < xNext) || std::fabs(y - first) < 1e-10 || std::fabs(y - last) < 1e-10) break;
+                ++i;
+                at += stride;
+                out[at] = zNext + dz * (xNext - y) / dx;
+            }
+        }
     }
     // The extra level of the march's last step over constant depth.
     out[at] = out[at - stride];
