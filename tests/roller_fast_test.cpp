@@ -148,6 +148,12 @@ TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
     }
 }
 
+TEST(FastMarch, CLibraryErfIsExactlyOnePastSix) {
+    // The lanes skip erf past R = 6 and take 1, as the reference's erf gives.
+    for (double R = 6.0; R < 40.0; R += 0.0007) ASSERT_EQ(std::erf(R), 1.0) << R;
+    EXPECT_EQ(std::erf(INFINITY), 1.0);
+}
+
 TEST(FastMarch, EdgeCasesOfTheMarch) {
     qav::RollerWorkspace reference;
     qav::MarchWorkspace work;
