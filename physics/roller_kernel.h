@@ -56,12 +56,20 @@ V RoundedBracket(V R, Mask active) {
     V Q = Isa::ToFloatAndBack(bracket);
     const unsigned unsettled = Isa::Bits(active) & ~Isa::Bits(settled);
     if (unsettled != 0) {
+        // The reference's erf first: with it only the exponential term is in
+        // doubt, and that seldom decides the float.
         alignas(64) double q[W];
         alignas(64) double r[W];
+        alignas(64) double t[W];
         Isa::Store(q, Q);
         Isa::Store(r, R);
+        Isa::Store(t, term);
         for (std::size_t l = 0; l < W; ++l) {
-            if ((unsettled >> l) & 1u) q[l] = ReferenceRoundedBracket(r[l]);
+            if (((unsettled >> l) & 1u) == 0) continue;
+            const double b = (1.0 - std::erf(r[l])) + t[l];
+            const double doubt = t[l] * 2e-15 + std::fabs(b) * 2.3e-16;
+            const float below = static_cast<float>(b - doubt);
+            q[l] = below == static_cast<float>(b + doubt) ? static_cast<double>(below) : ReferenceRoundedBracket(r[l]);
         }
         Q = Isa::Load(q);
     }
