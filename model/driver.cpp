@@ -6,7 +6,9 @@
 
 #include "checks/checks.h"
 #include "interface/log.h"
+#include "model/grid_walk.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 
 namespace qav {
 
@@ -71,19 +73,19 @@ StepResult NoGridStep(double InvalidValue, MessageBuffer message) {
 
 } // namespace
 
-StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, std::size_t i,
-                           MessageBuffer message, StepWorkspace& work) {
+PreparedStep PrepareTimeStep(const RunInput& input, std::size_t i, MessageBuffer message) {
     const ModelParameters& p = input.Parameters;
     const double hm0 = input.Hm0[i];
     const double tp = input.Tp[i];
     const double wlev = input.Wlev[i];
     const double angle = input.IncomingWaveAngle[i];
+    const auto final = [](const StepResult& result) { return PreparedStep{false, result, 0.0, 0.0}; };
 
     const int conditions = CheckHydraulicConditions(hm0, tp, wlev, angle, p.InvalidValue, message);
-    if (conditions == ConditionsRefused) return Failed(p.InvalidValue, StepOutcome::Refused);
-    if (conditions == ConditionsCalm) return {0.0, tp, angle, StepOutcome::Calm};
+    if (conditions == ConditionsRefused) return final(Failed(p.InvalidValue, StepOutcome::Refused));
+    if (conditions == ConditionsCalm) return final({0.0, tp, angle, StepOutcome::Calm});
     if (!CheckIncomingWaveAngle(angle, input.DikeNormal, message)) {
-        return {0.0, tp, angle, StepOutcome::AngleOutsideRange};
+        return final({0.0, tp, angle, StepOutcome::AngleOutsideRange});
     }
 
     const double transmittedHm0 = DamTransmission(input.DamType, input.DamHeight, wlev, hm0);
@@ -91,31 +93,72 @@ StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, st
                                                   input.ProfileBottomLevel, wlev, p.InvalidValue);
     if (input.ProfileX.size() < 2) {
         const double reduced = ObliqueIncidenceReduction(transmittedHm0, angle, input.DikeNormal);
-        return {reduced, tp, angle, StepOutcome::NoForeshore};
+        return final({reduced, tp, angle, StepOutcome::NoForeshore});
     }
-    if (step.Steps < 0) return NoGridStep(p.InvalidValue, message);
+    if (step.Steps < 0) return final(NoGridStep(p.InvalidValue, message));
+    return {true, {}, transmittedHm0, step.GridStep};
+}
 
-    ToeWaves toe{};
-    try {
-        CreateRegularGrid(input.ProfileX, step.GridStep, work.gridX);
-        InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, work.gridX, work.gridBottomLevel);
-        // One extra point repeats the last level: the march ends one step
-        // beyond the last grid point over constant depth.
-        work.gridBottomLevel.push_back(work.gridBottomLevel.back());
-        toe = RunRollerModel(tp, transmittedHm0, p.Alpha, p.Fc, wlev, input.DikeNormal, angle, step.GridStep,
-                             work.gridBottomLevel, constants, work.roller);
-    } catch (const std::bad_alloc&) {
-        work = StepWorkspace{};
-        return NoGridStep(p.InvalidValue, message);
-    }
-
+StepResult FinishTimeStep(const RunInput& input, std::size_t i, const ToeWaves& toe, MessageBuffer message) {
+    const ModelParameters& p = input.Parameters;
     if (std::isnan(toe.direction)) {
         message.Replace("The refracted angle cannot be calculated for this profile!");
         WriteLogLine("Entry Refracted angle : " + std::string(message.Trimmed()));
         return Failed(p.InvalidValue, StepOutcome::NoDirection);
     }
-    return {ObliqueIncidenceReduction(toe.hm0, angle, input.DikeNormal), tp, toe.direction,
-            StepOutcome::Computed};
+    return {ObliqueIncidenceReduction(toe.hm0, input.IncomingWaveAngle[i], input.DikeNormal), input.Tp[i],
+            toe.direction, StepOutcome::Computed};
+}
+
+StepResult GridFailure(const RunInput& input, MessageBuffer message) {
+    return NoGridStep(input.Parameters.InvalidValue, message);
+}
+
+StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, std::size_t i,
+                           MessageBuffer message, StepWorkspace& work) {
+    const ModelParameters& p = input.Parameters;
+    const PreparedStep prepared = PrepareTimeStep(input, i, message);
+    if (!prepared.marches) return prepared.result;
+    const double tp = input.Tp[i];
+    const double wlev = input.Wlev[i];
+    const double angle = input.IncomingWaveAngle[i];
+
+    ToeWaves toe{};
+    try {
+        if (work.path == MarchPath::Reference) {
+            CreateRegularGrid(input.ProfileX, prepared.gridStep, work.gridX);
+            InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, work.gridX, work.gridBottomLevel);
+            // One extra point repeats the last level: the march ends one step
+            // beyond the last grid point over constant depth.
+            work.gridBottomLevel.push_back(work.gridBottomLevel.back());
+            toe = RunRollerModel(tp, prepared.transmittedHm0, p.Alpha, p.Fc, wlev, input.DikeNormal, angle,
+                                 prepared.gridStep, work.gridBottomLevel, constants, work.roller);
+        } else {
+            // The same levels, extra one included, in one walk along the profile.
+            BuildGridBottomLevels(input.ProfileX, input.ProfileBottomLevel, prepared.gridStep,
+                                  work.gridBottomLevel);
+            toe = RunRollerModelOn(work.path, tp, prepared.transmittedHm0, p.Alpha, p.Fc, wlev, input.DikeNormal,
+                                   angle, prepared.gridStep, work.gridBottomLevel, constants, work.march);
+        }
+    } catch (const std::bad_alloc&) {
+        const MarchPath path = work.path;
+        work = StepWorkspace{};
+        work.path = path;
+        return NoGridStep(p.InvalidValue, message);
+    }
+    return FinishTimeStep(input, i, toe, message);
+}
+
+bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, MessageBuffer message) {
+    output.Hm0Toe[i] = step.Hm0Toe;
+    output.TpToe[i] = step.TpToe;
+    output.WaveAngleToe[i] = step.WaveAngleToe;
+    if (!output.Outcomes.empty()) output.Outcomes[i] = step.Outcome;
+    if (!output.Messages.empty() && step.Outcome != StepOutcome::Computed &&
+        step.Outcome != StepOutcome::NoForeshore) {
+        output.Messages[i].assign(message.Trimmed());
+    }
+    return IsFailure(step.Outcome);
 }
 
 int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer message, const RunLog* log) {
@@ -140,16 +183,12 @@ int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer m
 
     StepWorkspace work;
     std::size_t failures = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const StepResult step = ComputeTimeStep(input, constants, i, message, work);
-        output.Hm0Toe[i] = step.Hm0Toe;
-        output.TpToe[i] = step.TpToe;
-        output.WaveAngleToe[i] = step.WaveAngleToe;
-        if (IsFailure(step.Outcome)) ++failures;
-        if (!output.Outcomes.empty()) output.Outcomes[i] = step.Outcome;
-        if (!output.Messages.empty() && step.Outcome != StepOutcome::Computed &&
-            step.Outcome != StepOutcome::NoForeshore) {
-            output.Messages[i].assign(message.Trimmed());
+    if (!LogEnabled() && LaneCount(work.path) > 1) {
+        // Consecutive steps marched together; the log would show the order.
+        failures = RunStepsInLanes(input, constants, output, message, work, work.path);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (RecordStep(output, i, ComputeTimeStep(input, constants, i, message, work), message)) ++failures;
         }
     }
 

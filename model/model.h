@@ -9,6 +9,7 @@
 
 #include "interface/message.h"
 #include "physics/physics.h"
+#include "physics/roller_fast.h"
 
 namespace qav {
 
@@ -91,11 +92,14 @@ int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer m
 
 // ---- Pieces of a run, for callers that spread the steps over threads ----
 
-// Reusable storage of one thread's time steps.
+// Reusable storage of one thread's time steps, and the march they take
+// (the calling thread's, see ThreadMarchPath).
 struct StepWorkspace {
     std::vector<double> gridX;
     std::vector<double> gridBottomLevel;
     RollerWorkspace roller;
+    MarchWorkspace march;
+    MarchPath path = ThreadMarchPath();
 };
 
 // Writes the model constants' log lines and returns the run's constants.

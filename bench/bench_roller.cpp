@@ -1,0 +1,192 @@
+// Cost per grid point of the energy march, of a whole time step (grid and
+// march) and of a run over a storm series, for the reference march and every
+// faster path the machine supports. After the runs a table gives each path's
+// ns per grid point and its speed-up over the reference measured in the same
+// run (medians when repetitions are asked for).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "model/model.h"
+#include "physics/physics.h"
+#include "physics/roller_fast.h"
+
+namespace {
+
+using qav::Constants;
+
+constexpr Constants kConstants{9.81, 1025.0};
+
+// P bottom levels on a 1:50 foreshore from -10 m to -2 m, and its step.
+struct Foreshore {
+    std::vector<double> level;
+    double step;
+};
+
+Foreshore MakeForeshore(int P) {
+    Foreshore f;
+    f.step = 400.0 / (P - 1);
+    for (int i = 0; i < P; ++i) f.level.push_back(-10.0 + static_cast<double>(i) * f.step / 50.0);
+    return f;
+}
+
+void SetPerPoint(benchmark::State& state, double pointsPerIteration) {
+    state.counters["ns_per_point"] = benchmark::Counter(
+        pointsPerIteration, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void MarchReference(benchmark::State& state) {
+    const Foreshore f = MakeForeshore(static_cast<int>(state.range(0)));
+    qav::RollerWorkspace work;
+    for (auto _ : state) {
+        const qav::ToeWaves toe = qav::RunRollerModel(8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step, f.level,
+                                                      kConstants, work);
+        benchmark::DoNotOptimize(toe);
+    }
+    SetPerPoint(state, static_cast<double>(f.level.size()));
+}
+
+void MarchFast(benchmark::State& state, qav::MarchPath path) {
+    const Foreshore f = MakeForeshore(static_cast<int>(state.range(0)));
+    qav::MarchWorkspace work;
+    for (auto _ : state) {
+        const qav::ToeWaves toe = qav::RunRollerModelOn(path, 8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step,
+                                                        f.level, kConstants, work);
+        benchmark::DoNotOptimize(toe);
+    }
+    SetPerPoint(state, static_cast<double>(f.level.size()));
+}
+
+// The 1000 m profile at 1:100 from -12 m to -2 m, two points.
+struct Storm {
+    std::vector<double> x{0.0, 1000.0};
+    std::vector<double> z{-12.0, -2.0};
+    std::vector<double> hm0, tp, wlev, angle;
+    qav::RunInput input;
+    double levels = 0;  // grid levels marched over the whole series
+
+    explicit Storm(std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double s = static_cast<double>(i) / static_cast<double>(n);
+            hm0.push_back(1.5 + 0.8 * std::sin(Pi() * s));
+            tp.push_back(6.0 + 4.0 * std::sin(Pi() * s));
+            wlev.push_back(n == 1 ? 0.0 : 1.0 * std::sin(Pi() * s));
+            angle.push_back(260.0 + 20.0 * s);
+        }
+        input.Parameters.MinStepSize = 0.25;
+        input.Parameters.RatioDepth = 0.3;
+        input.Hm0 = hm0;
+        input.Tp = tp;
+        input.Wlev = wlev;
+        input.IncomingWaveAngle = angle;
+        input.DikeNormal = 270.0;
+        input.ProfileX = x;
+        input.ProfileBottomLevel = z;
+        for (std::size_t i = 0; i < n; ++i) {
+            const qav::GridStepSize g = qav::ComputeGridStepSize(x, 0.25, 0.3, z, wlev[i], -999.0);
+            levels += static_cast<double>(g.Steps + 2);
+        }
+    }
+    static double Pi() { return 3.141592653589793; }
+};
+
+void TimeStep(benchmark::State& state, qav::MarchPath path) {
+    Storm storm(1);
+    const Constants constants{storm.input.Parameters.Ag, storm.input.Parameters.Rho};
+    qav::StepWorkspace work;
+    work.path = path;
+    char text[1000];
+    for (auto _ : state) {
+        const qav::StepResult r =
+            qav::ComputeTimeStep(storm.input, constants, 0, qav::MessageBuffer(text, sizeof text), work);
+        benchmark::DoNotOptimize(r);
+    }
+    SetPerPoint(state, storm.levels);
+}
+
+// RollerModel5 over 1000 time steps; the fast paths march them in lanes.
+void Series(benchmark::State& state, qav::MarchPath path) {
+    qav::SetThreadMarchPath(path);
+    Storm storm(1000);
+    std::vector<double> h(1000), t(1000), a(1000);
+    const qav::RunOutput out{h, t, a, {}, {}};
+    char text[1000];
+    for (auto _ : state) {
+        const int code = qav::RollerModel5(storm.input, out, qav::MessageBuffer(text, sizeof text));
+        benchmark::DoNotOptimize(code);
+    }
+    SetPerPoint(state, storm.levels);
+    qav::ResetThreadMarchPath();
+}
+
+// Prints the per-point table with the speed-up of each path over the
+// reference of the same case.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.aggregate_name != "" && run.aggregate_name != "median") continue;
+            const auto counter = run.counters.find("ns_per_point");
+            if (counter == run.counters.end()) continue;
+            const std::string name = run.run_name.str();
+            const auto slash = name.find('/');
+            const std::string path = name.substr(0, slash);
+            const std::string rest = slash == std::string::npos ? "" : name.substr(slash);
+            std::string family = path.substr(0, path.rfind('_'));
+            std::string kind = path.substr(path.rfind('_') + 1);
+            if (!seen_.count(family + rest)) order_.push_back(family + rest);
+            seen_[family + rest][kind] = counter->second.value * 1e9;  // s -> ns
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\n| case | path | ns per grid point | speed-up over reference |\n|---|---|---|---|\n");
+        for (const std::string& key : order_) {
+            const auto& paths = seen_[key];
+            const auto reference = paths.find("Reference");
+            for (const auto& [kind, ns] : paths) {
+                if (reference == paths.end()) {
+                    std::printf("| %s | %s | %.2f | |\n", key.c_str(), kind.c_str(), ns);
+                } else {
+                    std::printf("| %s | %s | %.2f | %.2fx |\n", key.c_str(), kind.c_str(), ns,
+                                reference->second / ns);
+                }
+            }
+        }
+    }
+
+private:
+    std::vector<std::string> order_;
+    std::map<std::string, std::map<std::string, double>> seen_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (const int P : {100, 1000, 10000}) {
+        benchmark::RegisterBenchmark("March_Reference", MarchReference)->Arg(P);
+        for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+            if (path == qav::MarchPath::Reference) continue;
+            const std::string name = "March_" + std::string(qav::MarchPathName(path));
+            benchmark::RegisterBenchmark(name.c_str(), MarchFast, path)->Arg(P);
+        }
+    }
+    for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+        const std::string name = "TimeStep_" + std::string(qav::MarchPathName(path));
+        benchmark::RegisterBenchmark(name.c_str(), TimeStep, path);
+    }
+    for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+        const std::string name = "Series_" + std::string(qav::MarchPathName(path));
+        benchmark::RegisterBenchmark(name.c_str(), Series, path)->Unit(benchmark::kMillisecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

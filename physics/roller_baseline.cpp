@@ -1,0 +1,62 @@
+// The march on SSE2 registers, two doubles wide, with glibc's vector tanh, erf
+// and exp: the path of every x86-64 processor.
+#include <emmintrin.h>
+
+// glibc's vector math library (libmvec), within 4 ulp.
+extern "C" {
+__m128d _ZGVbN2v_tanh(__m128d);
+__m128d _ZGVbN2v_erf(__m128d);
+__m128d _ZGVbN2v_exp(__m128d);
+}
+
+namespace qav {
+namespace {
+
+struct Isa {
+    using V = __m128d;
+    using Mask = __m128d;
+    static constexpr std::size_t W = 2;
+    static V Load(const double* p) { return _mm_loadu_pd(p); }
+    static void Store(double* p, V v) { _mm_storeu_pd(p, v); }
+    static V Set(double x) { return _mm_set1_pd(x); }
+    static V Add(V a, V b) { return _mm_add_pd(a, b); }
+    static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
+    static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
+    static V Div(V a, V b) { return _mm_div_pd(a, b); }
+    static V Sqrt(V a) { return _mm_sqrt_pd(a); }
+    static V Neg(V a) { return _mm_xor_pd(a, _mm_set1_pd(-0.0)); }
+    static V Abs(V a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
+    // max(a, 0) as std::max(a, 0.0): a NaN stays NaN.
+    static V MaxWithZero(V a) { return _mm_max_pd(_mm_setzero_pd(), a); }
+    static Mask Greater(V a, V b) { return _mm_cmpgt_pd(a, b); }
+    static Mask GreaterEqual(V a, V b) { return _mm_cmpge_pd(a, b); }
+    static Mask Equal(V a, V b) { return _mm_cmpeq_pd(a, b); }
+    static Mask And(Mask a, Mask b) { return _mm_and_pd(a, b); }
+    static unsigned Bits(Mask m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
+    static V Select(Mask m, V a, V b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+    static V ToFloatAndBack(V a) { return _mm_cvtps_pd(_mm_cvtpd_ps(a)); }
+    static V Tanh(V a) { return _ZGVbN2v_tanh(a); }
+    static V Erf(V a) { return _ZGVbN2v_erf(a); }
+    static V Exp(V a) { return _ZGVbN2v_exp(a); }
+};
+
+} // namespace
+} // namespace qav
+
+#include "physics/roller_kernel.h"
+
+namespace qav::detail {
+
+ToeWaves MarchOneBaseline(double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev,
+                          double DikeNormal, double IncomingWaveAngle, double gridStep, const double* bottomLevel,
+                          std::size_t P, const Constants& c, double* store) {
+    return MarchOne(Tp, TransmittedHm0, Alpha, Fc, Wlev, DikeNormal, IncomingWaveAngle, gridStep, bottomLevel, P,
+                    c, store);
+}
+
+void MarchLanesBaseline(double Alpha, double Fc, double DikeNormal, const LaneStep* steps, std::size_t count,
+                        const double* levels, const Constants& c, ToeWaves* toe) {
+    MarchLanes(Alpha, Fc, DikeNormal, steps, count, levels, c, toe);
+}
+
+} // namespace qav::detail

@@ -1,0 +1,392 @@
+// The march of the energy balance on SIMD registers, written once for every
+// instruction set. A file per instruction set defines the register type
+// `Isa` (width W, arithmetic, the vector math of its library) in an anonymous
+// namespace and then includes this file, so that nothing here is shared
+// between files compiled for different processors.
+//
+// Every formula keeps the order of operations of the reference march; only
+// tanh, erf and exp come from the vector math library (glibc's libmvec). The
+// single time step marches with the C library's erf and exp: they are short
+// on the march's chain of dependent operations, and give the reference's
+// bracket exactly. Where the lanes' vector erf or exp could round
+// the single-precision bracket to a neighbouring float, the bracket is taken
+// from the C library's erf and exp instead, so that it is the reference's
+// float.
+#include <cmath>
+#include <cstddef>
+
+#include "physics/physics.h"
+#include "physics/roller_fast.h"
+
+namespace qav {
+namespace {
+
+using V = Isa::V;
+using Mask = Isa::Mask;
+constexpr std::size_t W = Isa::W;
+
+// The bracket as BreakingDissipation forms it, rounded to single precision.
+double ReferenceRoundedBracket(double R) {
+    const double bracket =
+        (1.0 - std::erf(R)) + std::exp(-R * R) * ((1.5 * R + R * R * R) * 0.7522527780636751);
+    return static_cast<double>(static_cast<float>(bracket));
+}
+
+// The bracket rounded to single precision for W points; lanes outside active
+// are not looked at.
+V RoundedBracket(V R, Mask active) {
+    // Past R = 6 the C library's erf is exactly 1 (and so are the vector
+    // library's); a group of points all that far from breaking needs no erf.
+    const Mask near = Isa::Greater(Isa::Set(6.0), R);
+    const V one = Isa::Set(1.0);
+    const V e = (Isa::Bits(active) & Isa::Bits(near)) != 0 ? Isa::Select(near, Isa::Erf(R), one) : one;
+    const V x = Isa::Exp(Isa::Mul(Isa::Neg(R), R));
+    const V R3 = Isa::Mul(Isa::Mul(R, R), R);
+    const V term =
+        Isa::Mul(x, Isa::Mul(Isa::Add(Isa::Mul(Isa::Set(1.5), R), R3), Isa::Set(0.7522527780636751)));
+    const V bracket = Isa::Add(Isa::Sub(one, e), term);
+    // Largest distance between this bracket (vector erf and exp within 4 ulp)
+    // and the reference's (C library, within 1 ulp), with room to spare:
+    // 5 ulp of erf below 1, 5 ulp of the exponential term, the final rounding.
+    const V erfPart = Isa::Select(near, Isa::Set(8e-16), Isa::Set(0.0));
+    const V tolerance = Isa::Add(Isa::Add(erfPart, Isa::Mul(term, Isa::Set(2e-15))),
+                                 Isa::Mul(Isa::Abs(bracket), Isa::Set(2.3e-16)));
+    const Mask settled = Isa::Equal(Isa::ToFloatAndBack(Isa::Sub(bracket, tolerance)),
+                                    Isa::ToFloatAndBack(Isa::Add(bracket, tolerance)));
+    V Q = Isa::ToFloatAndBack(bracket);
+    const unsigned unsettled = Isa::Bits(active) & ~Isa::Bits(settled);
+    if (unsettled != 0) {
+        // The reference's erf first: with it only the exponential term is in
+        // doubt, and that seldom decides the float.
+        alignas(64) double q[W];
+        alignas(64) double r[W];
+        alignas(64) double t[W];
+        Isa::Store(q, Q);
+        Isa::Store(r, R);
+        Isa::Store(t, term);
+        for (std::size_t l = 0; l < W; ++l) {
+            if (((unsettled >> l) & 1u) == 0) continue;
+            const double b = (1.0 - std::erf(r[l])) + t[l];
+            const double doubt = t[l] * 2e-15 + std::fabs(b) * 2.3e-16;
+            const float below = static_cast<float>(b - doubt);
+            q[l] = below == static_cast<float>(b + doubt) ? static_cast<double>(below) : ReferenceRoundedBracket(r[l]);
+        }
+        Q = Isa::Load(q);
+    }
+    return Q;
+}
+
+// The toe direction from the wave numbers of the first and the last point as
+// the reference march has them (the C library's tanh): two points per time
+// step, and the direction is then exactly the reference's. Near 0 degrees it
+// is a small difference of large angles, where wave numbers a unit in the
+// last place apart would show.
+double ToeDirection(double DikeNormal, double IncomingWaveAngle, double omega, double Wlev, double firstLevel,
+                    double lastLevel, const Constants& c) {
+    const auto depth = [Wlev](double level) {
+        const double d = Wlev - level;
+        return d > MinimumWaterDepth ? d : MinimumWaterDepth;
+    };
+    const double kFirst = WaveNumber(omega, depth(firstLevel), c);
+    const double kLast = WaveNumber(omega, depth(lastLevel), c);
+    return RefractedWaveDirection(DikeNormal, IncomingWaveAngle, PhaseCelerity(omega, kFirst),
+                                  PhaseCelerity(omega, kLast));
+}
+
+// WaveNumber for W depths: two Halley steps from the deep-water value.
+V WaveNumbers(V omega, V h, double inverseG) {
+    const V one = Isa::Set(1.0);
+    const V deep = Isa::Mul(Isa::Mul(h, Isa::Mul(omega, omega)), Isa::Set(inverseG));
+    V x = deep;
+    for (int step = 0; step < 2; ++step) {
+        const V T = Isa::Tanh(x);
+        const V sech2 = Isa::Sub(one, Isa::Mul(T, T));
+        const V halfSlope = Isa::Mul(Isa::Add(Isa::Mul(sech2, x), T), Isa::Set(0.5));
+        const V f = Isa::Sub(Isa::Mul(T, x), deep);
+        const V curvature = Isa::Mul(Isa::Mul(Isa::Sub(Isa::Mul(T, x), one), sech2), f);
+        const V root = Isa::Sqrt(Isa::Add(curvature, Isa::Mul(halfSlope, halfSlope)));
+        x = Isa::Sub(x, Isa::Div(f, Isa::Add(root, halfSlope)));
+    }
+    // -x / h is the negated x / h: the quotient's sign does not change its rounding.
+    const V k = Isa::Div(x, h);
+    return Isa::Select(Isa::GreaterEqual(omega, Isa::Set(0.0)), k, Isa::Neg(k));
+}
+
+// WaveNumbers for N rows of W depths at once, their steps side by side so
+// that the processor works on all of them while any one waits.
+template <std::size_t N>
+void WaveNumbersSideBySide(const V* omega, const V* h, V* k, double inverseG) {
+    const V one = Isa::Set(1.0);
+    V deep[N];
+    V x[N];
+    for (std::size_t j = 0; j < N; ++j) {
+        deep[j] = Isa::Mul(Isa::Mul(h[j], Isa::Mul(omega[j], omega[j])), Isa::Set(inverseG));
+        x[j] = deep[j];
+    }
+    for (int step = 0; step < 2; ++step) {
+        V T[N];
+        for (std::size_t j = 0; j < N; ++j) T[j] = Isa::Tanh(x[j]);
+        for (std::size_t j = 0; j < N; ++j) {
+            const V sech2 = Isa::Sub(one, Isa::Mul(T[j], T[j]));
+            const V halfSlope = Isa::Mul(Isa::Add(Isa::Mul(sech2, x[j]), T[j]), Isa::Set(0.5));
+            const V f = Isa::Sub(Isa::Mul(T[j], x[j]), deep[j]);
+            const V curvature = Isa::Mul(Isa::Mul(Isa::Sub(Isa::Mul(T[j], x[j]), one), sech2), f);
+            const V root = Isa::Sqrt(Isa::Add(curvature, Isa::Mul(halfSlope, halfSlope)));
+            x[j] = Isa::Sub(x[j], Isa::Div(f, Isa::Add(root, halfSlope)));
+        }
+    }
+    for (std::size_t j = 0; j < N; ++j) {
+        const V q = Isa::Div(x[j], h[j]);
+        k[j] = Isa::Select(Isa::GreaterEqual(omega[j], Isa::Set(0.0)), q, Isa::Neg(q));
+    }
+}
+
+// The quantities of W points that do not depend on the wave energy.
+struct PointQuantities {
+    V h, k, cg, hGamma, sech, tTp;
+};
+
+V Depth(V bottom, V Wlev) {
+    const V minimum = Isa::Set(MinimumWaterDepth);
+    const V depth = Isa::Sub(Wlev, bottom);
+    // A dry point, or a NaN difference, keeps the minimum depth.
+    return Isa::Select(Isa::Greater(depth, minimum), depth, minimum);
+}
+
+// The rest from depth h and wave number k.
+PointQuantities FromWaveNumber(V h, V k, V omega2, V Tp, const Constants& c) {
+    PointQuantities p;
+    p.h = h;
+    p.k = k;
+    // t stands for tanh(k h), from the dispersion relation.
+    const V t = Isa::Div(omega2, Isa::Mul(p.k, Isa::Set(c.g)));
+    const V sech2 = Isa::Sub(Isa::Set(1.0), Isa::Mul(t, t));
+    const V n = Isa::Add(Isa::Div(Isa::Mul(sech2, Isa::Mul(p.h, p.k)), Isa::Add(t, t)), Isa::Set(0.5));
+    p.cg = Isa::Div(Isa::Mul(n, Isa::Set(TwoPi)), Isa::Mul(Tp, p.k));
+    const V gamma = Isa::Add(Isa::Mul(Isa::Mul(p.k, Isa::Set(0.76)), p.h), Isa::Set(0.29));
+    p.hGamma = Isa::Mul(p.h, gamma);
+    p.sech = Isa::Sqrt(Isa::MaxWithZero(sech2));
+    p.tTp = Isa::Mul(t, Tp);
+    return p;
+}
+
+PointQuantities Quantities(V bottom, V Wlev, V omega, V omega2, V Tp, const Constants& c) {
+    const V h = Depth(bottom, Wlev);
+    return FromWaveNumber(h, WaveNumbers(omega, h, 1.0 / c.g), omega2, Tp, c);
+}
+
+// One time step, marched point after point; the per-point quantities of the
+// next W points are computed while the march works through the current ones.
+ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev, double DikeNormal,
+                  double IncomingWaveAngle, double gridStep, const double* bottomLevel, std::size_t P,
+                  const Constants& c, double* store) {
+    if (P == 0) return {std::nan(""), std::nan("")};
+    const double f = 1.0 / Tp;
+    const double omega = f * TwoPi;
+    const double omega2 = omega * omega;
+    const double HIn = TransmittedHm0 * Hm0ToHrms;
+    const std::size_t padded = (P + W - 1) / W * W;
+    double* h = store;
+    double* k = h + padded;
+    double* cg = k + padded;
+    double* hGamma = cg + padded;
+    double* sech = hGamma + padded;
+    double* tTp = sech + padded;
+
+    const V vWlev = Isa::Set(Wlev);
+    const V vOmega = Isa::Set(omega);
+    const V vOmega2 = Isa::Set(omega2);
+    const V vTp = Isa::Set(Tp);
+    const auto pass = [&](std::size_t first) {
+        V bottom;
+        if (first + W <= P) {
+            bottom = Isa::Load(bottomLevel + first);
+        } else {
+            alignas(64) double tail[W];
+            for (std::size_t l = 0; l < W; ++l) tail[l] = bottomLevel[first + l < P ? first + l : P - 1];
+            bottom = Isa::Load(tail);
+        }
+        const PointQuantities p = Quantities(bottom, vWlev, vOmega, vOmega2, vTp, c);
+        Isa::Store(h + first, p.h);
+        Isa::Store(k + first, p.k);
+        Isa::Store(cg + first, p.cg);
+        Isa::Store(hGamma + first, p.hGamma);
+        Isa::Store(sech + first, p.sech);
+        Isa::Store(tTp + first, p.tTp);
+    };
+
+    pass(0);
+    // First point: the offshore boundary, no threshold test.
+    const double t0 = omega2 / (k[0] * c.g);
+    double cgBehind = GroupVelocity(GroupVelocityRatioFromTanh(k[0], h[0], t0), k[0], Tp);
+    double E = WaveEnergy(HIn, c);
+    double H = WaveHeightFromEnergy(E, c);
+    const double R0 = BreakerHeightRatio(BreakerIndex(k[0], h[0]), h[0], H);
+    double D = BreakingDissipation(Alpha, f, R0, H, h[0], c) + FrictionDissipation(Fc, H, k[0], h[0], Tp, c);
+
+    const double gRho = c.g * c.rho;
+    const double A = Alpha * 0.33233509704478426 * c.rho * c.g * f;
+    const double friction = c.rho * 0.2122065907891938 * Fc;
+    for (std::size_t group = 0; group < P; group += W) {
+        if (group + W < P) pass(group + W);
+        const std::size_t end = group + W < P ? group + W : P;
+        for (std::size_t i = group == 0 ? 1 : group; i < end; ++i) {
+            const double cgNext = cg[i];
+            // First-order upwind; a negative or NaN energy becomes 0.
+            const double v = (cgBehind * E - D * gridStep) / cgNext;
+            E = v > 0.0 ? v : 0.0;
+            cgBehind = cgNext;
+            if (E > EnergyThreshold) {
+                H = std::sqrt(E * 8.0 / gRho);
+                const double Q = ReferenceRoundedBracket(hGamma[i] / H);
+                const double Db = Q * (H * H * H * A) / h[i];
+                const double u = sech[i] * (H * Pi) / tTp[i];
+                D = Db + u * u * u * friction;
+            } else {
+                H = 0.0;
+                D = 0.0;
+            }
+        }
+    }
+    return {H * HrmsToHm0, ToeDirection(DikeNormal, IncomingWaveAngle, omega, Wlev, bottomLevel[0],
+                                        bottomLevel[P - 1], c)};
+}
+
+// Lanes of one march: Groups registers of W time steps each. The groups'
+// chains of dependent operations are independent, so the processor works on
+// one group while the other waits.
+constexpr std::size_t Groups = 2;
+constexpr std::size_t Lanes = Groups * W;
+
+// Up to Lanes time steps, one per lane, marched together to the longest one's
+// last point; a lane stops changing after its own last point. Row i of levels
+// holds the Lanes levels of point i; item j = i * Groups + g of a row is the W
+// levels of group g.
+void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* steps, std::size_t count,
+                const double* levels, const Constants& c, ToeWaves* toe) {
+    alignas(64) double tp[Lanes], hm0[Lanes], wlev[Lanes], dx[Lanes], points[Lanes];
+    std::size_t longest = 0;
+    for (std::size_t l = 0; l < Lanes; ++l) {
+        const LaneStep& s = steps[l < count ? l : 0];
+        tp[l] = s.Tp;
+        hm0[l] = s.TransmittedHm0;
+        wlev[l] = s.Wlev;
+        dx[l] = s.gridStep;
+        points[l] = static_cast<double>(s.points);
+        if (s.points > longest) longest = s.points;
+    }
+    V vTp[Groups], f[Groups], omega[Groups], omega2[Groups], vWlev[Groups], vDx[Groups], vPoints[Groups];
+    for (std::size_t g = 0; g < Groups; ++g) {
+        vTp[g] = Isa::Load(tp + g * W);
+        f[g] = Isa::Div(Isa::Set(1.0), vTp[g]);
+        omega[g] = Isa::Mul(f[g], Isa::Set(TwoPi));
+        omega2[g] = Isa::Mul(omega[g], omega[g]);
+        vWlev[g] = Isa::Load(wlev + g * W);
+        vDx[g] = Isa::Load(dx + g * W);
+        vPoints[g] = Isa::Load(points + g * W);
+    }
+
+    // First point of every lane with the reference formulas.
+    alignas(64) double h0[Lanes], k0[Lanes], e0[Lanes], hrms0[Lanes], cg0[Lanes], d0[Lanes], f0[Lanes],
+        omega0[Lanes];
+    for (std::size_t g = 0; g < Groups; ++g) {
+        const PointQuantities p = Quantities(Isa::Load(levels + g * W), vWlev[g], omega[g], omega2[g], vTp[g], c);
+        Isa::Store(h0 + g * W, p.h);
+        Isa::Store(k0 + g * W, p.k);
+        Isa::Store(f0 + g * W, f[g]);
+        Isa::Store(omega0 + g * W, omega[g]);
+    }
+    for (std::size_t l = 0; l < Lanes; ++l) {
+        const double t0 = (omega0[l] * omega0[l]) / (k0[l] * c.g);
+        cg0[l] = GroupVelocity(GroupVelocityRatioFromTanh(k0[l], h0[l], t0), k0[l], tp[l]);
+        e0[l] = WaveEnergy(hm0[l] * Hm0ToHrms, c);
+        hrms0[l] = WaveHeightFromEnergy(e0[l], c);
+        const double R0 = BreakerHeightRatio(BreakerIndex(k0[l], h0[l]), h0[l], hrms0[l]);
+        d0[l] = BreakingDissipation(Alpha, f0[l], R0, hrms0[l], h0[l], c) +
+                FrictionDissipation(Fc, hrms0[l], k0[l], h0[l], tp[l], c);
+    }
+    V E[Groups], H[Groups], cg[Groups], D[Groups], A[Groups];
+    for (std::size_t g = 0; g < Groups; ++g) {
+        E[g] = Isa::Load(e0 + g * W);
+        H[g] = Isa::Load(hrms0 + g * W);
+        cg[g] = Isa::Load(cg0 + g * W);
+        D[g] = Isa::Load(d0 + g * W);
+        A[g] = Isa::Mul(Isa::Set(Alpha * 0.33233509704478426 * c.rho * c.g), f[g]);
+    }
+
+    const V zero = Isa::Set(0.0);
+    const V gRho = Isa::Set(c.g * c.rho);
+    const V friction = Isa::Set(c.rho * 0.2122065907891938 * Fc);
+    // The quantities of a block of rows first, then the march through them:
+    // the march's chains of dependent operations then have the processor to
+    // themselves instead of waiting behind the vector math of the same row.
+    constexpr std::size_t Rows = 16;
+    constexpr std::size_t Items = Rows * Groups;
+    alignas(64) double hItems[Items * W], cgItems[Items * W], hGammaItems[Items * W], sechItems[Items * W],
+        tTpItems[Items * W];
+    for (std::size_t block = 1; block < longest; block += Rows) {
+        const std::size_t rows = longest - block < Rows ? longest - block : Rows;
+        const std::size_t items = rows * Groups;
+        const double* first = levels + block * Lanes;
+        const auto keep = [&](std::size_t j, const PointQuantities& q) {
+            Isa::Store(hItems + j * W, q.h);
+            Isa::Store(cgItems + j * W, q.cg);
+            Isa::Store(hGammaItems + j * W, q.hGamma);
+            Isa::Store(sechItems + j * W, q.sech);
+            Isa::Store(tTpItems + j * W, q.tTp);
+        };
+        constexpr std::size_t Side = 4;
+        static_assert(Side % Groups == 0);
+        std::size_t j = 0;
+        for (; j + Side <= items; j += Side) {
+            V h[Side];
+            V k[Side];
+            V w[Side];
+            for (std::size_t s = 0; s < Side; ++s) {
+                h[s] = Depth(Isa::Load(first + (j + s) * W), vWlev[s % Groups]);
+                w[s] = omega[s % Groups];
+            }
+            WaveNumbersSideBySide<Side>(w, h, k, 1.0 / c.g);
+            for (std::size_t s = 0; s < Side; ++s) {
+                keep(j + s, FromWaveNumber(h[s], k[s], omega2[s % Groups], vTp[s % Groups], c));
+            }
+        }
+        for (; j < items; ++j) {
+            const std::size_t g = j % Groups;
+            keep(j, Quantities(Isa::Load(first + j * W), vWlev[g], omega[g], omega2[g], vTp[g], c));
+        }
+        for (std::size_t r = 0; r < rows; ++r) {
+            const V row = Isa::Set(static_cast<double>(block + r));
+            for (std::size_t g = 0; g < Groups; ++g) {
+                const std::size_t at = (r * Groups + g) * W;
+                const Mask active = Isa::Greater(vPoints[g], row);
+                const V cgNext = Isa::Load(cgItems + at);
+                const V v = Isa::Div(Isa::Sub(Isa::Mul(cg[g], E[g]), Isa::Mul(D[g], vDx[g])), cgNext);
+                const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
+                const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
+                const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
+                const V Q = RoundedBracket(Isa::Div(Isa::Load(hGammaItems + at), height), Isa::And(active, wet));
+                const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A[g])),
+                                      Isa::Load(hItems + at));
+                const V u = Isa::Div(Isa::Mul(Isa::Load(sechItems + at), Isa::Mul(height, Isa::Set(Pi))),
+                                     Isa::Load(tTpItems + at));
+                const V Df = Isa::Mul(Isa::Mul(Isa::Mul(u, u), u), friction);
+                E[g] = Isa::Select(active, energy, E[g]);
+                cg[g] = Isa::Select(active, cgNext, cg[g]);
+                D[g] = Isa::Select(active, Isa::Select(wet, Isa::Add(Db, Df), zero), D[g]);
+                H[g] = Isa::Select(active, Isa::Select(wet, height, zero), H[g]);
+            }
+        }
+    }
+
+    alignas(64) double hLast[Lanes];
+    for (std::size_t g = 0; g < Groups; ++g) Isa::Store(hLast + g * W, H[g]);
+    for (std::size_t l = 0; l < count; ++l) {
+        toe[l] = {hLast[l] * HrmsToHm0,
+                  ToeDirection(DikeNormal, steps[l].IncomingWaveAngle, omega0[l], wlev[l], levels[l],
+                               levels[(steps[l].points - 1) * Lanes + l], c)};
+    }
+}
+
+} // namespace
+} // namespace qav
