@@ -128,6 +128,7 @@ StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, st
         if (work.path == MarchPath::Reference) {
             CreateRegularGrid(input.ProfileX, prepared.gridStep, work.gridX);
             InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, work.gridX, work.gridBottomLevel);
+            if (work.gridBottomLevel.empty()) return NoGridStep(p.InvalidValue, message);
             // One extra point repeats the last level: the march ends one step
             // beyond the last grid point over constant depth.
             work.gridBottomLevel.push_back(work.gridBottomLevel.back());

@@ -12,6 +12,7 @@
 #include "checks/checks.h"
 #include "interface/log.h"
 #include "interface/message.h"
+#include "model/step_pieces.h"
 
 namespace qav::cli {
 namespace {
@@ -35,6 +36,31 @@ struct StepRunner {
     const std::string& logFile;
     std::atomic<std::size_t>& done;
 
+    // Consecutive steps marched together, a block at a time so that the
+    // progress keeps moving; results and messages as one step after another.
+    void MarchInLanes(Chunk& chunk, MessageBuffer message, StepWorkspace& work) const {
+        constexpr std::size_t Block = 256;
+        for (std::size_t begin = chunk.begin; begin < chunk.end; begin += Block) {
+            const std::size_t count = std::min(Block, chunk.end - begin);
+            RunInput part = input;
+            part.Hm0 = input.Hm0.subspan(begin, count);
+            part.Tp = input.Tp.subspan(begin, count);
+            part.Wlev = input.Wlev.subspan(begin, count);
+            part.IncomingWaveAngle = input.IncomingWaveAngle.subspan(begin, count);
+            RunOutput output;
+            output.Hm0Toe = std::span(result.hm0Toe).subspan(begin, count);
+            output.TpToe = std::span(result.tpToe).subspan(begin, count);
+            output.WaveAngleToe = std::span(result.angleToe).subspan(begin, count);
+            output.Outcomes = std::span(result.outcomes).subspan(begin, count);
+            output.Messages = std::span(result.messages).subspan(begin, count);
+            chunk.failures += RunStepsInLanes(part, constants, output, message, work, work.path);
+            for (std::size_t i = begin; i < begin + count; ++i) {
+                if (!result.messages[i].empty()) chunk.lastMessageStep = i + 1;
+            }
+            done.fetch_add(count, std::memory_order_relaxed);
+        }
+    }
+
     void operator()(Chunk& chunk) const {
         try {
             // The log settings belong to the calling OS thread.
@@ -42,22 +68,26 @@ struct StepRunner {
             std::array<char, MessageLength> text{};
             MessageBuffer message(text.data(), text.size());
             StepWorkspace work;
-            for (std::size_t i = chunk.begin; i < chunk.end; ++i) {
-                // Every step that writes a message replaces the whole text, so
-                // a blank buffer shows whether this step wrote one.
-                message.Clear();
-                const StepResult step = ComputeTimeStep(input, constants, i, message, work);
-                result.hm0Toe[i] = step.Hm0Toe;
-                result.tpToe[i] = step.TpToe;
-                result.angleToe[i] = step.WaveAngleToe;
-                result.outcomes[i] = step.Outcome;
-                if (IsFailure(step.Outcome)) ++chunk.failures;
-                const std::string_view written = message.Trimmed();
-                if (!written.empty()) {
-                    result.messages[i].assign(written);
-                    chunk.lastMessageStep = i + 1;
+            if (logFile.empty() && LaneCount(work.path) > 1) {
+                MarchInLanes(chunk, message, work);
+            } else {
+                for (std::size_t i = chunk.begin; i < chunk.end; ++i) {
+                    // Every step that writes a message replaces the whole text, so
+                    // a blank buffer shows whether this step wrote one.
+                    message.Clear();
+                    const StepResult step = ComputeTimeStep(input, constants, i, message, work);
+                    result.hm0Toe[i] = step.Hm0Toe;
+                    result.tpToe[i] = step.TpToe;
+                    result.angleToe[i] = step.WaveAngleToe;
+                    result.outcomes[i] = step.Outcome;
+                    if (IsFailure(step.Outcome)) ++chunk.failures;
+                    const std::string_view written = message.Trimmed();
+                    if (!written.empty()) {
+                        result.messages[i].assign(written);
+                        chunk.lastMessageStep = i + 1;
+                    }
+                    done.fetch_add(1, std::memory_order_relaxed);
                 }
-                done.fetch_add(1, std::memory_order_relaxed);
             }
             if (!logFile.empty()) InitLog(0, "");
         } catch (...) {
