@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, testing and benchmarking Qav need.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ clang libomp-dev
+  cmake ninja-build g++ clang libclang-rt-14-dev libomp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsleef-dev
   python3 python3-numpy python3-pytest
