@@ -8,12 +8,24 @@
 
 namespace qav {
 
-double MinimumValue(std::span<const double> values) {
+namespace {
+
+// The running minimum from the largest finite double: the running value is
+// kept only while it is strictly less than the next value (so a NaN is taken).
+template <class Transform>
+double RunningMinimum(std::span<const double> values, Transform transform) {
     double minimum = std::numeric_limits<double>::max();
     for (const double value : values) {
-        if (!(minimum < value)) minimum = value;
+        const double candidate = transform(value);
+        if (!(minimum < candidate)) minimum = candidate;
     }
     return minimum;
+}
+
+} // namespace
+
+double MinimumValue(std::span<const double> values) {
+    return RunningMinimum(values, [](double value) { return value; });
 }
 
 GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
@@ -23,11 +35,7 @@ GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinSte
     GridStepSize result{InvalidValue, 0.0, 0};
     if (n > 1) {
         // The smallest water depth on the profile; dry points give zero or less.
-        double hmin = std::numeric_limits<double>::max();
-        for (const double z : ProfileBottomLevel) {
-            const double depth = Wlev - z;
-            if (!(hmin < depth)) hmin = depth;
-        }
+        const double hmin = RunningMinimum(ProfileBottomLevel, [Wlev](double z) { return Wlev - z; });
         const double L = std::fabs(ProfileX[n - 1] - ProfileX[0]);
         double s = MinStepSize > RatioDepth * hmin ? MinStepSize : RatioDepth * hmin;
         s = s < L ? s : L;
