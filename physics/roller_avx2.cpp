@@ -1,6 +1,6 @@
 // The march on AVX2 registers, four doubles wide, with glibc's vector tanh, erf
-// and exp. The formulas themselves are not contracted into
-// FMA instructions: this file is compiled with -mavx2 only.
+// and exp. The formulas themselves are not contracted into FMA instructions
+// (-ffp-contract=off); only the bracket's polynomial fit uses them, by name.
 #include <immintrin.h>
 
 // glibc's vector math library (libmvec), within 4 ulp.
@@ -39,6 +39,16 @@ struct Isa {
     static V Tanh(V a) { return _ZGVdN4v_tanh(a); }
     static V Erf(V a) { return _ZGVdN4v_erf(a); }
     static V Exp(V a) { return _ZGVdN4v_exp(a); }
+    // Fused multiply and add, in vector and scalar form alike.
+    static V MulAdd(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
+    static double MulAdd(double a, double b, double c) { return __builtin_fma(a, b, c); }
+    static Mask Or(Mask a, Mask b) { return _mm256_or_pd(a, b); }
+    // Offsets of the fit's pieces from the low bits of round(8 R) + 1.5 * 2^52.
+    using Offsets = __m256i;
+    static Offsets PieceOffsets(V u) {
+        return _mm256_slli_epi64(_mm256_and_si256(_mm256_castpd_si256(u), _mm256_set1_epi64x(0xffff)), 4);
+    }
+    static V Gather(const double* column, Offsets o) { return _mm256_i64gather_pd(column, o, 8); }
 };
 
 } // namespace

@@ -5,16 +5,22 @@
 // between files compiled for different processors.
 //
 // Every formula keeps the order of operations of the reference march; only
-// tanh, erf and exp come from the vector math library (glibc's libmvec). The
-// single time step marches with the C library's erf and exp: they are short
-// on the march's chain of dependent operations, and give the reference's
-// bracket exactly. Where the lanes' vector erf or exp could round
-// the single-precision bracket to a neighbouring float, the bracket is taken
-// from the C library's erf and exp instead, so that it is the reference's
-// float.
+// tanh comes from the vector math library (glibc's libmvec), and the bracket
+// of the breaking dissipation from a piecewise polynomial fit (BracketFit).
+// The bracket is rounded to single precision; wherever it is at least 1e-8,
+// the float is always the reference's: where the fit lies too close to a
+// boundary between two floats, the bracket is taken from the C library's erf
+// and exp. Below 1e-8 the C library's own erf (within a unit in the last place
+// of a number near 1) does not settle the float either, and the fit's float is
+// kept: it is then within 1e-15 of the reference's. One march of the fit is
+// written for registers and for single numbers with the same operations, so
+// that a time step in a lane and marched alone get the same bracket.
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
+#include "physics/bracket.h"
 #include "physics/physics.h"
 #include "physics/roller_fast.h"
 
@@ -25,6 +31,61 @@ using V = Isa::V;
 using Mask = Isa::Mask;
 constexpr std::size_t W = Isa::W;
 
+// Adding 1.5 * 2^52 to 8 R rounds it to an integer j, found in the low bits.
+constexpr double PieceShift = 6755399441055744.0;
+// The reference's bracket lies within doubt of the exact one: its erf within
+// two units in the last place of a number near 1, the rest within a few units
+// in the last place of the bracket (far inside the fit's tolerance).
+constexpr double ReferenceErfDoubt = 2.3e-16;
+// Below this the fit's float is kept (see the top of this file).
+constexpr double TinyBracket = 1e-8;
+
+// The fit at 0 <= R < BracketFit::Limit, Estrin's scheme: four multiply-adds
+// one after the other.
+double FittedBracketValue(double R, const double* fit) {
+    const double u = Isa::MulAdd(R, BracketFit::PerUnit, PieceShift);
+    const double j = u - PieceShift;
+    const double t = Isa::MulAdd(R, BracketFit::PerUnit, -j);  // exact
+    const double* c =
+        fit + (std::bit_cast<std::uint64_t>(u) & 0xffffu) * static_cast<std::uint64_t>(BracketFit::Stride);
+    const double t2 = t * t;
+    const double t4 = t2 * t2;
+    const double t8 = t4 * t4;
+    const double p01 = Isa::MulAdd(c[1], t, c[0]);
+    const double p23 = Isa::MulAdd(c[3], t, c[2]);
+    const double p45 = Isa::MulAdd(c[5], t, c[4]);
+    const double p67 = Isa::MulAdd(c[7], t, c[6]);
+    const double p89 = Isa::MulAdd(c[9], t, c[8]);
+    const double p03 = Isa::MulAdd(p23, t2, p01);
+    const double p47 = Isa::MulAdd(p67, t2, p45);
+    return Isa::MulAdd(p89, t8, Isa::MulAdd(p47, t4, p03));
+}
+
+// FittedBracketValue for W values of R, with the same operations.
+V FittedBracketValues(V R, const double* fit) {
+    const V shift = Isa::Set(PieceShift);
+    const V perUnit = Isa::Set(BracketFit::PerUnit);
+    const V u = Isa::MulAdd(R, perUnit, shift);
+    const V j = Isa::Sub(u, shift);
+    const V t = Isa::MulAdd(R, perUnit, Isa::Neg(j));
+    const typename Isa::Offsets o = Isa::PieceOffsets(u);
+    V c[BracketFit::Terms];
+    for (int m = 0; m < BracketFit::Terms; ++m) c[m] = Isa::Gather(fit + m, o);
+    const V t2 = Isa::Mul(t, t);
+    const V t4 = Isa::Mul(t2, t2);
+    const V t8 = Isa::Mul(t4, t4);
+    const V p01 = Isa::MulAdd(c[1], t, c[0]);
+    const V p23 = Isa::MulAdd(c[3], t, c[2]);
+    const V p45 = Isa::MulAdd(c[5], t, c[4]);
+    const V p67 = Isa::MulAdd(c[7], t, c[6]);
+    const V p89 = Isa::MulAdd(c[9], t, c[8]);
+    const V p03 = Isa::MulAdd(p23, t2, p01);
+    const V p47 = Isa::MulAdd(p67, t2, p45);
+    return Isa::MulAdd(p89, t8, Isa::MulAdd(p47, t4, p03));
+}
+static_assert(BracketFit::Terms == 10, "FittedBracketValue is written out for degree 9");
+static_assert(BracketFit::Stride == 16, "PieceOffsets shift piece numbers by 4");
+
 // The bracket as BreakingDissipation forms it, rounded to single precision.
 double ReferenceRoundedBracket(double R) {
     const double bracket =
@@ -32,44 +93,38 @@ double ReferenceRoundedBracket(double R) {
     return static_cast<double>(static_cast<float>(bracket));
 }
 
-// The bracket rounded to single precision for W points; lanes outside active
-// are not looked at.
-V RoundedBracket(V R, Mask active) {
-    // Past R = 6 the C library's erf is exactly 1 (and so are the vector
-    // library's); a group of points all that far from breaking needs no erf.
-    const Mask near = Isa::Greater(Isa::Set(6.0), R);
-    const V one = Isa::Set(1.0);
-    const V e = (Isa::Bits(active) & Isa::Bits(near)) != 0 ? Isa::Select(near, Isa::Erf(R), one) : one;
-    const V x = Isa::Exp(Isa::Mul(Isa::Neg(R), R));
-    const V R3 = Isa::Mul(Isa::Mul(R, R), R);
-    const V term =
-        Isa::Mul(x, Isa::Mul(Isa::Add(Isa::Mul(Isa::Set(1.5), R), R3), Isa::Set(0.7522527780636751)));
-    const V bracket = Isa::Add(Isa::Sub(one, e), term);
-    // Largest distance between this bracket (vector erf and exp within 4 ulp)
-    // and the reference's (C library, within 1 ulp), with room to spare:
-    // 5 ulp of erf below 1, 5 ulp of the exponential term, the final rounding.
-    const V erfPart = Isa::Select(near, Isa::Set(8e-16), Isa::Set(0.0));
-    const V tolerance = Isa::Add(Isa::Add(erfPart, Isa::Mul(term, Isa::Set(2e-15))),
-                                 Isa::Mul(Isa::Abs(bracket), Isa::Set(2.3e-16)));
-    const Mask settled = Isa::Equal(Isa::ToFloatAndBack(Isa::Sub(bracket, tolerance)),
-                                    Isa::ToFloatAndBack(Isa::Add(bracket, tolerance)));
-    V Q = Isa::ToFloatAndBack(bracket);
-    const unsigned unsettled = Isa::Bits(active) & ~Isa::Bits(settled);
-    if (unsettled != 0) {
-        // The reference's erf first: with it only the exponential term is in
-        // doubt, and that seldom decides the float.
+// The bracket rounded to single precision, from the fit where it settles the
+// float (or where the bracket is tiny), else from the reference.
+double RoundedBracket(double R, const double* fit) {
+    // A NaN R, or one outside the fit, takes the reference.
+    if (!(R >= 0.0 && R < BracketFit::Limit)) return ReferenceRoundedBracket(R);
+    const double b = FittedBracketValue(R, fit);
+    const double doubt = b * BracketFit::Tolerance + ReferenceErfDoubt;
+    if (b < TinyBracket || static_cast<float>(b - doubt) == static_cast<float>(b + doubt)) {
+        return static_cast<double>(static_cast<float>(b));
+    }
+    return ReferenceRoundedBracket(R);
+}
+
+// RoundedBracket for W values of R; lanes outside active are not looked at.
+V RoundedBracket(V R, Mask active, const double* fit) {
+    const V zero = Isa::Set(0.0);
+    const Mask fitted = Isa::And(Isa::GreaterEqual(R, zero), Isa::Greater(Isa::Set(BracketFit::Limit), R));
+    // Lanes outside the fit read piece 0 and are replaced below.
+    const V b = FittedBracketValues(Isa::Select(fitted, R, zero), fit);
+    const V doubt = Isa::Add(Isa::Mul(b, Isa::Set(BracketFit::Tolerance)), Isa::Set(ReferenceErfDoubt));
+    const Mask settled =
+        Isa::Or(Isa::Greater(Isa::Set(TinyBracket), b),
+                Isa::Equal(Isa::ToFloatAndBack(Isa::Sub(b, doubt)), Isa::ToFloatAndBack(Isa::Add(b, doubt))));
+    V Q = Isa::ToFloatAndBack(b);
+    const unsigned open = Isa::Bits(active) & ~Isa::Bits(Isa::And(fitted, settled));
+    if (open != 0) {
         alignas(64) double q[W];
         alignas(64) double r[W];
-        alignas(64) double t[W];
         Isa::Store(q, Q);
         Isa::Store(r, R);
-        Isa::Store(t, term);
         for (std::size_t l = 0; l < W; ++l) {
-            if (((unsettled >> l) & 1u) == 0) continue;
-            const double b = (1.0 - std::erf(r[l])) + t[l];
-            const double doubt = t[l] * 2e-15 + std::fabs(b) * 2.3e-16;
-            const float below = static_cast<float>(b - doubt);
-            q[l] = below == static_cast<float>(b + doubt) ? static_cast<double>(below) : ReferenceRoundedBracket(r[l]);
+            if (((open >> l) & 1u) != 0) q[l] = ReferenceRoundedBracket(r[l]);
         }
         Q = Isa::Load(q);
     }
@@ -224,6 +279,7 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
     const double R0 = BreakerHeightRatio(BreakerIndex(k[0], h[0]), h[0], H);
     double D = BreakingDissipation(Alpha, f, R0, H, h[0], c) + FrictionDissipation(Fc, H, k[0], h[0], Tp, c);
 
+    const double* fit = &FittedBracket().coefficient[0][0];
     const double gRho = c.g * c.rho;
     const double A = Alpha * 0.33233509704478426 * c.rho * c.g * f;
     const double friction = c.rho * 0.2122065907891938 * Fc;
@@ -238,7 +294,7 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
             cgBehind = cgNext;
             if (E > EnergyThreshold) {
                 H = std::sqrt(E * 8.0 / gRho);
-                const double Q = ReferenceRoundedBracket(hGamma[i] / H);
+                const double Q = RoundedBracket(hGamma[i] / H, fit);
                 const double Db = Q * (H * H * H * A) / h[i];
                 const double u = sech[i] * (H * Pi) / tTp[i];
                 D = Db + u * u * u * friction;
@@ -314,6 +370,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         A[g] = Isa::Mul(Isa::Set(Alpha * 0.33233509704478426 * c.rho * c.g), f[g]);
     }
 
+    const double* fit = &FittedBracket().coefficient[0][0];
     const V zero = Isa::Set(0.0);
     const V gRho = Isa::Set(c.g * c.rho);
     const V friction = Isa::Set(c.rho * 0.2122065907891938 * Fc);
@@ -365,7 +422,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
                 const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
                 const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
                 const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
-                const V Q = RoundedBracket(Isa::Div(Isa::Load(hGammaItems + at), height), Isa::And(active, wet));
+                const V Q = RoundedBracket(Isa::Div(Isa::Load(hGammaItems + at), height), Isa::And(active, wet), fit);
                 const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A[g])),
                                       Isa::Load(hItems + at));
                 const V u = Isa::Div(Isa::Mul(Isa::Load(sechItems + at), Isa::Mul(height, Isa::Set(Pi))),

@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "model/grid_walk.h"
 #include "model/model.h"
+#include "physics/bracket.h"
 #include "physics/roller_fast.h"
 #include "tests/random_case.h"
 
@@ -111,10 +113,28 @@ TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
     }
 }
 
-TEST(FastMarch, CLibraryErfIsExactlyOnePastSix) {
-    // The lanes skip erf past R = 6 and take 1, as the reference's erf gives.
-    for (double R = 6.0; R < 40.0; R += 0.0007) ASSERT_EQ(std::erf(R), 1.0) << R;
-    EXPECT_EQ(std::erf(INFINITY), 1.0);
+TEST(FastMarch, BracketFitAndCLibraryErfStayWithinTheirBounds) {
+    // The fast marches round the fitted bracket to single precision only
+    // where its distance to the reference's bracket cannot reach the next
+    // float: that distance is bounded by the fit's tolerance (relative) and by
+    // 2.3e-16 for the C library's 1 - erf(R) (absolute).
+    const qav::BracketFit& fit = qav::FittedBracket();
+    double worstFit = 0.0;
+    double worstErf = 0.0;
+    for (double R = 0.0; R < qav::BracketFit::Limit; R += 1.0 / 4099.0) {
+        const long double exact = qav::ExactBracket(R);
+        const double u = R * qav::BracketFit::PerUnit;
+        const int j = static_cast<int>(std::nearbyint(u));
+        const double t = u - j;
+        double b = 0.0;
+        for (int m = qav::BracketFit::Degree; m >= 0; --m) b = b * t + fit.coefficient[j][m];
+        if (exact >= 1e-8L) worstFit = std::max(worstFit, static_cast<double>(std::fabs((b - exact) / exact)));
+        else EXPECT_LT(std::fabs(b - exact), 1e-17L) << R;
+        worstErf = std::max(worstErf, static_cast<double>(std::fabs((1.0 - std::erf(R)) - erfcl(R))));
+    }
+    EXPECT_LT(worstFit, qav::BracketFit::Tolerance / 4);
+    EXPECT_LT(worstErf, 2.3e-16);
+    std::printf("fit: largest relative difference %.3g; 1 - erf: largest difference %.3g\n", worstFit, worstErf);
 }
 
 TEST(FastMarch, EdgeCasesOfTheMarch) {
