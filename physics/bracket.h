@@ -2,7 +2,7 @@
 
 // A short-latency stand-in for the bracket of the breaking dissipation,
 //   b(R) = (1 - erf R) + exp(-R^2) ((1.5 R + R^3) 0.7522527780636751),
-// for the fast marches: one polynomial in t = 8 R - j on each piece
+// for the fast marches: one polynomial in t = 16 R - j on each piece
 // j = round(8 R), |t| <= 1/2, of 0 <= R < Limit. The C library's erf and exp
 // take a long chain of dependent operations; a polynomial of degree 9 takes
 // four multiply-adds one after the other.
@@ -10,17 +10,17 @@
 namespace qav {
 
 struct BracketFit {
-    static constexpr int Degree = 9;
+    static constexpr int Degree = 7;
     static constexpr int Terms = Degree + 1;
-    static constexpr int Stride = 16;            // doubles per piece: two cache lines
-    static constexpr double PerUnit = 8.0;       // pieces per unit of R
+    static constexpr int Stride = 8;             // doubles per piece: one cache line
+    static constexpr double PerUnit = 16.0;      // pieces per unit of R
     static constexpr double Limit = 8.0;         // the fit covers 0 <= R < Limit
-    static constexpr int Pieces = 65;            // round(PerUnit * Limit) + 1
+    static constexpr int Pieces = 129;           // round(PerUnit * Limit) + 1
     // Relative distance from the fit to the bracket wherever the bracket is at
-    // least 1e-8, with room to spare (about 4e-13 is reached).
-    static constexpr double Tolerance = 1e-11;
+    // least 1e-8, with room to spare (about 3.5e-12 is reached).
+    static constexpr double Tolerance = 2e-11;
     // coefficient[j][m] multiplies t^m on piece j; the rest of a row is 0.
-    alignas(128) double coefficient[Pieces][Stride];
+    alignas(64) double coefficient[Pieces][Stride];
 };
 
 // The fit, computed once (in extended precision, at Chebyshev points of each

@@ -46,10 +46,10 @@ struct Isa {
     static V MulAdd(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
     static double MulAdd(double a, double b, double c) { return __builtin_fma(a, b, c); }
     static Mask Or(Mask a, Mask b) { return static_cast<Mask>(a | b); }
-    // Offsets of the fit's pieces from the low bits of round(8 R) + 1.5 * 2^52.
+    // Offsets of the fit's pieces from the low bits of round(16 R) + 1.5 * 2^52.
     using Offsets = __m512i;
     static Offsets PieceOffsets(V u) {
-        return _mm512_maskz_slli_epi64(0xFF, _mm512_and_si512(_mm512_castpd_si512(u), _mm512_set1_epi64(0xffff)), 4);
+        return _mm512_maskz_slli_epi64(0xFF, _mm512_and_si512(_mm512_castpd_si512(u), _mm512_set1_epi64(0xffff)), 3);
     }
     static V Gather(const double* column, Offsets o) {
         return _mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xFF, o, column, 8);

@@ -43,10 +43,10 @@ struct Isa {
     static V MulAdd(V a, V b, V c) { return _mm_add_pd(_mm_mul_pd(a, b), c); }
     static double MulAdd(double a, double b, double c) { return a * b + c; }
     static Mask Or(Mask a, Mask b) { return _mm_or_pd(a, b); }
-    // Offsets of the fit's pieces from the low bits of round(8 R) + 1.5 * 2^52.
+    // Offsets of the fit's pieces from the low bits of round(16 R) + 1.5 * 2^52.
     using Offsets = __m128i;
     static Offsets PieceOffsets(V u) {
-        return _mm_slli_epi64(_mm_and_si128(_mm_castpd_si128(u), _mm_set1_epi64x(0xffff)), 4);
+        return _mm_slli_epi64(_mm_and_si128(_mm_castpd_si128(u), _mm_set1_epi64x(0xffff)), 3);
     }
     static V Gather(const double* column, Offsets o) {
         return _mm_set_pd(column[_mm_cvtsi128_si64(_mm_unpackhi_epi64(o, o))], column[_mm_cvtsi128_si64(o)]);

@@ -31,7 +31,7 @@ using V = Isa::V;
 using Mask = Isa::Mask;
 constexpr std::size_t W = Isa::W;
 
-// Adding 1.5 * 2^52 to 8 R rounds it to an integer j, found in the low bits.
+// Adding 1.5 * 2^52 to 16 R rounds it to an integer j, found in the low bits.
 constexpr double PieceShift = 6755399441055744.0;
 // The reference's bracket lies within doubt of the exact one: its erf within
 // two units in the last place of a number near 1, the rest within a few units
@@ -40,7 +40,7 @@ constexpr double ReferenceErfDoubt = 2.3e-16;
 // Below this the fit's float is kept (see the top of this file).
 constexpr double TinyBracket = 1e-8;
 
-// The fit at 0 <= R < BracketFit::Limit, Estrin's scheme: four multiply-adds
+// The fit at 0 <= R < BracketFit::Limit, Estrin's scheme: three multiply-adds
 // one after the other.
 double FittedBracketValue(double R, const double* fit) {
     const double u = Isa::MulAdd(R, BracketFit::PerUnit, PieceShift);
@@ -50,15 +50,13 @@ double FittedBracketValue(double R, const double* fit) {
         fit + (std::bit_cast<std::uint64_t>(u) & 0xffffu) * static_cast<std::uint64_t>(BracketFit::Stride);
     const double t2 = t * t;
     const double t4 = t2 * t2;
-    const double t8 = t4 * t4;
     const double p01 = Isa::MulAdd(c[1], t, c[0]);
     const double p23 = Isa::MulAdd(c[3], t, c[2]);
     const double p45 = Isa::MulAdd(c[5], t, c[4]);
     const double p67 = Isa::MulAdd(c[7], t, c[6]);
-    const double p89 = Isa::MulAdd(c[9], t, c[8]);
     const double p03 = Isa::MulAdd(p23, t2, p01);
     const double p47 = Isa::MulAdd(p67, t2, p45);
-    return Isa::MulAdd(p89, t8, Isa::MulAdd(p47, t4, p03));
+    return Isa::MulAdd(p47, t4, p03);
 }
 
 // FittedBracketValue for W values of R, with the same operations.
@@ -73,18 +71,16 @@ V FittedBracketValues(V R, const double* fit) {
     for (int m = 0; m < BracketFit::Terms; ++m) c[m] = Isa::Gather(fit + m, o);
     const V t2 = Isa::Mul(t, t);
     const V t4 = Isa::Mul(t2, t2);
-    const V t8 = Isa::Mul(t4, t4);
     const V p01 = Isa::MulAdd(c[1], t, c[0]);
     const V p23 = Isa::MulAdd(c[3], t, c[2]);
     const V p45 = Isa::MulAdd(c[5], t, c[4]);
     const V p67 = Isa::MulAdd(c[7], t, c[6]);
-    const V p89 = Isa::MulAdd(c[9], t, c[8]);
     const V p03 = Isa::MulAdd(p23, t2, p01);
     const V p47 = Isa::MulAdd(p67, t2, p45);
-    return Isa::MulAdd(p89, t8, Isa::MulAdd(p47, t4, p03));
+    return Isa::MulAdd(p47, t4, p03);
 }
-static_assert(BracketFit::Terms == 10, "FittedBracketValue is written out for degree 9");
-static_assert(BracketFit::Stride == 16, "PieceOffsets shift piece numbers by 4");
+static_assert(BracketFit::Terms == 8, "FittedBracketValue is written out for degree 7");
+static_assert(BracketFit::Stride == 8, "PieceOffsets shift piece numbers by 3");
 
 // The bracket as BreakingDissipation forms it, rounded to single precision.
 double ReferenceRoundedBracket(double R) {
@@ -281,6 +277,9 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
 
     const double* fit = &FittedBracket().coefficient[0][0];
     const double gRho = c.g * c.rho;
+    const double gRhoEighth = gRho / 8.0;
+    // g rho / 8 is exact unless it falls among the subnormal numbers.
+    const double energyCeiling = gRho >= 1e-300 ? 1e300 : 0.0;
     const double A = Alpha * 0.33233509704478426 * c.rho * c.g * f;
     const double friction = c.rho * 0.2122065907891938 * Fc;
     for (std::size_t group = 0; group < P; group += W) {
@@ -293,7 +292,10 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
             E = v > 0.0 ? v : 0.0;
             cgBehind = cgNext;
             if (E > EnergyThreshold) {
-                H = std::sqrt(E * 8.0 / gRho);
+                // Here E is v: the height is taken from v, a step earlier on
+                // the chain. E / (g rho / 8) is E * 8 / (g rho) exactly (both
+                // scalings by 8 are exact) unless E * 8 would overflow.
+                H = v < energyCeiling ? std::sqrt(v / gRhoEighth) : std::sqrt(v * 8.0 / gRho);
                 const double Q = RoundedBracket(hGamma[i] / H, fit);
                 const double Db = Q * (H * H * H * A) / h[i];
                 const double u = sech[i] * (H * Pi) / tTp[i];
