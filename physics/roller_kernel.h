@@ -226,8 +226,8 @@ PointQuantities Quantities(V bottom, V Wlev, V omega, V omega2, V Tp, const Cons
     return FromWaveNumber(h, WaveNumbers(omega, h, 1.0 / c.g), omega2, Tp, c);
 }
 
-// One time step, marched point after point; the per-point quantities of the
-// next W points are computed while the march works through the current ones.
+// One time step, marched point after point; the per-point quantities of
+// later points are computed while the march works through the current ones.
 ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev, double DikeNormal,
                   double IncomingWaveAngle, double gridStep, const double* bottomLevel, std::size_t P,
                   const Constants& c, double* store) {
@@ -282,8 +282,11 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
     const double energyCeiling = gRho >= 1e-300 ? 1e300 : 0.0;
     const double A = Alpha * 0.33233509704478426 * c.rho * c.g * f;
     const double friction = c.rho * 0.2122065907891938 * Fc;
+    // The quantities run two groups of W points ahead of the march, and are
+    // asked for after the march of a group: the march's operations are then
+    // the older ones, and the processor serves them first.
+    if (W < P) pass(W);
     for (std::size_t group = 0; group < P; group += W) {
-        if (group + W < P) pass(group + W);
         const std::size_t end = group + W < P ? group + W : P;
         for (std::size_t i = group == 0 ? 1 : group; i < end; ++i) {
             const double cgNext = cg[i];
@@ -305,6 +308,7 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
                 D = 0.0;
             }
         }
+        if (group + 2 * W < P) pass(group + 2 * W);
     }
     return {H * HrmsToHm0, ToeDirection(DikeNormal, IncomingWaveAngle, omega, Wlev, bottomLevel[0],
                                         bottomLevel[P - 1], c)};
