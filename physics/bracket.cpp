@@ -12,14 +12,14 @@ long double ExactBracket(long double R) {
 namespace {
 
 // The interpolating polynomial of b(j / PerUnit + t / PerUnit) at Terms
-// Chebyshev points of |t| <= 1/2, as coefficients of powers of t: Newton's
+// Chebyshev points of |t| <= Reach, as coefficients of powers of t: Newton's
 // divided differences, then multiplied out.
 void FitPiece(int j, double* coefficient) {
     constexpr int N = BracketFit::Terms;
     long double t[N];
     long double d[N];
     for (int m = 0; m < N; ++m) {
-        t[m] = 0.5L * cosl(3.14159265358979323846264338327950288L * (m + 0.5L) / N);
+        t[m] = static_cast<long double>(BracketFit::Reach) * cosl(3.14159265358979323846264338327950288L * (m + 0.5L) / N);
         d[m] = ExactBracket((static_cast<long double>(j) + t[m]) / BracketFit::PerUnit);
     }
     for (int k = 1; k < N; ++k) {

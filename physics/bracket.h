@@ -2,10 +2,10 @@
 
 // A short-latency stand-in for the bracket of the breaking dissipation,
 //   b(R) = (1 - erf R) + exp(-R^2) ((1.5 R + R^3) 0.7522527780636751),
-// for the fast marches: one polynomial in t = 16 R - j on each piece
-// j = round(8 R), |t| <= 1/2, of 0 <= R < Limit. The C library's erf and exp
-// take a long chain of dependent operations; a polynomial of degree 9 takes
-// four multiply-adds one after the other.
+// for the fast marches: on piece j = 0 .. 256 one polynomial in t = 32 R - j,
+// for |t| <= Reach. The C library's erf and exp take a long chain of
+// dependent operations; a polynomial of degree 7 takes three multiply-adds
+// one after the other.
 
 namespace qav {
 
@@ -13,12 +13,16 @@ struct BracketFit {
     static constexpr int Degree = 7;
     static constexpr int Terms = Degree + 1;
     static constexpr int Stride = 8;             // doubles per piece: one cache line
-    static constexpr double PerUnit = 16.0;      // pieces per unit of R
-    static constexpr double Limit = 8.0;         // the fit covers 0 <= R < Limit
-    static constexpr int Pieces = 129;           // round(PerUnit * Limit) + 1
+    static constexpr double PerUnit = 32.0;      // pieces per unit of R
+    static constexpr double Limit = 8.0;         // pieces j = 0 .. PerUnit Limit
+    static constexpr int Pieces = 257;
+    static constexpr unsigned PieceMask = 0x1ff; // holds every piece number
+    // A piece serves |t| <= Reach, so that a piece chosen from an estimate of
+    // R a little off still serves.
+    static constexpr double Reach = 0.6;
     // Relative distance from the fit to the bracket wherever the bracket is at
-    // least 1e-8, with room to spare (about 3.5e-12 is reached).
-    static constexpr double Tolerance = 2e-11;
+    // least 1e-8, with room to spare (about 5e-14 is reached).
+    static constexpr double Tolerance = 1e-12;
     // coefficient[j][m] multiplies t^m on piece j; the rest of a row is 0.
     alignas(64) double coefficient[Pieces][Stride];
 };

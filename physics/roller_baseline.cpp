@@ -43,10 +43,16 @@ struct Isa {
     static V MulAdd(V a, V b, V c) { return _mm_add_pd(_mm_mul_pd(a, b), c); }
     static double MulAdd(double a, double b, double c) { return a * b + c; }
     static Mask Or(Mask a, Mask b) { return _mm_or_pd(a, b); }
-    // Offsets of the fit's pieces from the low bits of round(16 R) + 1.5 * 2^52.
+    // The processor's rough reciprocal square root (in single precision, within
+    // 4e-4); the scalar and the packed instruction give the same numbers.
+    static double RoughInverseSqrt(double a) {
+        return static_cast<double>(_mm_cvtss_f32(_mm_rsqrt_ss(_mm_set_ss(static_cast<float>(a)))));
+    }
+    static V RoughInverseSqrt(V a) { return _mm_cvtps_pd(_mm_rsqrt_ps(_mm_cvtpd_ps(a))); }
+    // Offsets of the fit's pieces from the low bits of round(32 R) + 1.5 * 2^52.
     using Offsets = __m128i;
     static Offsets PieceOffsets(V u) {
-        return _mm_slli_epi64(_mm_and_si128(_mm_castpd_si128(u), _mm_set1_epi64x(0xffff)), 3);
+        return _mm_slli_epi64(_mm_and_si128(_mm_castpd_si128(u), _mm_set1_epi64x(0x1ff)), 3);
     }
     static V Gather(const double* column, Offsets o) {
         return _mm_set_pd(column[_mm_cvtsi128_si64(_mm_unpackhi_epi64(o, o))], column[_mm_cvtsi128_si64(o)]);

@@ -31,7 +31,8 @@ using V = Isa::V;
 using Mask = Isa::Mask;
 constexpr std::size_t W = Isa::W;
 
-// Adding 1.5 * 2^52 to 16 R rounds it to an integer j, found in the low bits.
+// Adding 1.5 * 2^52 to PerUnit R rounds it to an integer j, found in the low
+// bits.
 constexpr double PieceShift = 6755399441055744.0;
 // The reference's bracket lies within doubt of the exact one: its erf within
 // two units in the last place of a number near 1, the rest within a few units
@@ -40,14 +41,29 @@ constexpr double ReferenceErfDoubt = 2.3e-16;
 // Below this the fit's float is kept (see the top of this file).
 constexpr double TinyBracket = 1e-8;
 
-// The fit at 0 <= R < BracketFit::Limit, Estrin's scheme: three multiply-adds
-// one after the other.
-double FittedBracketValue(double R, const double* fit) {
-    const double u = Isa::MulAdd(R, BracketFit::PerUnit, PieceShift);
-    const double j = u - PieceShift;
-    const double t = Isa::MulAdd(R, BracketFit::PerUnit, -j);  // exact
-    const double* c =
-        fit + (std::bit_cast<std::uint64_t>(u) & 0xffffu) * static_cast<std::uint64_t>(BracketFit::Stride);
+// The piece of the fit is chosen from an estimate of R (from the processor's
+// rough reciprocal square root of the energy, within 4e-4) that is ready
+// before R itself: R waits for a division, a square root and a division, and
+// the coefficients are then already loaded. The estimate is clamped to the fit.
+double PieceOf(double estimate) {
+    const double below = estimate < BracketFit::Limit ? estimate : BracketFit::Limit;  // NaN: Limit
+    const double clamped = below > 0.0 ? below : 0.0;
+    return Isa::MulAdd(clamped, BracketFit::PerUnit, PieceShift);
+}
+
+V PiecesOf(V estimate) {
+    const V limit = Isa::Set(BracketFit::Limit);
+    const V zero = Isa::Set(0.0);
+    const V below = Isa::Select(Isa::Greater(limit, estimate), estimate, limit);
+    const V clamped = Isa::Select(Isa::Greater(below, zero), below, zero);
+    return Isa::MulAdd(clamped, Isa::Set(BracketFit::PerUnit), Isa::Set(PieceShift));
+}
+
+// The polynomial of piece u (as PieceOf gives it) at t = PerUnit R - j, with
+// Estrin's scheme: three multiply-adds one after the other once t is known.
+double FittedBracketValue(double u, double t, const double* fit) {
+    const double* c = fit + (std::bit_cast<std::uint64_t>(u) & BracketFit::PieceMask) *
+                                static_cast<std::uint64_t>(BracketFit::Stride);
     const double t2 = t * t;
     const double t4 = t2 * t2;
     const double p01 = Isa::MulAdd(c[1], t, c[0]);
@@ -59,13 +75,8 @@ double FittedBracketValue(double R, const double* fit) {
     return Isa::MulAdd(p47, t4, p03);
 }
 
-// FittedBracketValue for W values of R, with the same operations.
-V FittedBracketValues(V R, const double* fit) {
-    const V shift = Isa::Set(PieceShift);
-    const V perUnit = Isa::Set(BracketFit::PerUnit);
-    const V u = Isa::MulAdd(R, perUnit, shift);
-    const V j = Isa::Sub(u, shift);
-    const V t = Isa::MulAdd(R, perUnit, Isa::Neg(j));
+// FittedBracketValue for W pieces, with the same operations.
+V FittedBracketValues(V u, V t, const double* fit) {
     const typename Isa::Offsets o = Isa::PieceOffsets(u);
     V c[BracketFit::Terms];
     for (int m = 0; m < BracketFit::Terms; ++m) c[m] = Isa::Gather(fit + m, o);
@@ -90,11 +101,14 @@ double ReferenceRoundedBracket(double R) {
 }
 
 // The bracket rounded to single precision, from the fit where it settles the
-// float (or where the bracket is tiny), else from the reference.
-double RoundedBracket(double R, const double* fit) {
-    // A NaN R, or one outside the fit, takes the reference.
-    if (!(R >= 0.0 && R < BracketFit::Limit)) return ReferenceRoundedBracket(R);
-    const double b = FittedBracketValue(R, fit);
+// float (or where the bracket is tiny), else from the reference. estimate is
+// R within 4e-4.
+double RoundedBracket(double R, double estimate, const double* fit) {
+    const double u = PieceOf(estimate);
+    const double t = Isa::MulAdd(R, BracketFit::PerUnit, -(u - PieceShift));
+    // A NaN R, or one outside the reach of the piece, takes the reference.
+    if (!(R >= 0.0 && std::fabs(t) <= BracketFit::Reach)) return ReferenceRoundedBracket(R);
+    const double b = FittedBracketValue(u, t, fit);
     const double doubt = b * BracketFit::Tolerance + ReferenceErfDoubt;
     if (b < TinyBracket || static_cast<float>(b - doubt) == static_cast<float>(b + doubt)) {
         return static_cast<double>(static_cast<float>(b));
@@ -103,11 +117,13 @@ double RoundedBracket(double R, const double* fit) {
 }
 
 // RoundedBracket for W values of R; lanes outside active are not looked at.
-V RoundedBracket(V R, Mask active, const double* fit) {
+V RoundedBracket(V R, V estimate, Mask active, const double* fit) {
     const V zero = Isa::Set(0.0);
-    const Mask fitted = Isa::And(Isa::GreaterEqual(R, zero), Isa::Greater(Isa::Set(BracketFit::Limit), R));
-    // Lanes outside the fit read piece 0 and are replaced below.
-    const V b = FittedBracketValues(Isa::Select(fitted, R, zero), fit);
+    const V u = PiecesOf(estimate);
+    const V t = Isa::MulAdd(R, Isa::Set(BracketFit::PerUnit), Isa::Neg(Isa::Sub(u, Isa::Set(PieceShift))));
+    const Mask fitted =
+        Isa::And(Isa::GreaterEqual(R, zero), Isa::GreaterEqual(Isa::Set(BracketFit::Reach), Isa::Abs(t)));
+    const V b = FittedBracketValues(u, t, fit);
     const V doubt = Isa::Add(Isa::Mul(b, Isa::Set(BracketFit::Tolerance)), Isa::Set(ReferenceErfDoubt));
     const Mask settled =
         Isa::Or(Isa::Greater(Isa::Set(TinyBracket), b),
@@ -278,6 +294,7 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
     const double* fit = &FittedBracket().coefficient[0][0];
     const double gRho = c.g * c.rho;
     const double gRhoEighth = gRho / 8.0;
+    const double rootGRhoEighth = std::sqrt(gRhoEighth);
     // g rho / 8 is exact unless it falls among the subnormal numbers.
     const double energyCeiling = gRho >= 1e-300 ? 1e300 : 0.0;
     const double A = Alpha * 0.33233509704478426 * c.rho * c.g * f;
@@ -299,7 +316,9 @@ ToeWaves MarchOne(double Tp, double TransmittedHm0, double Alpha, double Fc, dou
                 // the chain. E / (g rho / 8) is E * 8 / (g rho) exactly (both
                 // scalings by 8 are exact) unless E * 8 would overflow.
                 H = v < energyCeiling ? std::sqrt(v / gRhoEighth) : std::sqrt(v * 8.0 / gRho);
-                const double Q = RoundedBracket(hGamma[i] / H, fit);
+                // R = h gamma sqrt(g rho / 8) / sqrt(v), estimated.
+                const double estimate = hGamma[i] * rootGRhoEighth * Isa::RoughInverseSqrt(v);
+                const double Q = RoundedBracket(hGamma[i] / H, estimate, fit);
                 const double Db = Q * (H * H * H * A) / h[i];
                 const double u = sech[i] * (H * Pi) / tTp[i];
                 D = Db + u * u * u * friction;
@@ -379,6 +398,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     const double* fit = &FittedBracket().coefficient[0][0];
     const V zero = Isa::Set(0.0);
     const V gRho = Isa::Set(c.g * c.rho);
+    const V rootGRhoEighth = Isa::Set(std::sqrt(c.g * c.rho / 8.0));
     const V friction = Isa::Set(c.rho * 0.2122065907891938 * Fc);
     // The quantities of a block of rows first, then the march through them:
     // the march's chains of dependent operations then have the processor to
@@ -428,7 +448,9 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
                 const V energy = Isa::Select(Isa::Greater(v, zero), v, zero);
                 const Mask wet = Isa::Greater(energy, Isa::Set(EnergyThreshold));
                 const V height = Isa::Sqrt(Isa::Div(Isa::Mul(energy, Isa::Set(8.0)), gRho));
-                const V Q = RoundedBracket(Isa::Div(Isa::Load(hGammaItems + at), height), Isa::And(active, wet), fit);
+                const V hGamma = Isa::Load(hGammaItems + at);
+                const V estimate = Isa::Mul(Isa::Mul(hGamma, rootGRhoEighth), Isa::RoughInverseSqrt(energy));
+                const V Q = RoundedBracket(Isa::Div(hGamma, height), estimate, Isa::And(active, wet), fit);
                 const V Db = Isa::Div(Isa::Mul(Q, Isa::Mul(Isa::Mul(Isa::Mul(height, height), height), A[g])),
                                       Isa::Load(hItems + at));
                 const V u = Isa::Div(Isa::Mul(Isa::Load(sechItems + at), Isa::Mul(height, Isa::Set(Pi))),
