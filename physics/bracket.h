@@ -2,7 +2,7 @@
 
 // A short-latency stand-in for the bracket of the breaking dissipation,
 //   b(R) = (1 - erf R) + exp(-R^2) ((1.5 R + R^3) 0.7522527780636751),
-// for the fast marches: on piece j = 0 .. 256 one polynomial in t = 32 R - j,
+// for the fast marches: on piece j = 0 .. 352 one polynomial in t = 32 R - j,
 // for |t| <= Reach. The C library's erf and exp take a long chain of
 // dependent operations; a polynomial of degree 7 takes three multiply-adds
 // one after the other.
@@ -14,8 +14,12 @@ struct BracketFit {
     static constexpr int Terms = Degree + 1;
     static constexpr int Stride = 8;             // doubles per piece: one cache line
     static constexpr double PerUnit = 32.0;      // pieces per unit of R
-    static constexpr double Limit = 8.0;         // pieces j = 0 .. PerUnit Limit
-    static constexpr int Pieces = 257;
+    // Pieces j = 0 .. PerUnit Limit. From R = Limit on, the bracket rounds to
+    // the float 0 (it is below 2^-150 from R = 10.6).
+    static constexpr double Limit = 11.0;
+    // ... up to here: from about 5.6e102 on, R^3 overflows and the bracket is NaN.
+    static constexpr double ZeroUpTo = 1e100;
+    static constexpr int Pieces = 353;
     static constexpr unsigned PieceMask = 0x1ff; // holds every piece number
     // A piece serves |t| <= Reach, so that a piece chosen from an estimate of
     // R a little off still serves.

@@ -106,8 +106,12 @@ double ReferenceRoundedBracket(double R) {
 double RoundedBracket(double R, double estimate, const double* fit) {
     const double u = PieceOf(estimate);
     const double t = Isa::MulAdd(R, BracketFit::PerUnit, -(u - PieceShift));
-    // A NaN R, or one outside the reach of the piece, takes the reference.
-    if (!(R >= 0.0 && std::fabs(t) <= BracketFit::Reach)) return ReferenceRoundedBracket(R);
+    if (!(R >= 0.0 && std::fabs(t) <= BracketFit::Reach)) {
+        // Past the fit the bracket's float is 0 (up to R = 1e100; beyond,
+        // R^3 overflows and the reference has NaN); a NaN R, or one outside
+        // the reach of the piece, takes the reference.
+        return R >= BracketFit::Limit && R < BracketFit::ZeroUpTo ? 0.0 : ReferenceRoundedBracket(R);
+    }
     const double b = FittedBracketValue(u, t, fit);
     const double doubt = b * BracketFit::Tolerance + ReferenceErfDoubt;
     if (b < TinyBracket || static_cast<float>(b - doubt) == static_cast<float>(b + doubt)) {
@@ -128,8 +132,13 @@ V RoundedBracket(V R, V estimate, Mask active, const double* fit) {
     const Mask settled =
         Isa::Or(Isa::Greater(Isa::Set(TinyBracket), b),
                 Isa::Equal(Isa::ToFloatAndBack(Isa::Sub(b, doubt)), Isa::ToFloatAndBack(Isa::Add(b, doubt))));
-    V Q = Isa::ToFloatAndBack(b);
-    const unsigned open = Isa::Bits(active) & ~Isa::Bits(Isa::And(fitted, settled));
+    const Mask taken = Isa::And(fitted, settled);
+    // Lanes past the fit and outside every piece's reach take 0.
+    const unsigned beyond = Isa::Bits(Isa::And(Isa::GreaterEqual(R, Isa::Set(BracketFit::Limit)),
+                                               Isa::Greater(Isa::Set(BracketFit::ZeroUpTo), R))) &
+                            ~Isa::Bits(fitted);
+    V Q = Isa::Select(taken, Isa::ToFloatAndBack(b), zero);
+    const unsigned open = Isa::Bits(active) & ~(Isa::Bits(taken) | beyond);
     if (open != 0) {
         alignas(64) double q[W];
         alignas(64) double r[W];

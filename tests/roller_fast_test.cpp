@@ -133,6 +133,14 @@ TEST(FastMarch, BracketFitAndCLibraryErfStayWithinTheirBounds) {
         worstErf = std::max(worstErf, static_cast<double>(std::fabs((1.0 - std::erf(R)) - erfcl(R))));
     }
     EXPECT_LT(worstFit, qav::BracketFit::Tolerance / 4);
+    // Past the fit the fast marches take a bracket of 0 up to R = 1e100, as
+    // the reference has it; past 5.6e102 R^3 overflows to the reference's NaN.
+    for (double R = qav::BracketFit::Limit; R < 60.0; R += 0.0013) {
+        ASSERT_EQ(qav::BreakingDissipation(1.0, 0.1, R, 1.0, 1.0, kConstants), 0.0) << R;
+    }
+    EXPECT_EQ(qav::BreakingDissipation(1.0, 0.1, qav::BracketFit::ZeroUpTo, 1.0, 1.0, kConstants), 0.0);
+    EXPECT_TRUE(std::isnan(qav::BreakingDissipation(1.0, 0.1, 1e103, 1.0, 1.0, kConstants)));
+    EXPECT_TRUE(std::isnan(qav::BreakingDissipation(1.0, 0.1, INFINITY, 1.0, 1.0, kConstants)));
     EXPECT_LT(worstErf, 2.3e-16);
     std::printf("fit: largest relative difference %.3g; 1 - erf: largest difference %.3g\n", worstFit, worstErf);
 }
