@@ -18,7 +18,9 @@ enum class MarchPath : std::uint8_t { Reference, Baseline, Avx2, Avx512 };
 
 // True when the processor runs the path (Reference and Baseline always).
 [[nodiscard]] bool IsMarchPathSupported(MarchPath path);
-// The fastest path this processor runs.
+// The path the library takes: the one the environment variable
+// QAV_MARCH_PATH names ("reference", "baseline", "avx2", "avx512") if the
+// processor runs it, else AVX2, AVX-512 and baseline in that order.
 [[nodiscard]] MarchPath BestMarchPath();
 // Every path this processor runs, Reference first.
 [[nodiscard]] std::vector<MarchPath> SupportedMarchPaths();

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <new>
 
+#include "physics/roller_fast.h"
 #include "qav/version.h"
 #include "tools/commands.h"
 #include "tools/errors.h"
@@ -32,7 +33,10 @@ int Run(int argc, char** argv) {
     AddTransectCommand(app, exitCode);
     AddValidateCommand(app, exitCode);
     app.add_subcommand("version", "Print the version of qav")->callback([] {
-        std::cout << "qav " << QAV_VERSION_TEXT << '\n';
+        std::cout << "qav " << QAV_VERSION_TEXT << '\n' << "march path: " << qav::MarchPathName(qav::BestMarchPath())
+                  << " (supported:";
+        for (const qav::MarchPath path : qav::SupportedMarchPaths()) std::cout << ' ' << qav::MarchPathName(path);
+        std::cout << ")\n";
     });
 
     try {
