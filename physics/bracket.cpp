@@ -19,7 +19,8 @@ void FitPiece(int j, double* coefficient) {
     long double t[N];
     long double d[N];
     for (int m = 0; m < N; ++m) {
-        t[m] = static_cast<long double>(BracketFit::Reach) * cosl(3.14159265358979323846264338327950288L * (m + 0.5L) / N);
+        t[m] = static_cast<long double>(BracketFit::Reach) *
+               cosl(3.14159265358979323846264338327950288L * (m + 0.5L) / N);
         d[m] = ExactBracket((static_cast<long double>(j) + t[m]) / BracketFit::PerUnit);
     }
     for (int k = 1; k < N; ++k) {

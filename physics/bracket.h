@@ -12,15 +12,15 @@ namespace qav {
 struct BracketFit {
     static constexpr int Degree = 7;
     static constexpr int Terms = Degree + 1;
-    static constexpr int Stride = 8;             // doubles per piece: one cache line
-    static constexpr double PerUnit = 32.0;      // pieces per unit of R
+    static constexpr int Stride = 8;         // doubles per piece: one cache line
+    static constexpr double PerUnit = 32.0;  // pieces per unit of R
     // Pieces j = 0 .. PerUnit Limit. From R = Limit on, the bracket rounds to
     // the float 0 (it is below 2^-150 from R = 10.6).
     static constexpr double Limit = 11.0;
     // ... up to here: from about 5.6e102 on, R^3 overflows and the bracket is NaN.
     static constexpr double ZeroUpTo = 1e100;
     static constexpr int Pieces = 353;
-    static constexpr unsigned PieceMask = 0x1ff; // holds every piece number
+    static constexpr unsigned PieceMask = 0x1ff;  // holds every piece number
     // A piece serves |t| <= Reach, so that a piece chosen from an estimate of
     // R a little off still serves.
     static constexpr double Reach = 0.6;
