@@ -42,6 +42,7 @@ struct Isa {
     // Fused multiply and add, in vector and scalar form alike.
     static V MulAdd(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
     static double MulAdd(double a, double b, double c) { return __builtin_fma(a, b, c); }
+    static double Mul(double a, double b) { return a * b; }
     static Mask Or(Mask a, Mask b) { return _mm256_or_pd(a, b); }
     // The processor's rough reciprocal square root (in single precision, within
     // 4e-4); the scalar and the packed instruction give the same numbers.

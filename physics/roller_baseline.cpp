@@ -42,6 +42,7 @@ struct Isa {
     // form rounds the same way, so that both give one bracket.
     static V MulAdd(V a, V b, V c) { return _mm_add_pd(_mm_mul_pd(a, b), c); }
     static double MulAdd(double a, double b, double c) { return a * b + c; }
+    static double Mul(double a, double b) { return a * b; }
     static Mask Or(Mask a, Mask b) { return _mm_or_pd(a, b); }
     // The processor's rough reciprocal square root (in single precision, within
     // 4e-4); the scalar and the packed instruction give the same numbers.

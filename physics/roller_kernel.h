@@ -59,36 +59,35 @@ V PiecesOf(V estimate) {
     return Isa::MulAdd(clamped, Isa::Set(BracketFit::PerUnit), Isa::Set(PieceShift));
 }
 
-// The polynomial of piece u (as PieceOf gives it) at t = PerUnit R - j, with
-// Estrin's scheme: three multiply-adds one after the other once t is known.
-double FittedBracketValue(double u, double t, const double* fit) {
-    const double* c = fit + (std::bit_cast<std::uint64_t>(u) & BracketFit::PieceMask) *
-                                static_cast<std::uint64_t>(BracketFit::Stride);
-    const double t2 = t * t;
-    const double t4 = t2 * t2;
-    const double p01 = Isa::MulAdd(c[1], t, c[0]);
-    const double p23 = Isa::MulAdd(c[3], t, c[2]);
-    const double p45 = Isa::MulAdd(c[5], t, c[4]);
-    const double p67 = Isa::MulAdd(c[7], t, c[6]);
-    const double p03 = Isa::MulAdd(p23, t2, p01);
-    const double p47 = Isa::MulAdd(p67, t2, p45);
+// Estrin's scheme for the fit's degree 7, one function for single numbers and
+// for registers, so that a lane and a single step get the same bracket: three
+// multiply-adds one after the other once t is known.
+template <class T>
+T FitPolynomial(const T* c, T t) {
+    const T t2 = Isa::Mul(t, t);
+    const T t4 = Isa::Mul(t2, t2);
+    const T p01 = Isa::MulAdd(c[1], t, c[0]);
+    const T p23 = Isa::MulAdd(c[3], t, c[2]);
+    const T p45 = Isa::MulAdd(c[5], t, c[4]);
+    const T p67 = Isa::MulAdd(c[7], t, c[6]);
+    const T p03 = Isa::MulAdd(p23, t2, p01);
+    const T p47 = Isa::MulAdd(p67, t2, p45);
     return Isa::MulAdd(p47, t4, p03);
 }
 
-// FittedBracketValue for W pieces, with the same operations.
+// The polynomial of piece u (as PieceOf gives it) at t = PerUnit R - j.
+double FittedBracketValue(double u, double t, const double* fit) {
+    const double* c = fit + (std::bit_cast<std::uint64_t>(u) & BracketFit::PieceMask) *
+                                static_cast<std::uint64_t>(BracketFit::Stride);
+    return FitPolynomial(c, t);
+}
+
+// FittedBracketValue for W pieces.
 V FittedBracketValues(V u, V t, const double* fit) {
     const typename Isa::Offsets o = Isa::PieceOffsets(u);
     V c[BracketFit::Terms];
     for (int m = 0; m < BracketFit::Terms; ++m) c[m] = Isa::Gather(fit + m, o);
-    const V t2 = Isa::Mul(t, t);
-    const V t4 = Isa::Mul(t2, t2);
-    const V p01 = Isa::MulAdd(c[1], t, c[0]);
-    const V p23 = Isa::MulAdd(c[3], t, c[2]);
-    const V p45 = Isa::MulAdd(c[5], t, c[4]);
-    const V p67 = Isa::MulAdd(c[7], t, c[6]);
-    const V p03 = Isa::MulAdd(p23, t2, p01);
-    const V p47 = Isa::MulAdd(p67, t2, p45);
-    return Isa::MulAdd(p47, t4, p03);
+    return FitPolynomial<V>(c, t);
 }
 static_assert(BracketFit::Terms == 8, "FittedBracketValue is written out for degree 7");
 static_assert(BracketFit::Stride == 8, "PieceOffsets shift piece numbers by 3");
