@@ -1,13 +1,11 @@
-// The march on AVX2 registers, four doubles wide, with glibc's vector tanh, erf
-// and exp. The formulas themselves are not contracted into FMA instructions
+// The march on AVX2 registers, four doubles wide, with glibc's vector tanh. The
+// formulas themselves are not contracted into FMA instructions
 // (-ffp-contract=off); only the bracket's polynomial fit uses them, by name.
 #include <immintrin.h>
 
 // glibc's vector math library (libmvec), within 4 ulp.
 extern "C" {
 __m256d _ZGVdN4v_tanh(__m256d);
-__m256d _ZGVdN4v_erf(__m256d);
-__m256d _ZGVdN4v_exp(__m256d);
 }
 
 namespace qav {
@@ -37,8 +35,6 @@ struct Isa {
     static V Select(Mask m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
     static V ToFloatAndBack(V a) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(a)); }
     static V Tanh(V a) { return _ZGVdN4v_tanh(a); }
-    static V Erf(V a) { return _ZGVdN4v_erf(a); }
-    static V Exp(V a) { return _ZGVdN4v_exp(a); }
     // Fused multiply and add, in vector and scalar form alike.
     static V MulAdd(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
     static double MulAdd(double a, double b, double c) { return __builtin_fma(a, b, c); }

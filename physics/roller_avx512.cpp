@@ -1,6 +1,6 @@
 // The march on AVX-512 registers, eight doubles wide, with glibc's vector
-// tanh, erf and exp. The formulas themselves are not
-// contracted into FMA instructions (-ffp-contract=off). The full-mask "maskz"
+// tanh. The formulas themselves are not contracted into FMA instructions
+// (-ffp-contract=off); only the bracket's polynomial fit uses them, by name. The full-mask "maskz"
 // forms keep GCC from warning about its own undefined pass-through registers.
 #include <immintrin.h>
 
@@ -9,8 +9,6 @@
 // glibc's vector math library (libmvec), within 4 ulp.
 extern "C" {
 __m512d _ZGVeN8v_tanh(__m512d);
-__m512d _ZGVeN8v_erf(__m512d);
-__m512d _ZGVeN8v_exp(__m512d);
 }
 
 namespace qav {
@@ -40,8 +38,6 @@ struct Isa {
     static V Select(Mask m, V a, V b) { return _mm512_mask_blend_pd(m, b, a); }
     static V ToFloatAndBack(V a) { return _mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, a)); }
     static V Tanh(V a) { return _ZGVeN8v_tanh(a); }
-    static V Erf(V a) { return _ZGVeN8v_erf(a); }
-    static V Exp(V a) { return _ZGVeN8v_exp(a); }
     // Fused multiply and add, in vector and scalar form alike.
     static V MulAdd(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
     static double MulAdd(double a, double b, double c) { return __builtin_fma(a, b, c); }

@@ -1,12 +1,10 @@
-// The march on SSE2 registers, two doubles wide, with glibc's vector tanh, erf
-// and exp: the path of every x86-64 processor.
+// The march on SSE2 registers, two doubles wide, with glibc's vector tanh: the
+// path of every x86-64 processor.
 #include <emmintrin.h>
 
 // glibc's vector math library (libmvec), within 4 ulp.
 extern "C" {
 __m128d _ZGVbN2v_tanh(__m128d);
-__m128d _ZGVbN2v_erf(__m128d);
-__m128d _ZGVbN2v_exp(__m128d);
 }
 
 namespace qav {
@@ -36,8 +34,6 @@ struct Isa {
     static V Select(Mask m, V a, V b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
     static V ToFloatAndBack(V a) { return _mm_cvtps_pd(_mm_cvtpd_ps(a)); }
     static V Tanh(V a) { return _ZGVbN2v_tanh(a); }
-    static V Erf(V a) { return _ZGVbN2v_erf(a); }
-    static V Exp(V a) { return _ZGVbN2v_exp(a); }
     // Multiply and add, rounded twice: no FMA on every x86-64. The scalar
     // form rounds the same way, so that both give one bracket.
     static V MulAdd(V a, V b, V c) { return _mm_add_pd(_mm_mul_pd(a, b), c); }
