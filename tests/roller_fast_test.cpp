@@ -11,6 +11,7 @@
 #include "model/grid_walk.h"
 #include "model/model.h"
 #include "physics/bracket.h"
+#include "physics/exact_math.h"
 #include "physics/roller_fast.h"
 #include "tests/random_case.h"
 
@@ -113,36 +114,63 @@ TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
     }
 }
 
-TEST(FastMarch, BracketFitAndCLibraryErfStayWithinTheirBounds) {
+TEST(FastMarch, BracketFitAndNearestFunctionsStayWithinTheirBounds) {
     // The fast marches round the fitted bracket to single precision only
-    // where its distance to the reference's bracket cannot reach the next
-    // float: that distance is bounded by the fit's tolerance (relative) and by
-    // 2.3e-16 for the C library's 1 - erf(R) (absolute).
-    const qav::BracketFit& fit = qav::FittedBracket();
+    // where its distance to the bracket of the nearest erf and exp cannot
+    // reach the next float: that distance is bounded by the fit's tolerance
+    // (relative) and by 2.3e-16 for 1 - erf(R) (absolute).
     double worstFit = 0.0;
-    double worstErf = 0.0;
     for (double R = 0.0; R < qav::BracketFit::Limit; R += 1.0 / 4099.0) {
         const long double exact = qav::ExactBracket(R);
-        const double u = R * qav::BracketFit::PerUnit;
-        const int j = static_cast<int>(std::nearbyint(u));
-        const double t = u - j;
-        double b = 0.0;
-        for (int m = qav::BracketFit::Degree; m >= 0; --m) b = b * t + fit.coefficient[j][m];
+        const double b = qav::FittedBracketValue(R);
         if (exact >= 1e-8L) worstFit = std::max(worstFit, static_cast<double>(std::fabs((b - exact) / exact)));
         else EXPECT_LT(std::fabs(b - exact), 1e-17L) << R;
-        worstErf = std::max(worstErf, static_cast<double>(std::fabs((1.0 - std::erf(R)) - erfcl(R))));
+        const double nearest = qav::NearestRoundedBracket(R);
+        ASSERT_LE(std::fabs(nearest - exact), 2.3e-16L + 1e-15L * exact + std::ldexp(exact, -24)) << R;
     }
     EXPECT_LT(worstFit, qav::BracketFit::Tolerance / 4);
-    // Past the fit the fast marches take a bracket of 0 up to R = 1e100, as
-    // the reference has it; past 5.6e102 R^3 overflows to the reference's NaN.
+    // Past the fit the bracket is 0 up to R = 1e100, as the reference has it;
+    // past 5.6e102 R^3 overflows to the reference's NaN.
     for (double R = qav::BracketFit::Limit; R < 60.0; R += 0.0013) {
         ASSERT_EQ(qav::BreakingDissipation(1.0, 0.1, R, 1.0, 1.0, kConstants), 0.0) << R;
+        ASSERT_EQ(qav::NearestRoundedBracket(R), 0.0) << R;
     }
-    EXPECT_EQ(qav::BreakingDissipation(1.0, 0.1, qav::BracketFit::ZeroUpTo, 1.0, 1.0, kConstants), 0.0);
-    EXPECT_TRUE(std::isnan(qav::BreakingDissipation(1.0, 0.1, 1e103, 1.0, 1.0, kConstants)));
-    EXPECT_TRUE(std::isnan(qav::BreakingDissipation(1.0, 0.1, INFINITY, 1.0, 1.0, kConstants)));
-    EXPECT_LT(worstErf, 2.3e-16);
-    std::printf("fit: largest relative difference %.3g; 1 - erf: largest difference %.3g\n", worstFit, worstErf);
+    EXPECT_TRUE(std::isnan(qav::NearestRoundedBracket(1e103)));
+    EXPECT_TRUE(std::isnan(qav::NearestRoundedBracket(INFINITY)));
+    std::printf("fit: largest relative difference %.3g\n", worstFit);
+}
+
+// True when x is the double nearest to the extended-precision value exact.
+bool IsNearest(double x, long double exact) {
+    const long double distance = std::fabs(x - exact);
+    return distance <= std::fabs(std::nextafter(x, INFINITY) - exact) &&
+           distance <= std::fabs(std::nextafter(x, -INFINITY) - exact);
+}
+
+TEST(FastMarch, NearestFunctionsRoundToNearest) {
+    // The functions the fast paths take instead of the C library's, the same
+    // on every processor: within half a unit in the last place wherever the
+    // marches use them.
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int misses = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const double x = -121.0 * unit(random);
+        const double y = 6.5 * unit(random);
+        const double z = (2.0 * unit(random) - 1.0) * 3.2;
+        const double w = 2.0 * unit(random) - 1.0;
+        // The extended-precision values are themselves rounded: allow the
+        // rare tie they cannot settle.
+        misses += !IsNearest(qav::NearestExp(x), expl(x));
+        misses += !IsNearest(qav::NearestErf(y), erfl(y));
+        misses += !IsNearest(qav::NearestSin(z), sinl(z));
+        misses += !IsNearest(qav::NearestAsin(w), asinl(w));
+    }
+    EXPECT_LE(misses, 3);
+    EXPECT_EQ(qav::NearestAsin(1.0), 0x1.921fb54442d18p+0);
+    EXPECT_EQ(qav::NearestErf(6.0), 1.0);
+    EXPECT_EQ(qav::NearestSin(0.0), 0.0);
+    EXPECT_TRUE(std::isnan(qav::NearestAsin(1.0000001)));
 }
 
 TEST(FastMarch, EdgeCasesOfTheMarch) {
