@@ -123,7 +123,7 @@ std::vector<MarchPath> SupportedMarchPaths() {
     std::vector<MarchPath> paths{MarchPath::Reference};
     std::size_t count = 0;
     const detail::MarchKernels* const* kernels = detail::SupportedKernels(count);
-    for (std::size_t i = 0; i < count; ++i) paths.push_back(PathOf(*kernels[i]));
+    for (std::size_t i = count; i-- > 0;) paths.push_back(PathOf(*kernels[i]));
     return paths;
 }
 

@@ -28,8 +28,8 @@ enum class MarchPath : std::uint8_t { Reference, Baseline, Sse4, Avx2, Avx512, N
 // "reference", "baseline", "avx2", "avx512", "neon") if the processor runs
 // it, else the best instruction set the processor runs.
 [[nodiscard]] MarchPath BestMarchPath();
-// Every path this processor runs, Reference first, then the instruction sets
-// from the best down.
+// Every path this processor runs: Reference, Baseline, then the instruction
+// sets from the oldest up.
 [[nodiscard]] std::vector<MarchPath> SupportedMarchPaths();
 [[nodiscard]] std::string_view MarchPathName(MarchPath path);
 // The march the calling thread's time steps take: BestMarchPath() unless

@@ -50,9 +50,12 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
                                                             work);
             const double d = std::max(RelativeDifference(got.hm0, expected.hm0),
                                       RelativeDifference(got.direction, expected.direction));
-            // The direction comes from the end points' reference wave numbers.
+            // The direction comes from the reference's wave numbers at the two
+            // ends, with sin and asin rounded to nearest, which the C library
+            // misses by a unit in the last place now and then.
             if (!std::isnan(expected.direction)) {
-                EXPECT_EQ(got.direction, expected.direction);
+                EXPECT_LE(std::fabs(got.direction - expected.direction),
+                          4.0 * std::fabs(std::nextafter(expected.direction, INFINITY) - expected.direction));
             }
             EXPECT_LE(d, 1e-13) << qav::MarchPathName(paths[p]) << " case " << trial << " P "
                                 << c.levels.size() << ": " << got.hm0 << " vs " << expected.hm0 << ", "
@@ -65,6 +68,97 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
     for (std::size_t p = 0; p < paths.size(); ++p) {
         std::printf("%s: largest relative difference %.3g, identical toe results in %d of %d cases\n",
                     std::string(qav::MarchPathName(paths[p])).c_str(), worst[p], identical[p], cases);
+    }
+}
+
+// The same bits: both NaN, or equal.
+bool SameBits(const qav::ToeWaves& a, const qav::ToeWaves& b) {
+    const auto same = [](double x, double y) { return (std::isnan(x) && std::isnan(y)) || x == y; };
+    return same(a.hm0, b.hm0) && same(a.direction, b.direction) && a.energyClamped == b.energyClamped;
+}
+
+TEST(FastMarch, EveryPathSingleOrInLanesGivesTheSameBits) {
+    // One answer on every instruction set, for a time step marched alone or
+    // in any lane of a full or partly filled group.
+    std::mt19937_64 random(2020);
+    qav::MarchWorkspace work;
+    const std::vector<MarchPath> paths = FastPaths();
+    ASSERT_FALSE(paths.empty());
+    constexpr int cases = 4096;
+    std::vector<Case> all;
+    std::vector<qav::ToeWaves> expected;
+    for (int trial = 0; trial < cases; ++trial) {
+        Case c = RandomCase(random);
+        if (c.levels.size() > 600) c.levels.resize(600);
+        // All lanes of a group share Alpha, Fc and the dike normal, as in one run.
+        c.Alpha = 1.0;
+        c.Fc = 0.01;
+        c.DikeNormal = 270.0;
+        c.Angle = 270.0 + (c.Angle - c.DikeNormal);
+        expected.push_back(qav::RunRollerModelOn(paths[0], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
+                                                 c.step, c.levels, kConstants, work));
+        all.push_back(std::move(c));
+    }
+    for (const MarchPath path : paths) {
+        int differing = 0;
+        for (int trial = 0; trial < cases; ++trial) {
+            const Case& c = all[trial];
+            const qav::ToeWaves got = qav::RunRollerModelOn(path, c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
+                                                            c.Angle, c.step, c.levels, kConstants, work);
+            differing += !SameBits(got, expected[trial]);
+        }
+        EXPECT_EQ(differing, 0) << qav::MarchPathName(path) << " single steps";
+        // Groups of 1 to all lanes, one after another over the cases.
+        const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
+        differing = 0;
+        for (std::size_t first = 0, size = 1; first < all.size(); first += size, size = size % lanes + 1) {
+            const std::size_t count = std::min(size, all.size() - first);
+            std::vector<qav::LaneStep> steps;
+            std::size_t longest = 0;
+            for (std::size_t l = 0; l < count; ++l) {
+                const Case& c = all[first + l];
+                steps.push_back({c.Tp, c.Hm0, c.Wlev, c.Angle, c.step, c.levels.size()});
+                longest = std::max(longest, c.levels.size());
+            }
+            std::vector<double> levels(longest * lanes, -5.0);
+            for (std::size_t l = 0; l < count; ++l) {
+                const std::vector<double>& own = all[first + l].levels;
+                for (std::size_t i = 0; i < longest; ++i) levels[i * lanes + l] = own[std::min(i, own.size() - 1)];
+            }
+            std::vector<qav::ToeWaves> toe(lanes);
+            qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, levels.data(), kConstants, toe, work);
+            for (std::size_t l = 0; l < count; ++l) differing += !SameBits(toe[l], expected[first + l]);
+        }
+        EXPECT_EQ(differing, 0) << qav::MarchPathName(path) << " in lanes";
+    }
+}
+
+TEST(FastMarch, EveryPathReportsAnEnergyClampedUnderWater) {
+    // Two grid steps of 200 m: the shoaled waves over 2 m of water dissipate
+    // more than their flux in one step. A fine grid carries them down.
+    qav::RollerWorkspace reference;
+    qav::MarchWorkspace work;
+    const std::vector<double> coarse{-10.0, -2.0, -2.0, -2.0};
+    const std::vector<double> dry{-10.0, -2.0, 1.0, 1.0};
+    std::vector<double> fine;
+    for (int i = 0; i <= 800; ++i) fine.push_back(-10.0 + 8.0 * i / 800.0);
+    fine.push_back(fine.back());
+    for (const MarchPath path : qav::SupportedMarchPaths()) {
+        const auto run = [&](const std::vector<double>& levels, double step) {
+            return path == MarchPath::Reference
+                       ? qav::RunRollerModel(8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants, reference)
+                       : qav::RunRollerModelOn(path, 8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants, work);
+        };
+        const qav::ToeWaves clamped = run(coarse, 200.0);
+        EXPECT_TRUE(clamped.energyClamped) << qav::MarchPathName(path);
+        EXPECT_EQ(clamped.hm0, 0.0);
+        // Clamped only where the bottom lies above the water: not reported.
+        const qav::ToeWaves ashore = run(dry, 200.0);
+        EXPECT_FALSE(ashore.energyClamped) << qav::MarchPathName(path);
+        EXPECT_EQ(ashore.hm0, 0.0);
+        const qav::ToeWaves carried = run(fine, 1.0);
+        EXPECT_FALSE(carried.energyClamped) << qav::MarchPathName(path);
+        EXPECT_GT(carried.hm0, 0.5);
     }
 }
 
