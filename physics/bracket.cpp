@@ -10,16 +10,25 @@ long double ExactBracket(long double R) {
     return erfcl(R) + expl(-R * R) * ((1.5L * R + R * R * R) * 0.7522527780636751L);
 }
 
-double FittedBracketValue(double R) {
+namespace {
+
+double Polynomial(const double* c, double t) {
+    const double t2 = t * t;
+    const double t4 = t2 * t2;
+    const double t8 = t4 * t4;
+    const double p03 = (c[0] + c[1] * t) + (c[2] + c[3] * t) * t2;
+    const double p47 = (c[4] + c[5] * t) + (c[6] + c[7] * t) * t2;
+    return (p03 + p47 * t4) + (c[8] + c[9] * t) * t8;
+}
+
+} // namespace
+
+FittedTerms FittedBracketTerms(double R) {
     constexpr double shift = 6755399441055744.0;  // 1.5 2^52: adding it rounds to an integer
     const double j = (R * BracketFit::PerUnit + shift) - shift;
     const double t = R * BracketFit::PerUnit - j;
     const double* c = FittedBracket.coefficient[static_cast<int>(j)];
-    const double t2 = t * t;
-    const double t4 = t2 * t2;
-    const double p03 = (c[0] + c[1] * t) + (c[2] + c[3] * t) * t2;
-    const double p47 = (c[4] + c[5] * t) + (c[6] + c[7] * t) * t2;
-    return p03 + p47 * t4;
+    return {Polynomial(c, t), Polynomial(c + BracketFit::Terms, t)};
 }
 
 } // namespace qav

@@ -2,19 +2,21 @@
 
 // A short-latency stand-in for the bracket of the breaking dissipation,
 //   b(R) = (1 - erf R) + exp(-R^2) ((1.5 R + R^3) 0.7522527780636751),
-// for the fast marches: on piece j = 0 .. 352 one polynomial of degree 7 in
-// t = 32 R - j, for |t| <= 1/2. The C library's erf and exp take a long chain
-// of dependent operations; the polynomial takes three multiplications and
-// three additions one after the other once t is known. The coefficients are
+// for the fast marches: on piece j = 0 .. 352 one polynomial of degree 9 in
+// t = 32 R - j, for |t| <= 1/2, for each of its two terms, erfc(R) and
+// exp(-R^2) (...). Apart, the first term can be rounded as 1 - erf(R) with erf
+// rounded to a double. The C library's erf and exp take a long chain of
+// dependent operations; a polynomial takes four multiplications and four
+// additions one after the other once t is known. The coefficients are
 // constants of the source (physics/bracket_fit.inc, written by
 // bench/bracket_fit_generator.cpp).
 
 namespace qav {
 
 struct BracketFit {
-    static constexpr int Degree = 7;
+    static constexpr int Degree = 9;
     static constexpr int Terms = Degree + 1;
-    static constexpr int Stride = 8;         // doubles per piece: one cache line
+    static constexpr int Stride = 2 * Terms;  // doubles per piece: erfc, then the second term
     static constexpr double PerUnit = 32.0;  // pieces per unit of R
     // Pieces j = 0 .. PerUnit Limit. From R = Limit on, the bracket rounds to
     // the float 0 (it is below 2^-150 from R = 10.6) ...
@@ -23,11 +25,11 @@ struct BracketFit {
     static constexpr double ZeroUpTo = 1e100;
     static constexpr int Pieces = 353;
     static constexpr unsigned PieceMask = 0x1ff;  // holds every piece number
-    // Relative distance from the fit, evaluated in doubles, to the bracket
-    // wherever the bracket is at least 1e-8, with room to spare (1.2e-14 is
-    // reached); below 1e-8 the distance stays under 1e-21.
+    // Relative distance from each fit, evaluated in doubles, to its term, with
+    // room to spare (1.4e-14 is reached).
     static constexpr double Tolerance = 1e-13;
-    // coefficient[j][m] multiplies t^m on piece j.
+    // coefficient[j][m] multiplies t^m in erfc on piece j,
+    // coefficient[j][Terms + m] in the second term.
     alignas(64) double coefficient[Pieces][Stride];
 };
 
@@ -35,9 +37,13 @@ inline constexpr BracketFit FittedBracket{{
 #include "physics/bracket_fit.inc"
 }};
 
-// The fit at R in [0, Limit): Estrin's scheme without fused multiply-adds.
-// The marches evaluate the same operations on registers.
-[[nodiscard]] double FittedBracketValue(double R);
+// The two fitted terms at R in [0, Limit), by Estrin's scheme without fused
+// multiply-adds, as the marches evaluate them on registers.
+struct FittedTerms {
+    double erfc;
+    double second;
+};
+[[nodiscard]] FittedTerms FittedBracketTerms(double R);
 
 // The bracket in extended precision: what the fit stands for (for tests).
 [[nodiscard]] long double ExactBracket(long double R);

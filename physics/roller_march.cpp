@@ -12,13 +12,12 @@
 //   four multiply-adds that glibc's expm1 fuses on processors with FMA (and
 //   that decide its last bit) carried out exactly in basic operations: the
 //   wave numbers are then those of the reference march.
-// - The breaking bracket comes from a piecewise polynomial fit (bracket.h).
-//   Its single-precision rounding is the one of the nearest erf and exp
-//   wherever the bracket is at least 1e-8: where the fit lies too close to a
-//   boundary between two floats for its tolerance, the bracket is formed from
-//   the nearest erf and exp in double-double (exact_math.h). Below 1e-8 the
-//   C library's 1 - erf(R) does not settle the float either, and the fit's
-//   float is kept.
+// - The breaking bracket comes from piecewise polynomial fits of its two terms
+//   (bracket.h). Its single-precision rounding is always the one of the
+//   bracket formed from erf and exp rounded to nearest: where the fits lie too
+//   close to a boundary for their tolerance, the bracket is formed from the
+//   nearest erf and exp in double-double (exact_math.h), a few times in a
+//   million points. The C library's erf and exp round to nearest nearly always.
 // - sinh (first point), sin and asin (toe direction) come from exact_math.h.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "physics/roller_march.cpp"
@@ -56,12 +55,6 @@ constexpr std::size_t MaxLanes = HWY_MAX_BYTES / sizeof(double);
 // Adding 1.5 * 2^52 rounds a double below 2^51 to an integer, found in the low
 // bits.
 constexpr double IntegerShift = 6755399441055744.0;
-// The bracket computed from the nearest erf and exp lies within this of the
-// exact one (1 - erf(R) within half a unit in the last place of numbers near 1,
-// the rest within a few units in the last place of the bracket).
-constexpr double NearestBracketDoubt = 2.3e-16;
-// Below this the fit's float is kept (see the top of this file).
-constexpr double TinyBracket = 1e-8;
 
 // fl(a b + c) from basic operations: the product's rounding error exactly by
 // Veltkamp's split and Dekker's product, the sum's by Knuth's two-sum, both
@@ -181,22 +174,18 @@ double Sinh(double x) {
     return x * 1e307;
 }
 
-// The fit's polynomial by Estrin's scheme, for single numbers and registers
+// A fit's polynomial by Estrin's scheme, for single numbers and registers
 // with the same operations.
-HWY_INLINE double FitPolynomial(const double* c, double t) {
-    const double t2 = t * t;
-    const double t4 = t2 * t2;
+HWY_INLINE double FitPolynomial(const double* c, double t, double t2, double t4, double t8) {
     const double p03 = (c[0] + c[1] * t) + (c[2] + c[3] * t) * t2;
     const double p47 = (c[4] + c[5] * t) + (c[6] + c[7] * t) * t2;
-    return p03 + p47 * t4;
+    return (p03 + p47 * t4) + (c[8] + c[9] * t) * t8;
 }
 
-HWY_INLINE V FitPolynomial(const V* c, V t) {
-    const V t2 = hn::Mul(t, t);
-    const V t4 = hn::Mul(t2, t2);
+HWY_INLINE V FitPolynomial(const V* c, V t, V t2, V t4, V t8) {
     const V p03 = hn::Add(hn::Add(c[0], hn::Mul(c[1], t)), hn::Mul(hn::Add(c[2], hn::Mul(c[3], t)), t2));
     const V p47 = hn::Add(hn::Add(c[4], hn::Mul(c[5], t)), hn::Mul(hn::Add(c[6], hn::Mul(c[7], t)), t2));
-    return hn::Add(p03, hn::Mul(p47, t4));
+    return hn::Add(hn::Add(p03, hn::Mul(p47, t4)), hn::Mul(hn::Add(c[8], hn::Mul(c[9], t)), t8));
 }
 
 HWY_INLINE double ToFloatAndBack(double x) { return static_cast<double>(static_cast<float>(x)); }
@@ -207,10 +196,19 @@ HWY_INLINE V ToFloatAndBack(V x) {
     return hn::PromoteTo(d, hn::DemoteTo(df, x));
 }
 
+// Below this erfc(R), 1 - erf(R) with erf(R) rounded to a double is found
+// exactly from the fit: the multiple of 2^-53 nearest to erfc(R).
+constexpr double RoundedErfcBelow = 0x1p-10;
+// The rounded bracket's own last rounding, relative.
+constexpr double SumDoubt = 2.3e-16;
+
 // The bracket of the breaking dissipation rounded to single precision, for one
-// number. piece holds the piece of the point before, which usually serves this
-// one too: its coefficients are loaded before R is known, and swapped for the
-// piece of R only when that differs.
+// number: the float of the bracket formed from the nearest erf and exp. The
+// fit settles it unless the fit lies too close to a boundary between two
+// floats (or, for the first term, between two multiples of 2^-53), where
+// exact_math.h forms it. piece holds the piece of the point before, which
+// usually serves this one too: its coefficients are loaded before R is known,
+// and swapped for the piece of R only when that differs.
 double RoundedBracket(double R, std::size_t& piece) {
     if (R >= 0.0 && R < BracketFit::Limit) {
         const double* fit = &FittedBracket.coefficient[0][0];
@@ -228,9 +226,25 @@ double RoundedBracket(double R, std::size_t& piece) {
             asm volatile("" : "+r"(c));
 #endif
         }
-        const double b = FitPolynomial(c, R * BracketFit::PerUnit - (u - IntegerShift));
-        const double doubt = b * BracketFit::Tolerance + NearestBracketDoubt;
-        if (b < TinyBracket || ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt)) return ToFloatAndBack(b);
+        const double t = R * BracketFit::PerUnit - (u - IntegerShift);
+        const double t2 = t * t;
+        const double t4 = t2 * t2;
+        const double t8 = t4 * t4;
+        const double erfc = FitPolynomial(c, t, t2, t4, t8);
+        const double second = FitPolynomial(c + BracketFit::Terms, t, t2, t4, t8);
+        double doubt = second * BracketFit::Tolerance;
+        double first = erfc;
+        if (erfc < RoundedErfcBelow) {
+            const double s = erfc * 0x1p53;
+            const double m = (s + IntegerShift) - IntegerShift;
+            if (!(std::fabs(s - m) < 0.5 - s * BracketFit::Tolerance)) return NearestRoundedBracket(R);
+            first = m * 0x1p-53;
+        } else {
+            doubt = doubt + (erfc * BracketFit::Tolerance + 0x1p-53);
+        }
+        const double b = first + second;
+        doubt = doubt + b * SumDoubt;
+        if (ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt)) return ToFloatAndBack(b);
         return NearestRoundedBracket(R);
     }
     // Past the fit the bracket's float is 0, up to where R^3 overflows.
@@ -245,19 +259,34 @@ V RoundedBracket(V R, M active) {
     const V zero = hn::Zero(d);
     const V perUnit = hn::Set(d, BracketFit::PerUnit);
     const V shift = hn::Set(d, IntegerShift);
+    const V tolerance = hn::Set(d, BracketFit::Tolerance);
     const M inFit = hn::And(hn::Ge(R, zero), hn::Lt(R, hn::Set(d, BracketFit::Limit)));
     const V r = hn::IfThenElseZero(inFit, R);
     const V u = hn::Add(hn::Mul(r, perUnit), shift);
-    const auto offsets =
-        hn::ShiftLeft<3>(hn::And(hn::BitCast(di, u), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask))));
-    static_assert(BracketFit::Stride == 8, "offsets shift piece numbers by 3");
+    const auto pieces = hn::And(hn::BitCast(di, u), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+    // 20 j = 16 j + 4 j.
+    static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
+    const auto offsets = hn::Add(hn::ShiftLeft<4>(pieces), hn::ShiftLeft<2>(pieces));
     const double* fit = &FittedBracket.coefficient[0][0];
-    V c[BracketFit::Terms];
-    for (int m = 0; m < BracketFit::Terms; ++m) c[m] = hn::GatherIndex(d, fit + m, offsets);
-    const V b = FitPolynomial(c, hn::Sub(hn::Mul(r, perUnit), hn::Sub(u, shift)));
-    const V doubt = hn::Add(hn::Mul(b, hn::Set(d, BracketFit::Tolerance)), hn::Set(d, NearestBracketDoubt));
-    const M settled = hn::Or(hn::Lt(b, hn::Set(d, TinyBracket)),
-                             hn::Eq(ToFloatAndBack(hn::Sub(b, doubt)), ToFloatAndBack(hn::Add(b, doubt))));
+    V c[BracketFit::Stride];
+    for (int m = 0; m < BracketFit::Stride; ++m) c[m] = hn::GatherIndex(d, fit + m, offsets);
+    const V t = hn::Sub(hn::Mul(r, perUnit), hn::Sub(u, shift));
+    const V t2 = hn::Mul(t, t);
+    const V t4 = hn::Mul(t2, t2);
+    const V t8 = hn::Mul(t4, t4);
+    const V erfc = FitPolynomial(c, t, t2, t4, t8);
+    const V second = FitPolynomial(c + BracketFit::Terms, t, t2, t4, t8);
+    const M rounded = hn::Lt(erfc, hn::Set(d, RoundedErfcBelow));
+    const V s = hn::Mul(erfc, hn::Set(d, 0x1p53));
+    const V m = hn::Sub(hn::Add(s, shift), shift);
+    const M ambiguous = hn::AndNot(hn::Lt(hn::Abs(hn::Sub(s, m)), hn::Sub(hn::Set(d, 0.5), hn::Mul(s, tolerance))),
+                                   rounded);
+    const V first = hn::IfThenElse(rounded, hn::Mul(m, hn::Set(d, 0x1p-53)), erfc);
+    V doubt = hn::Mul(second, tolerance);
+    doubt = hn::IfThenElse(rounded, doubt, hn::Add(doubt, hn::Add(hn::Mul(erfc, tolerance), hn::Set(d, 0x1p-53))));
+    const V b = hn::Add(first, second);
+    doubt = hn::Add(doubt, hn::Mul(b, hn::Set(d, SumDoubt)));
+    const M settled = hn::AndNot(ambiguous, hn::Eq(ToFloatAndBack(hn::Sub(b, doubt)), ToFloatAndBack(hn::Add(b, doubt))));
     const M taken = hn::And(inFit, settled);
     const M zeroBeyond =
         hn::And(hn::Ge(R, hn::Set(d, BracketFit::Limit)), hn::Lt(R, hn::Set(d, BracketFit::ZeroUpTo)));
