@@ -26,7 +26,10 @@ struct BracketFit {
     static constexpr int Pieces = 353;
     static constexpr unsigned PieceMask = 0x1ff;  // holds every piece number
     // Relative distance from each fit, evaluated in doubles, to its term, with
-    // room to spare (1.4e-14 is reached).
+    // room to spare (1.4e-14 is reached by each). The second term's also
+    // holds how far exp(-R R) may move with the rounding of R R (up to R^2
+    // 1.1e-16) and the roundings of forming the term.
+    static constexpr double ErfcTolerance = 4e-14;
     static constexpr double Tolerance = 1e-13;
     // coefficient[j][m] multiplies t^m in erfc on piece j,
     // coefficient[j][Terms + m] in the second term.

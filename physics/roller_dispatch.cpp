@@ -2,7 +2,9 @@
 // dispatch table of roller_march.cpp.
 #include <hwy/targets.h>
 
+#include <array>
 #include <cctype>
+#include <iterator>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
@@ -40,11 +42,22 @@ std::int64_t TargetsOf(MarchPath path) {
     return 0;
 }
 
-const detail::MarchKernels* KernelsOf(MarchPath path) {
+const detail::MarchKernels* FindKernels(MarchPath path) {
     for (std::int64_t targets = TargetsOf(path); targets != 0; targets &= targets - 1) {
         if (const detail::MarchKernels* k = detail::KernelsFor(targets & -targets)) return k;
     }
     return nullptr;
+}
+
+// The marches of every path, looked up once.
+const detail::MarchKernels* KernelsOf(MarchPath path) {
+    static const auto table = [] {
+        std::array<const detail::MarchKernels*, std::size(AllPaths)> kernels{};
+        for (std::size_t i = 0; i < kernels.size(); ++i) kernels[i] = FindKernels(AllPaths[i]);
+        return kernels;
+    }();
+    const auto at = static_cast<std::size_t>(path);
+    return at < table.size() ? table[at] : nullptr;
 }
 
 MarchPath PathOf(const detail::MarchKernels& kernels) {

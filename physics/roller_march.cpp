@@ -196,9 +196,10 @@ HWY_INLINE V ToFloatAndBack(V x) {
     return hn::PromoteTo(d, hn::DemoteTo(df, x));
 }
 
-// Below this erfc(R), 1 - erf(R) with erf(R) rounded to a double is found
-// exactly from the fit: the multiple of 2^-53 nearest to erfc(R).
-constexpr double RoundedErfcBelow = 0x1p-10;
+// Below this erfc(R) (R above 3.6), 1 - erf(R) with erf(R) rounded to a
+// double is found exactly from the fit: the multiple of 2^-53 nearest to
+// erfc(R). Above it the rounding of 1 - erf(R) is part of the doubt.
+constexpr double RoundedErfcBelow = 0x1p-21;
 // The rounded bracket's own last rounding, relative.
 constexpr double SumDoubt = 2.3e-16;
 
@@ -237,10 +238,10 @@ double RoundedBracket(double R, std::size_t& piece) {
         if (erfc < RoundedErfcBelow) {
             const double s = erfc * 0x1p53;
             const double m = (s + IntegerShift) - IntegerShift;
-            if (!(std::fabs(s - m) < 0.5 - s * BracketFit::Tolerance)) return NearestRoundedBracket(R);
+            if (!(std::fabs(s - m) < 0.5 - s * BracketFit::ErfcTolerance)) return NearestRoundedBracket(R);
             first = m * 0x1p-53;
         } else {
-            doubt = doubt + (erfc * BracketFit::Tolerance + 0x1p-53);
+            doubt = doubt + (erfc * BracketFit::ErfcTolerance + 0x1p-53);
         }
         const double b = first + second;
         doubt = doubt + b * SumDoubt;
@@ -279,11 +280,13 @@ V RoundedBracket(V R, M active) {
     const M rounded = hn::Lt(erfc, hn::Set(d, RoundedErfcBelow));
     const V s = hn::Mul(erfc, hn::Set(d, 0x1p53));
     const V m = hn::Sub(hn::Add(s, shift), shift);
-    const M ambiguous = hn::AndNot(hn::Lt(hn::Abs(hn::Sub(s, m)), hn::Sub(hn::Set(d, 0.5), hn::Mul(s, tolerance))),
-                                   rounded);
+    const V erfcTolerance = hn::Set(d, BracketFit::ErfcTolerance);
+    const M ambiguous = hn::AndNot(
+        hn::Lt(hn::Abs(hn::Sub(s, m)), hn::Sub(hn::Set(d, 0.5), hn::Mul(s, erfcTolerance))), rounded);
     const V first = hn::IfThenElse(rounded, hn::Mul(m, hn::Set(d, 0x1p-53)), erfc);
     V doubt = hn::Mul(second, tolerance);
-    doubt = hn::IfThenElse(rounded, doubt, hn::Add(doubt, hn::Add(hn::Mul(erfc, tolerance), hn::Set(d, 0x1p-53))));
+    doubt = hn::IfThenElse(rounded, doubt,
+                           hn::Add(doubt, hn::Add(hn::Mul(erfc, erfcTolerance), hn::Set(d, 0x1p-53))));
     const V b = hn::Add(first, second);
     doubt = hn::Add(doubt, hn::Mul(b, hn::Set(d, SumDoubt)));
     const M settled = hn::AndNot(ambiguous, hn::Eq(ToFloatAndBack(hn::Sub(b, doubt)), ToFloatAndBack(hn::Add(b, doubt))));
