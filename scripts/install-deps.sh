@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libomp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libsleef-dev
+  libcli11-dev libsleef-dev libhwy-dev
   python3 python3-numpy python3-pytest
   pkg-config make valgrind binutils
 )
