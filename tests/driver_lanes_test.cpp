@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 #include "physics/roller_fast.h"
 
 namespace {
