@@ -170,6 +170,7 @@ bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, 
     output.TpToe[i] = step.TpToe;
     output.WaveAngleToe[i] = step.WaveAngleToe;
     if (!output.Outcomes.empty()) output.Outcomes[i] = step.Outcome;
+    if (!output.EnergyClamped.empty()) output.EnergyClamped[i] = step.EnergyClamped ? 1 : 0;
     if (!output.Messages.empty() && step.Outcome != StepOutcome::Computed &&
         step.Outcome != StepOutcome::NoForeshore) {
         output.Messages[i].assign(message.Trimmed());
@@ -222,6 +223,7 @@ RunOutput Part(const RunOutput& output, std::size_t begin, std::size_t count) {
     part.WaveAngleToe = output.WaveAngleToe.subspan(begin, count);
     if (!output.Outcomes.empty()) part.Outcomes = output.Outcomes.subspan(begin, count);
     if (!output.Messages.empty()) part.Messages = output.Messages.subspan(begin, count);
+    if (!output.EnergyClamped.empty()) part.EnergyClamped = output.EnergyClamped.subspan(begin, count);
     return part;
 }
 
@@ -318,6 +320,7 @@ int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer m
     std::fill(output.WaveAngleToe.begin(), output.WaveAngleToe.end(), invalid);
     std::fill(output.Outcomes.begin(), output.Outcomes.end(), StepOutcome::NotTreated);
     for (std::string& text : output.Messages) text.clear();
+    std::fill(output.EnergyClamped.begin(), output.EnergyClamped.end(), std::uint8_t{0});
 
     int code = -1;
     if (CheckModelSetup(input, message) == 0) {

@@ -40,17 +40,24 @@ struct StepResult {
     double TpToe;         // s
     double WaveAngleToe;  // deg
     StepOutcome Outcome;
+    // The march set the energy to 0 at a point under water where one grid
+    // step's dissipation exceeded the energy flux, from a significant energy:
+    // the grid step is too coarse for these waves, and the toe values are
+    // not physics.
+    bool EnergyClamped = false;
 };
 
-// Where a run writes its results: N elements each. Outcomes and Messages are
-// optional (empty spans are not written); Messages receives each step's own
-// message, empty for a step that wrote none.
+// Where a run writes its results: N elements each. Outcomes, Messages and
+// EnergyClamped are optional (empty spans are not written); Messages receives
+// each step's own message, empty for a step that wrote none; EnergyClamped 1
+// for a step whose StepResult::EnergyClamped is set, else 0.
 struct RunOutput {
     std::span<double> Hm0Toe;
     std::span<double> TpToe;
     std::span<double> WaveAngleToe;
     std::span<StepOutcome> Outcomes;
     std::span<std::string> Messages;
+    std::span<std::uint8_t> EnergyClamped;
 };
 
 // The diagnostic log of a run started from C++.

@@ -16,7 +16,7 @@ struct RunTable {
     std::vector<std::string> messages;  // each step's own message, empty when it wrote none
 
     explicit RunTable(std::size_t n) : hm0Toe(n), tpToe(n), angleToe(n), outcomes(n), messages(n) {}
-    [[nodiscard]] RunOutput Output() { return {hm0Toe, tpToe, angleToe, outcomes, messages}; }
+    [[nodiscard]] RunOutput Output() { return {hm0Toe, tpToe, angleToe, outcomes, messages, {}}; }
 };
 
 // The result table of a run: a header row, then per time step its inputs,
