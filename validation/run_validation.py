@@ -11,8 +11,9 @@ the method and the results in docs/validation.md.
     # the markdown tables of docs/validation.md to standard output
     python3 validation/run_validation.py
 
-    # compare with validation/expected.json and write nothing; exit 1 when the
-    # RMSE of a case has grown by more than 5 % over its documented value
+    # compare with validation/expected.json and write nothing (figures only
+    # into a folder given with --figures); exit 1 when the RMSE of a case has
+    # grown by more than 5 % over its documented value
     python3 validation/run_validation.py --check
 
 The library is found as the Python package qav finds it (QAV_LIBRARY, or the
@@ -300,6 +301,14 @@ def markdown_tables(outcomes: list[Outcome]) -> str:
             v = compute(o.case, changes)
             cells.append(f"{v.bias:+.4f} | {v.rmse:.4f}")
         lines.append(f"| {label} | " + " | ".join(cells) + " |")
+    lines += ["", "| case | bed points | steeper than 1:10 as measured | points smoothed | largest change (mm) | "
+              "where (x, m) |", "|---|---:|---:|---:|---:|---|"]
+    for o in outcomes:
+        steep = int(np.count_nonzero(np.abs(np.diff(o.z_measured)) / np.diff(o.x) > SLOPE_LIMIT))
+        changed = np.nonzero(o.z != o.z_measured)[0]
+        where = ", ".join(f"{v:g}" for v in o.x[changed])
+        largest = float(np.max(np.abs(o.z - o.z_measured))) * 1000.0
+        lines.append(f"| {o.case.key} | {o.x.size} | {steep} segments | {changed.size} | {largest:.1f} | {where} |")
     lines += ["", "| case | gauge x (m) | measured Hm0 (m) | computed Hm0 (m) | computed / measured |",
               "|---|---:|---:|---:|---:|"]
     for o in outcomes:
@@ -341,8 +350,9 @@ def main(argv: Optional[list[str]] = None) -> int:
                         help="compare the RMSE with the documented values and write nothing")
     parser.add_argument("--expected", type=Path, default=EXPECTED,
                         help="documented values (default: validation/expected.json)")
-    parser.add_argument("--figures", type=Path, default=FIGURES,
-                        help="folder of the figures (default: docs/figures)")
+    parser.add_argument("--figures", type=Path, default=None,
+                        help="folder of the figures (default: docs/figures; with --check: none drawn "
+                             "unless given)")
     args = parser.parse_args(argv)
 
     try:
@@ -351,10 +361,14 @@ def main(argv: Optional[list[str]] = None) -> int:
         print(f"validation: {error}", file=sys.stderr)
         return 1
     if args.check:
-        return check(outcomes, args.expected)
+        code = check(outcomes, args.expected)
+        if args.figures is not None:
+            for o in outcomes:
+                print(f"drew {draw(o, args.figures)}")
+        return code
 
     for o in outcomes:
-        print(f"wrote {draw(o, args.figures)}", file=sys.stderr)
+        print(f"wrote {draw(o, args.figures or FIGURES)}", file=sys.stderr)
     args.expected.write_text(json.dumps(documented(outcomes), indent=2) + "\n")
     print(f"wrote {args.expected}", file=sys.stderr)
     print(markdown_tables(outcomes))
