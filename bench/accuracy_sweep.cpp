@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "model/grid_walk.h"
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 #include "physics/roller_fast.h"
 #include "tests/random_case.h"
 

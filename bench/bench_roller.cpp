@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 #include "physics/physics.h"
 #include "physics/roller_fast.h"
 #include "qav.h"

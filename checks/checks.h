@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "interface/message.h"
+#include "common/message.h"
 
 namespace qav {
 

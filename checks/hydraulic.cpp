@@ -2,7 +2,7 @@
 #include <string>
 
 #include "checks/checks.h"
-#include "interface/log.h"
+#include "common/log.h"
 #include "physics/physics.h"
 
 namespace qav {

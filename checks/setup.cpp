@@ -2,8 +2,8 @@
 #include <string>
 
 #include "checks/checks.h"
-#include "interface/log.h"
-#include "model/model.h"
+#include "common/log.h"
+#include "common/run_input.h"
 
 namespace qav {
 namespace {
@@ -14,31 +14,15 @@ int Refuse(MessageBuffer message, std::string_view text, std::string_view label)
     return -1;
 }
 
-// Logs the first value of an array; an empty array has none to show.
-void LogFirstValue(std::string_view label, std::span<const double> values) {
-    if (!values.empty()) LogReal(label, values[0]);
-}
-
-int CountOf(std::span<const double> values) { return static_cast<int>(values.size()); }
-
-} // namespace
+}  // namespace
 
 int CheckModelSetup(const RunInput& input, MessageBuffer message) {
+    using enum InputLine;
+    static constexpr InputLine Arguments[] = {Alpha,       Fc,         InvalidValue, DamType, DamHeight,
+                                              MinStepSize, RatioDepth, Hm0Count,     TpCount, WlevCount,
+                                              AngleCount,  XCount,     BottomCount};
+    LogInputLines(input, Arguments);
     const ModelParameters& p = input.Parameters;
-    LogReal("Entry Alpha:", p.Alpha);
-    LogReal("Entry Fc:", p.Fc);
-    LogReal("Entry Invalid Value:", p.InvalidValue);
-    LogInteger("Entry DamType:", input.DamType);
-    LogReal("Entry DamHeight:", input.DamHeight);
-    LogReal("Entry MinStepSize:", p.MinStepSize);
-    LogReal("Entry RatioDepth:", p.RatioDepth);
-
-    LogInteger("Entry Total number of Hm0 values:", CountOf(input.Hm0));
-    LogInteger("Entry Total number of Tp values:", CountOf(input.Tp));
-    LogInteger("Entry Total number of Water Level values:", CountOf(input.Wlev));
-    LogInteger("Entry Total number of Incoming Wave Angle values:", CountOf(input.IncomingWaveAngle));
-    LogInteger("Entry Total number of X values:", CountOf(input.ProfileX));
-    LogInteger("Entry Total number of Bottom Level values:", CountOf(input.ProfileBottomLevel));
 
     const bool foreshore = input.ProfileX.size() >= 2 && input.ProfileBottomLevel.size() >= 2;
     message.Replace(foreshore ? "Foreshore present-" : "No Foreshore present-");
@@ -55,14 +39,16 @@ int CheckModelSetup(const RunInput& input, MessageBuffer message) {
 
     if (input.Hm0.size() != input.Tp.size() || input.Tp.size() != input.Wlev.size() ||
         input.IncomingWaveAngle.size() != input.Wlev.size()) {
-        return Refuse(message,
-                      "The sizes of one or more time depended arrays (Hm0,Wlev,Tp,Incoming wave angle) are not "
-                      "equal!",
-                      "Entry Time serie size error:");
+        return Refuse(
+            message,
+            "The sizes of one or more time depended arrays (Hm0,Wlev,Tp,Incoming wave angle) are not "
+            "equal!",
+            "Entry Time serie size error:");
     }
     // Written as !(x > 0) so that a NaN is refused too.
     if (!(p.RatioDepth > 0.0)) {
-        return Refuse(message, "The value for ratio depth must be larger than zero!", "Entry RatioDepth error:");
+        return Refuse(message, "The value for ratio depth must be larger than zero!",
+                      "Entry RatioDepth error:");
     }
     if (!(p.MinStepSize > 0.0)) {
         return Refuse(message, "The value for minimum grid step size must be larger than zero!",
@@ -83,20 +69,18 @@ int CheckModelSetup(const RunInput& input, MessageBuffer message) {
         return Refuse(message, "The value for alpha must be zero or larger!", "Entry Alpha error:");
     }
     if (!std::isfinite(p.Fc) || p.Fc < 0.0) {
-        return Refuse(message, "The value for the bottom friction must be zero or larger!", "Entry Fc error:");
+        return Refuse(message, "The value for the bottom friction must be zero or larger!",
+                      "Entry Fc error:");
     }
     if (input.DamType >= 1 && input.DamType <= 3 && !std::isfinite(input.DamHeight)) {
         return Refuse(message, "The dam height must be a finite number!", "Entry DamHeight error:");
     }
 
-    LogFirstValue("Entry Hm0 first array value:", input.Hm0);
-    LogFirstValue("Entry Tp first array value:", input.Tp);
-    LogFirstValue("Entry Water Level first array value:", input.Wlev);
-    LogFirstValue("Entry Incoming Wave Angle first array value:", input.IncomingWaveAngle);
-    LogFirstValue("Entry Profile first X value:", input.ProfileX);
-    LogFirstValue("Entry Profile first Bottom value:", input.ProfileBottomLevel);
+    static constexpr InputLine FirstValues[] = {Hm0First,   TpFirst, WlevFirst,
+                                                AngleFirst, XFirst,  BottomFirst};
+    LogInputLines(input, FirstValues);
 
     return CheckProfile(input.ProfileX, input.ProfileBottomLevel, message);
 }
 
-} // namespace qav
+}  // namespace qav

@@ -9,8 +9,8 @@
 #include <span>
 #include <string>
 
-#include "checks/checks.h"
-#include "interface/log.h"
+#include "common/log.h"
+#include "common/run_input.h"
 #include "model/model.h"
 #include "qav.h"
 #include "qav/version.h"
@@ -20,40 +20,233 @@ namespace {
 using qav::MessageBuffer;
 
 constexpr std::size_t MessageLength = QAV_MESSAGE_LENGTH;
+static_assert(MessageLength == qav::MessageLength);
 
-std::size_t Count(const int* count) { return count != nullptr && *count > 0 ? static_cast<std::size_t>(*count) : 0; }
+std::size_t Count(const int* count) {
+    return count != nullptr && *count > 0 ? static_cast<std::size_t>(*count) : 0;
+}
 
 std::size_t TextLength(std::int64_t length) { return length > 0 ? static_cast<std::size_t>(length) : 0; }
 
-std::span<const double> Array(const double* values, std::size_t n) {
-    return n == 0 ? std::span<const double>{} : std::span<const double>(values, n);
+template <class T>
+std::span<T> Array(T* values, std::size_t n) {
+    return n == 0 ? std::span<T>{} : std::span<T>(values, n);
 }
 
-std::span<double> Array(double* values, std::size_t n) {
-    return n == 0 ? std::span<double>{} : std::span<double>(values, n);
-}
-
-// Finds the first required argument that is missing: a null scalar, or a
-// null array whose count is 1 or more.
-class ArgumentCheck {
-public:
-    ArgumentCheck& Scalar(const void* pointer, const char* name) {
-        if (missing_ == nullptr && pointer == nullptr) missing_ = name;
-        return *this;
-    }
-    ArgumentCheck& Array(const void* pointer, std::size_t count, const char* name) {
-        return count > 0 ? Scalar(pointer, name) : *this;
-    }
-    // Writes "Argument <Name> is missing!" and returns true when one is.
-    bool Report(MessageBuffer message) const {
-        if (missing_ == nullptr) return false;
-        message.Replace(std::string("Argument ") + missing_ + " is missing!");
-        return true;
-    }
-
-private:
-    const char* missing_ = nullptr;
+// The arguments of the entries, as the host passed them. The by-reference
+// entry passes the seven model parameters as one array, the C entry one by
+// one; both end up in the seven parameter pointers. The check entries fill
+// only what they take.
+struct EntryArguments {
+    const int* DamType = nullptr;
+    const double* DamHeight = nullptr;
+    const double* ModelParameters = nullptr;  // the by-reference entry's array
+    const double* Ag = nullptr;
+    const double* Rho = nullptr;
+    const double* Alpha = nullptr;
+    const double* Fc = nullptr;
+    const double* RatioDepth = nullptr;
+    const double* InvalidValue = nullptr;
+    const double* MinStepSize = nullptr;
+    const int* NumberOfTimeSteps = nullptr;
+    const double* Hm0 = nullptr;
+    const double* Tp = nullptr;
+    const double* Wlev = nullptr;
+    const double* IncomingWaveAngle = nullptr;
+    const double* DikeNormal = nullptr;
+    const int* NumberOfProfilePoints = nullptr;
+    const double* ProfileX = nullptr;
+    const double* ProfileBottomLevel = nullptr;
+    const int* Logging = nullptr;
+    const char* LogFileName = nullptr;
+    std::int64_t LogFileNameLength = 0;
+    double* Hm0Toe = nullptr;
+    double* TpToe = nullptr;
+    double* WaveAngleToe = nullptr;
 };
+
+// Each argument an entry checks; an entry lists them in the order of its
+// parameters, and the first one missing is reported.
+enum class Argument {
+    DamType,
+    DamHeight,
+    ModelParameters,
+    Alpha,
+    Fc,
+    InvalidValue,
+    NumberOfTimeSteps,
+    Hm0,
+    Tp,
+    Wlev,
+    IncomingWaveAngle,
+    DikeNormal,
+    NumberOfProfilePoints,
+    ProfileX,
+    MinStepSize,
+    ProfileBottomLevel,
+    RatioDepth,
+    Logging,
+    LogFileName,
+    Ag,
+    Rho,
+    Hm0Toe,
+    TpToe,
+    WaveAngleToe,
+};
+
+namespace order {
+using enum Argument;
+// The order in which each entry checks its arguments: that of its parameters.
+constexpr Argument ReferenceEntryOrder[] = {DamType,
+                                            DamHeight,
+                                            ModelParameters,
+                                            NumberOfTimeSteps,
+                                            Hm0,
+                                            Tp,
+                                            Wlev,
+                                            IncomingWaveAngle,
+                                            DikeNormal,
+                                            NumberOfProfilePoints,
+                                            ProfileX,
+                                            ProfileBottomLevel,
+                                            Logging,
+                                            LogFileName,
+                                            Hm0Toe,
+                                            TpToe,
+                                            WaveAngleToe};
+constexpr Argument CEntryOrder[] = {DamType,
+                                    DamHeight,
+                                    Alpha,
+                                    Fc,
+                                    InvalidValue,
+                                    NumberOfTimeSteps,
+                                    Hm0,
+                                    Tp,
+                                    Wlev,
+                                    IncomingWaveAngle,
+                                    DikeNormal,
+                                    NumberOfProfilePoints,
+                                    ProfileX,
+                                    MinStepSize,
+                                    ProfileBottomLevel,
+                                    RatioDepth,
+                                    Logging,
+                                    LogFileName,
+                                    Ag,
+                                    Rho,
+                                    Hm0Toe,
+                                    TpToe,
+                                    WaveAngleToe};
+constexpr Argument ProfileCheckOrder[] = {NumberOfProfilePoints, ProfileX, ProfileBottomLevel};
+constexpr Argument SeriesCheckOrder[] = {NumberOfTimeSteps, Hm0, Tp, Wlev, IncomingWaveAngle, InvalidValue};
+}  // namespace order
+
+// The pointer an argument was passed as, and the count that makes it a
+// required array (1 for a scalar).
+struct Passed {
+    const void* pointer;
+    std::size_t count;
+};
+
+Passed PassedAs(const EntryArguments& a, Argument argument) {
+    const std::size_t n = Count(a.NumberOfTimeSteps);
+    const std::size_t m = Count(a.NumberOfProfilePoints);
+    switch (argument) {
+        case Argument::DamType:
+            return {a.DamType, 1};
+        case Argument::DamHeight:
+            return {a.DamHeight, 1};
+        case Argument::ModelParameters:
+            return {a.ModelParameters, 1};
+        case Argument::Alpha:
+            return {a.Alpha, 1};
+        case Argument::Fc:
+            return {a.Fc, 1};
+        case Argument::InvalidValue:
+            return {a.InvalidValue, 1};
+        case Argument::NumberOfTimeSteps:
+            return {a.NumberOfTimeSteps, 1};
+        case Argument::Hm0:
+            return {a.Hm0, n};
+        case Argument::Tp:
+            return {a.Tp, n};
+        case Argument::Wlev:
+            return {a.Wlev, n};
+        case Argument::IncomingWaveAngle:
+            return {a.IncomingWaveAngle, n};
+        case Argument::DikeNormal:
+            return {a.DikeNormal, 1};
+        case Argument::NumberOfProfilePoints:
+            return {a.NumberOfProfilePoints, 1};
+        case Argument::ProfileX:
+            return {a.ProfileX, m};
+        case Argument::MinStepSize:
+            return {a.MinStepSize, 1};
+        case Argument::ProfileBottomLevel:
+            return {a.ProfileBottomLevel, m};
+        case Argument::RatioDepth:
+            return {a.RatioDepth, 1};
+        case Argument::Logging:
+            return {a.Logging, 1};
+        case Argument::LogFileName:
+            return {a.LogFileName, TextLength(a.LogFileNameLength)};
+        case Argument::Ag:
+            return {a.Ag, 1};
+        case Argument::Rho:
+            return {a.Rho, 1};
+        case Argument::Hm0Toe:
+            return {a.Hm0Toe, n};
+        case Argument::TpToe:
+            return {a.TpToe, n};
+        case Argument::WaveAngleToe:
+            return {a.WaveAngleToe, n};
+    }
+    return {nullptr, 1};
+}
+
+constexpr const char* ArgumentNames[] = {"DamType",
+                                         "DamHeight",
+                                         "ModelParameters",
+                                         "Alpha",
+                                         "Fc",
+                                         "InvalidValue",
+                                         "NumberOfTimeSteps",
+                                         "Hm0",
+                                         "Tp",
+                                         "Wlev",
+                                         "IncomingWaveAngle",
+                                         "DikeNormal",
+                                         "NumberOfProfilePoints",
+                                         "ProfileX",
+                                         "MinStepSize",
+                                         "ProfileBottomLevel",
+                                         "RatioDepth",
+                                         "Logging",
+                                         "LogFileName",
+                                         "Ag",
+                                         "Rho",
+                                         "Hm0Toe",
+                                         "TpToe",
+                                         "WaveAngleToe"};
+
+// The name of the first argument, in the entry's order, that is missing: a
+// null scalar, or a null array whose count is 1 or more.
+const char* FirstMissing(const EntryArguments& a, std::span<const Argument> order) {
+    for (const Argument argument : order) {
+        const Passed passed = PassedAs(a, argument);
+        if (passed.count > 0 && passed.pointer == nullptr) return ArgumentNames[static_cast<int>(argument)];
+    }
+    return nullptr;
+}
+
+// Writes "Argument <Name> is missing!" for the first missing argument and
+// returns true when there is one.
+bool ReportMissing(const EntryArguments& a, std::span<const Argument> order, MessageBuffer message) {
+    const char* missing = FirstMissing(a, order);
+    if (missing == nullptr) return false;
+    message.Replace(std::string("Argument ") + missing + " is missing!");
+    return true;
+}
 
 void ReportUnexpected(MessageBuffer message, const char* what) {
     message.Replace(std::string("Unexpected failure in the model: ") + what);
@@ -66,80 +259,62 @@ std::string VersionText() {
 }
 
 void WriteInterfaceHeader(const qav::RunInput& input) {
-    using qav::LogInteger;
-    using qav::LogReal;
-    const qav::ModelParameters& p = input.Parameters;
-    const int n = static_cast<int>(input.Hm0.size());
-    const int m = static_cast<int>(input.ProfileX.size());
+    using enum qav::InputLine;
+    static constexpr qav::InputLine Lines[] = {Alpha,      Fc,         Ag,          Rho,         InvalidValue,
+                                               DamType,    DamHeight,  MinStepSize, RatioDepth,  Hm0Count,
+                                               Hm0First,   TpCount,    TpFirst,     WlevCount,   WlevFirst,
+                                               AngleCount, AngleFirst, XCount,      BottomCount, DikeNormal};
     qav::WriteLogLine("Start Interface Logging:" + std::string(qav::View(qav::DateTimeStamp())));
     qav::WriteLogLine("DynamicLib-Qav.dll: VERSION " + VersionText());
-    LogReal("Entry Alpha:", p.Alpha);
-    LogReal("Entry Fc:", p.Fc);
-    LogReal("Entry Ag:", p.Ag);
-    LogReal("Entry Rho:", p.Rho);
-    LogReal("Entry Invalid Value:", p.InvalidValue);
-    LogInteger("Entry DamType:", input.DamType);
-    LogReal("Entry DamHeight:", input.DamHeight);
-    LogReal("Entry MinStepSize:", p.MinStepSize);
-    LogReal("Entry RatioDepth:", p.RatioDepth);
-    // With no time steps there is no first value to show.
-    LogInteger("Entry Total number of Hm0 values:", n);
-    if (n > 0) LogReal("Entry Hm0 first array value:", input.Hm0[0]);
-    LogInteger("Entry Total number of Tp values:", n);
-    if (n > 0) LogReal("Entry Tp first array value:", input.Tp[0]);
-    LogInteger("Entry Total number of Water Level values:", n);
-    if (n > 0) LogReal("Entry Water Level first array value:", input.Wlev[0]);
-    LogInteger("Entry Total number of Incoming Wave Angle values:", n);
-    if (n > 0) LogReal("Entry Incoming Wave Angle first array value:", input.IncomingWaveAngle[0]);
-    LogInteger("Entry Total number of X values:", m);
-    LogInteger("Entry Total number of Bottom Level values:", m);
-    LogReal("Entry Dike normal:", input.DikeNormal);
+    qav::LogInputLines(input, Lines);
     qav::WriteLogLine("Entry Log Interface Finished at" + std::string(qav::View(qav::DateTimeStamp())) +
                       std::string(41, '-'));
 }
 
-struct MainArguments {
-    int damType;
-    double damHeight;
-    qav::ModelParameters parameters;
-    std::size_t n;
-    const double* hm0;
-    const double* tp;
-    const double* wlev;
-    const double* angle;
-    double dikeNormal;
-    std::size_t m;
-    const double* profileX;
-    const double* profileZ;
-    int logging;
-    std::string_view logFileName;
-    double* hm0Toe;
-    double* tpToe;
-    double* angleToe;
-};
-
-// The common body of both main entries, once the arguments are in hand.
-int RunMainEntry(const MainArguments& a, MessageBuffer message) {
+// The common body of both main entries, once no argument is missing.
+int RunMainEntry(const EntryArguments& a, MessageBuffer message) {
+    const std::size_t n = Count(a.NumberOfTimeSteps);
+    const std::size_t m = Count(a.NumberOfProfilePoints);
+    const std::size_t nameLength = TextLength(a.LogFileNameLength);
     qav::RunInput input;
-    input.DamType = a.damType;
-    input.DamHeight = a.damHeight;
-    input.Parameters = a.parameters;
-    input.Hm0 = Array(a.hm0, a.n);
-    input.Tp = Array(a.tp, a.n);
-    input.Wlev = Array(a.wlev, a.n);
-    input.IncomingWaveAngle = Array(a.angle, a.n);
-    input.DikeNormal = a.dikeNormal;
-    input.ProfileX = Array(a.profileX, a.m);
-    input.ProfileBottomLevel = Array(a.profileZ, a.m);
+    input.DamType = *a.DamType;
+    input.DamHeight = *a.DamHeight;
+    // Every pointer was found present by ReportMissing (the seven parameters
+    // through ModelParameters for the by-reference entry).
+    input.Parameters = {*a.Ag,         *a.Rho,          *a.Alpha,       *a.Fc,  // NOLINT(clang-analyzer-core.NullDereference)
+                        *a.RatioDepth, *a.InvalidValue, *a.MinStepSize};
+    input.Hm0 = Array(a.Hm0, n);
+    input.Tp = Array(a.Tp, n);
+    input.Wlev = Array(a.Wlev, n);
+    input.IncomingWaveAngle = Array(a.IncomingWaveAngle, n);
+    input.DikeNormal = *a.DikeNormal;
+    input.ProfileX = Array(a.ProfileX, m);
+    input.ProfileBottomLevel = Array(a.ProfileBottomLevel, m);
 
-    const bool logReady = qav::InitLog(a.logging, a.logFileName);
-    if (logReady && a.logging != 0) WriteInterfaceHeader(input);
+    const int logging = *a.Logging;
+    const bool logReady =
+        qav::InitLog(logging, std::string_view(nameLength > 0 ? a.LogFileName : "", nameLength));
+    if (logReady && logging != 0) WriteInterfaceHeader(input);
 
     qav::RunOutput output;
-    output.Hm0Toe = Array(a.hm0Toe, a.n);
-    output.TpToe = Array(a.tpToe, a.n);
-    output.WaveAngleToe = Array(a.angleToe, a.n);
+    output.Hm0Toe = Array(a.Hm0Toe, n);
+    output.TpToe = Array(a.TpToe, n);
+    output.WaveAngleToe = Array(a.WaveAngleToe, n);
     return qav::RollerModel5(input, output, message);
+}
+
+// Checks the arguments in the entry's order and runs the model; nothing is
+// thrown out of it.
+int MainEntry(const EntryArguments& a, std::span<const Argument> order, MessageBuffer message) {
+    try {
+        if (ReportMissing(a, order, message)) return -1;
+        return RunMainEntry(a, message);
+    } catch (const std::exception& error) {
+        ReportUnexpected(message, error.what());
+    } catch (...) {
+        ReportUnexpected(message, "unknown error");
+    }
+    return -1;
 }
 
 // The C entry hands the message back without trailing blanks, NUL-terminated
@@ -149,139 +324,87 @@ void TerminateMessage(char* message) {
     message[std::min<std::size_t>(length, MessageLength - 1)] = '\0';
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-QAV_API int FORTRANENTRY_ROLLERMODEL5(const int* DamType, const double* DamHeight, const double* ModelParameters,
-                                      const int* NumberOfTimeSteps, const double* Hm0, const double* Tp,
-                                      const double* Wlev, const double* IncomingWaveAngle,
-                                      const double* DikeNormal, const int* NumberOfProfilePoints,
-                                      const double* ProfileX, const double* ProfileBottomLevel, const int* Logging,
+QAV_API int FORTRANENTRY_ROLLERMODEL5(const int* DamType, const double* DamHeight,
+                                      const double* ModelParameters, const int* NumberOfTimeSteps,
+                                      const double* Hm0, const double* Tp, const double* Wlev,
+                                      const double* IncomingWaveAngle, const double* DikeNormal,
+                                      const int* NumberOfProfilePoints, const double* ProfileX,
+                                      const double* ProfileBottomLevel, const int* Logging,
                                       const char* LogFileName, double* Hm0Toe, double* TpToe,
                                       double* WaveAngleToe, char* ErrorMessage, int64_t LogFileNameLength,
                                       int64_t /*ErrorMessageLength*/) {
     if (ErrorMessage == nullptr) return -1;
-    MessageBuffer message(ErrorMessage, MessageLength);
-    try {
-        const std::size_t n = Count(NumberOfTimeSteps);
-        const std::size_t m = Count(NumberOfProfilePoints);
-        const std::size_t nameLength = TextLength(LogFileNameLength);
-        ArgumentCheck check;
-        check.Scalar(DamType, "DamType")
-            .Scalar(DamHeight, "DamHeight")
-            .Scalar(ModelParameters, "ModelParameters")
-            .Scalar(NumberOfTimeSteps, "NumberOfTimeSteps")
-            .Array(Hm0, n, "Hm0")
-            .Array(Tp, n, "Tp")
-            .Array(Wlev, n, "Wlev")
-            .Array(IncomingWaveAngle, n, "IncomingWaveAngle")
-            .Scalar(DikeNormal, "DikeNormal")
-            .Scalar(NumberOfProfilePoints, "NumberOfProfilePoints")
-            .Array(ProfileX, m, "ProfileX")
-            .Array(ProfileBottomLevel, m, "ProfileBottomLevel")
-            .Scalar(Logging, "Logging")
-            .Array(LogFileName, nameLength, "LogFileName")
-            .Array(Hm0Toe, n, "Hm0Toe")
-            .Array(TpToe, n, "TpToe")
-            .Array(WaveAngleToe, n, "WaveAngleToe");
-        if (check.Report(message)) return -1;
-
-        const MainArguments arguments{*DamType,
-                                      *DamHeight,
-                                      qav::ModelParameters::FromArray(ModelParameters),
-                                      n,
-                                      Hm0,
-                                      Tp,
-                                      Wlev,
-                                      IncomingWaveAngle,
-                                      *DikeNormal,
-                                      m,
-                                      ProfileX,
-                                      ProfileBottomLevel,
-                                      *Logging,
-                                      std::string_view(nameLength > 0 ? LogFileName : "", nameLength),
-                                      Hm0Toe,
-                                      TpToe,
-                                      WaveAngleToe};
-        return RunMainEntry(arguments, message);
-    } catch (const std::exception& error) {
-        ReportUnexpected(message, error.what());
-    } catch (...) {
-        ReportUnexpected(message, "unknown error");
+    EntryArguments a;
+    a.DamType = DamType;
+    a.DamHeight = DamHeight;
+    a.ModelParameters = ModelParameters;
+    if (ModelParameters != nullptr) {
+        // Ag, Rho, Alpha, Fc, RatioDepth, InvalidValue, MinStepSize.
+        a.Ag = ModelParameters;
+        a.Rho = ModelParameters + 1;
+        a.Alpha = ModelParameters + 2;
+        a.Fc = ModelParameters + 3;
+        a.RatioDepth = ModelParameters + 4;
+        a.InvalidValue = ModelParameters + 5;
+        a.MinStepSize = ModelParameters + 6;
     }
-    return -1;
+    a.NumberOfTimeSteps = NumberOfTimeSteps;
+    a.Hm0 = Hm0;
+    a.Tp = Tp;
+    a.Wlev = Wlev;
+    a.IncomingWaveAngle = IncomingWaveAngle;
+    a.DikeNormal = DikeNormal;
+    a.NumberOfProfilePoints = NumberOfProfilePoints;
+    a.ProfileX = ProfileX;
+    a.ProfileBottomLevel = ProfileBottomLevel;
+    a.Logging = Logging;
+    a.LogFileName = LogFileName;
+    a.LogFileNameLength = LogFileNameLength;
+    a.Hm0Toe = Hm0Toe;
+    a.TpToe = TpToe;
+    a.WaveAngleToe = WaveAngleToe;
+    return MainEntry(a, order::ReferenceEntryOrder, MessageBuffer(ErrorMessage, MessageLength));
 }
 
-QAV_API int C_FORTRANENTRY_RollerModel5(const int* DamType, const double* DamHeight, const double* Alpha,
-                                        const double* Fc, const double* InvalidValue,
-                                        const int* NumberOfTimeSteps, const double* Hm0, const double* Tp,
-                                        const double* Wlev, const double* IncomingWaveAngle,
-                                        const double* DikeNormal, const int* NumberOfProfilePoints,
-                                        const double* ProfileX, const double* MinStepSize,
-                                        const double* ProfileBottomLevel, const double* RatioDepth,
-                                        const int* Logging, const char* LogFileName, int64_t LogFileNameLength,
-                                        const double* Ag, const double* Rho, double* Hm0Toe, double* TpToe,
-                                        double* WaveAngleToe, char* ErrorMessage) {
+QAV_API int C_FORTRANENTRY_RollerModel5(
+    const int* DamType, const double* DamHeight, const double* Alpha, const double* Fc,
+    const double* InvalidValue, const int* NumberOfTimeSteps, const double* Hm0, const double* Tp,
+    const double* Wlev, const double* IncomingWaveAngle, const double* DikeNormal,
+    const int* NumberOfProfilePoints, const double* ProfileX, const double* MinStepSize,
+    const double* ProfileBottomLevel, const double* RatioDepth, const int* Logging, const char* LogFileName,
+    int64_t LogFileNameLength, const double* Ag, const double* Rho, double* Hm0Toe, double* TpToe,
+    double* WaveAngleToe, char* ErrorMessage) {
     if (ErrorMessage == nullptr) return -1;
-    MessageBuffer message(ErrorMessage, MessageLength);
-    int code = -1;
-    try {
-        const std::size_t n = Count(NumberOfTimeSteps);
-        const std::size_t m = Count(NumberOfProfilePoints);
-        const std::size_t nameLength = TextLength(LogFileNameLength);
-        ArgumentCheck check;
-        check.Scalar(DamType, "DamType")
-            .Scalar(DamHeight, "DamHeight")
-            .Scalar(Alpha, "Alpha")
-            .Scalar(Fc, "Fc")
-            .Scalar(InvalidValue, "InvalidValue")
-            .Scalar(NumberOfTimeSteps, "NumberOfTimeSteps")
-            .Array(Hm0, n, "Hm0")
-            .Array(Tp, n, "Tp")
-            .Array(Wlev, n, "Wlev")
-            .Array(IncomingWaveAngle, n, "IncomingWaveAngle")
-            .Scalar(DikeNormal, "DikeNormal")
-            .Scalar(NumberOfProfilePoints, "NumberOfProfilePoints")
-            .Array(ProfileX, m, "ProfileX")
-            .Scalar(MinStepSize, "MinStepSize")
-            .Array(ProfileBottomLevel, m, "ProfileBottomLevel")
-            .Scalar(RatioDepth, "RatioDepth")
-            .Scalar(Logging, "Logging")
-            .Array(LogFileName, nameLength, "LogFileName")
-            .Scalar(Ag, "Ag")
-            .Scalar(Rho, "Rho")
-            .Array(Hm0Toe, n, "Hm0Toe")
-            .Array(TpToe, n, "TpToe")
-            .Array(WaveAngleToe, n, "WaveAngleToe");
-        if (!check.Report(message)) {
-            const MainArguments arguments{
-                *DamType,
-                *DamHeight,
-                qav::ModelParameters{*Ag, *Rho, *Alpha, *Fc, *RatioDepth, *InvalidValue, *MinStepSize},
-                n,
-                Hm0,
-                Tp,
-                Wlev,
-                IncomingWaveAngle,
-                *DikeNormal,
-                m,
-                ProfileX,
-                ProfileBottomLevel,
-                *Logging,
-                std::string_view(nameLength > 0 ? LogFileName : "", nameLength),
-                Hm0Toe,
-                TpToe,
-                WaveAngleToe};
-            code = RunMainEntry(arguments, message);
-        }
-    } catch (const std::exception& error) {
-        ReportUnexpected(message, error.what());
-        code = -1;
-    } catch (...) {
-        ReportUnexpected(message, "unknown error");
-        code = -1;
-    }
+    EntryArguments a;
+    a.DamType = DamType;
+    a.DamHeight = DamHeight;
+    a.Ag = Ag;
+    a.Rho = Rho;
+    a.Alpha = Alpha;
+    a.Fc = Fc;
+    a.RatioDepth = RatioDepth;
+    a.InvalidValue = InvalidValue;
+    a.MinStepSize = MinStepSize;
+    a.NumberOfTimeSteps = NumberOfTimeSteps;
+    a.Hm0 = Hm0;
+    a.Tp = Tp;
+    a.Wlev = Wlev;
+    a.IncomingWaveAngle = IncomingWaveAngle;
+    a.DikeNormal = DikeNormal;
+    a.NumberOfProfilePoints = NumberOfProfilePoints;
+    a.ProfileX = ProfileX;
+    a.ProfileBottomLevel = ProfileBottomLevel;
+    a.Logging = Logging;
+    a.LogFileName = LogFileName;
+    a.LogFileNameLength = LogFileNameLength;
+    a.Hm0Toe = Hm0Toe;
+    a.TpToe = TpToe;
+    a.WaveAngleToe = WaveAngleToe;
+    const int code = MainEntry(a, order::CEntryOrder, MessageBuffer(ErrorMessage, MessageLength));
     TerminateMessage(ErrorMessage);
     return code;
 }
@@ -292,14 +415,14 @@ QAV_API int VALIDATEPROFILE(const int* NumberOfProfilePoints, const double* Prof
     if (ErrorMessage == nullptr) return -1;
     MessageBuffer message(ErrorMessage, TextLength(ErrorMessageLength));
     try {
+        EntryArguments a;
+        a.NumberOfProfilePoints = NumberOfProfilePoints;
+        a.ProfileX = ProfileX;
+        a.ProfileBottomLevel = ProfileBottomLevel;
+        if (ReportMissing(a, order::ProfileCheckOrder, message)) return -1;
         const std::size_t m = Count(NumberOfProfilePoints);
-        ArgumentCheck check;
-        check.Scalar(NumberOfProfilePoints, "NumberOfProfilePoints")
-            .Array(ProfileX, m, "ProfileX")
-            .Array(ProfileBottomLevel, m, "ProfileBottomLevel");
-        if (check.Report(message)) return -1;
         qav::InitLog(0, " ");
-        return qav::CheckProfile(Array(ProfileX, m), Array(ProfileBottomLevel, m), message);
+        return qav::ValidateProfile(Array(ProfileX, m), Array(ProfileBottomLevel, m), message);
     } catch (const std::exception& error) {
         ReportUnexpected(message, error.what());
     } catch (...) {
@@ -310,22 +433,23 @@ QAV_API int VALIDATEPROFILE(const int* NumberOfProfilePoints, const double* Prof
 
 QAV_API int VALIDATEHYDRAULICDATA(const int* NumberOfTimeSteps, const double* Hm0, const double* Tp,
                                   const double* Wlev, const double* IncomingWaveAngle,
-                                  const double* InvalidValue, char* ErrorMessage, int64_t ErrorMessageLength) {
+                                  const double* InvalidValue, char* ErrorMessage,
+                                  int64_t ErrorMessageLength) {
     if (ErrorMessage == nullptr) return -1;
     MessageBuffer message(ErrorMessage, TextLength(ErrorMessageLength));
     try {
+        EntryArguments a;
+        a.NumberOfTimeSteps = NumberOfTimeSteps;
+        a.Hm0 = Hm0;
+        a.Tp = Tp;
+        a.Wlev = Wlev;
+        a.IncomingWaveAngle = IncomingWaveAngle;
+        a.InvalidValue = InvalidValue;
+        if (ReportMissing(a, order::SeriesCheckOrder, message)) return -1;
         const std::size_t n = Count(NumberOfTimeSteps);
-        ArgumentCheck check;
-        check.Scalar(NumberOfTimeSteps, "NumberOfTimeSteps")
-            .Array(Hm0, n, "Hm0")
-            .Array(Tp, n, "Tp")
-            .Array(Wlev, n, "Wlev")
-            .Array(IncomingWaveAngle, n, "IncomingWaveAngle")
-            .Scalar(InvalidValue, "InvalidValue");
-        if (check.Report(message)) return -1;
         qav::InitLog(0, " ");
-        return qav::ValidateHydraulicSeries(Array(Hm0, n), Array(Tp, n), Array(Wlev, n),
-                                            Array(IncomingWaveAngle, n), *InvalidValue, message);
+        return qav::ValidateSeries(Array(Hm0, n), Array(Tp, n), Array(Wlev, n), Array(IncomingWaveAngle, n),
+                                   *InvalidValue, message);
     } catch (const std::exception& error) {
         ReportUnexpected(message, error.what());
     } catch (...) {
@@ -343,4 +467,4 @@ QAV_API void GetVersionInfo(char* VersionText) {
     std::memcpy(VersionText, text, static_cast<std::size_t>(std::max(length, 0)));
 }
 
-} // extern "C"
+}  // extern "C"

@@ -1,7 +1,7 @@
 // Transmission of waves over a dam, caisson or wall in front of the dike.
 #include <cmath>
 
-#include "model/model.h"
+#include "model/grid.h"
 
 namespace qav {
 namespace {
@@ -14,7 +14,7 @@ struct DamShape {
 // Shape coefficients per dam type 1 (caisson), 2 (wall), 3 (dam).
 constexpr DamShape DamShapes[] = {{2.2, 0.4}, {1.8, 0.1}, {2.6, 0.15}};
 
-} // namespace
+}  // namespace
 
 double TransmissionCoefficient(double R, double alpha, double beta) {
     if (R <= -(alpha + beta)) return 1.0;  // crest so deep that all waves pass
@@ -29,4 +29,4 @@ double DamTransmission(int DamType, double DamHeight, double Wlev, double Hm0) {
     return Hm0 * TransmissionCoefficient(R, shape.alpha, shape.beta);
 }
 
-} // namespace qav
+}  // namespace qav

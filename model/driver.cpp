@@ -1,20 +1,26 @@
 // The model run over a whole time series: set-up check once, then every time
-// step on its own, then the return code from the number of failed steps.
+// step on its own (or several side by side), then the return code from the
+// number of failed steps.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "checks/checks.h"
-#include "interface/log.h"
+#include "common/log.h"
+#include "model/grid.h"
 #include "model/grid_walk.h"
 #include "model/model.h"
 #include "model/step_pieces.h"
 
 namespace qav {
-
-ModelParameters ModelParameters::FromArray(const double* values) {
-    return {values[0], values[1], values[2], values[3], values[4], values[5], values[6]};
-}
 
 bool IsFailure(StepOutcome outcome) {
     return outcome == StepOutcome::NotTreated || outcome == StepOutcome::Refused ||
@@ -23,14 +29,21 @@ bool IsFailure(StepOutcome outcome) {
 
 std::string_view OutcomeName(StepOutcome outcome) {
     switch (outcome) {
-    case StepOutcome::NotTreated: return "refused set-up";
-    case StepOutcome::Refused: return "refused";
-    case StepOutcome::Calm: return "calm";
-    case StepOutcome::AngleOutsideRange: return "angle outside range";
-    case StepOutcome::NoForeshore: return "no foreshore";
-    case StepOutcome::Computed: return "computed";
-    case StepOutcome::NoDirection:
-    case StepOutcome::NoGrid: return "failed";
+        case StepOutcome::NotTreated:
+            return "refused set-up";
+        case StepOutcome::Refused:
+            return "refused";
+        case StepOutcome::Calm:
+            return "calm";
+        case StepOutcome::AngleOutsideRange:
+            return "angle outside range";
+        case StepOutcome::NoForeshore:
+            return "no foreshore";
+        case StepOutcome::Computed:
+            return "computed";
+        case StepOutcome::NoDirection:
+        case StepOutcome::NoGrid:
+            return "failed";
     }
     return "failed";
 }
@@ -71,7 +84,7 @@ StepResult NoGridStep(double InvalidValue, MessageBuffer message) {
     return Failed(InvalidValue, StepOutcome::NoGrid);
 }
 
-} // namespace
+}  // namespace
 
 PreparedStep PrepareTimeStep(const RunInput& input, std::size_t i, MessageBuffer message) {
     const ModelParameters& p = input.Parameters;
@@ -127,7 +140,8 @@ StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, st
     try {
         if (work.path == MarchPath::Reference) {
             CreateRegularGrid(input.ProfileX, prepared.gridStep, work.gridX);
-            InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, work.gridX, work.gridBottomLevel);
+            InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, work.gridX,
+                                    work.gridBottomLevel);
             if (work.gridBottomLevel.empty()) return NoGridStep(p.InvalidValue, message);
             // One extra point repeats the last level: the march ends one step
             // beyond the last grid point over constant depth.
@@ -138,8 +152,9 @@ StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, st
             // The same levels, extra one included, in one walk along the profile.
             BuildGridBottomLevels(input.ProfileX, input.ProfileBottomLevel, prepared.gridStep,
                                   work.gridBottomLevel);
-            toe = RunRollerModelOn(work.path, tp, prepared.transmittedHm0, p.Alpha, p.Fc, wlev, input.DikeNormal,
-                                   angle, prepared.gridStep, work.gridBottomLevel, constants, work.march);
+            toe = RunRollerModelOn(work.path, tp, prepared.transmittedHm0, p.Alpha, p.Fc, wlev,
+                                   input.DikeNormal, angle, prepared.gridStep, work.gridBottomLevel,
+                                   constants, work.march);
         }
     } catch (const std::bad_alloc&) {
         const MarchPath path = work.path;
@@ -155,6 +170,7 @@ bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, 
     output.TpToe[i] = step.TpToe;
     output.WaveAngleToe[i] = step.WaveAngleToe;
     if (!output.Outcomes.empty()) output.Outcomes[i] = step.Outcome;
+    if (!output.EnergyClamped.empty()) output.EnergyClamped[i] = step.EnergyClamped ? 1 : 0;
     if (!output.Messages.empty() && step.Outcome != StepOutcome::Computed &&
         step.Outcome != StepOutcome::NoForeshore) {
         output.Messages[i].assign(message.Trimmed());
@@ -162,9 +178,136 @@ bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, 
     return IsFailure(step.Outcome);
 }
 
-int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer message, const RunLog* log) {
+namespace {
+
+// The steps of one thread: a contiguous range of the series, with its own
+// message text so that threads do not write over each other's.
+struct Chunk {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t failures = 0;
+    std::string lastMessage;  // the text of the chunk's last step that wrote one
+    bool wroteMessage = false;
+    std::exception_ptr error;
+};
+
+// A range of time steps of an accepted set-up, one after another or side by
+// side in SIMD lanes; message receives each step's text as it is written.
+// Returns the number of failed steps.
+std::size_t RunSteps(const RunInput& input, const Constants& constants, const RunOutput& output,
+                     MessageBuffer message, StepWorkspace& work) {
+    if (!LogEnabled() && LaneCount(work.path) > 1) {
+        // Consecutive steps marched together; the log would show the order.
+        return RunStepsInLanes(input, constants, output, message, work, work.path);
+    }
+    std::size_t failures = 0;
+    for (std::size_t i = 0; i < input.Hm0.size(); ++i) {
+        if (RecordStep(output, i, ComputeTimeStep(input, constants, i, message, work), message)) ++failures;
+    }
+    return failures;
+}
+
+RunInput Part(const RunInput& input, std::size_t begin, std::size_t count) {
+    RunInput part = input;
+    part.Hm0 = input.Hm0.subspan(begin, count);
+    part.Tp = input.Tp.subspan(begin, count);
+    part.Wlev = input.Wlev.subspan(begin, count);
+    part.IncomingWaveAngle = input.IncomingWaveAngle.subspan(begin, count);
+    return part;
+}
+
+RunOutput Part(const RunOutput& output, std::size_t begin, std::size_t count) {
+    RunOutput part;
+    part.Hm0Toe = output.Hm0Toe.subspan(begin, count);
+    part.TpToe = output.TpToe.subspan(begin, count);
+    part.WaveAngleToe = output.WaveAngleToe.subspan(begin, count);
+    if (!output.Outcomes.empty()) part.Outcomes = output.Outcomes.subspan(begin, count);
+    if (!output.Messages.empty()) part.Messages = output.Messages.subspan(begin, count);
+    if (!output.EnergyClamped.empty()) part.EnergyClamped = output.EnergyClamped.subspan(begin, count);
+    return part;
+}
+
+// Runs a chunk a block at a time, so that the progress keeps moving.
+void RunChunk(const RunInput& input, const Constants& constants, const RunOutput& output, Chunk& chunk,
+              std::size_t messageLength, std::atomic<std::size_t>& done) {
+    try {
+        constexpr std::size_t Block = 256;
+        // Blanked first: a text in it at the end was written by one of the
+        // chunk's steps, since every step that writes replaces the whole text.
+        std::string text(messageLength, ' ');
+        MessageBuffer message(text.data(), text.size());
+        StepWorkspace work;
+        for (std::size_t begin = chunk.begin; begin < chunk.end; begin += Block) {
+            const std::size_t count = std::min(Block, chunk.end - begin);
+            chunk.failures +=
+                RunSteps(Part(input, begin, count), constants, Part(output, begin, count), message, work);
+            done.fetch_add(count, std::memory_order_relaxed);
+        }
+        chunk.lastMessage.assign(message.Trimmed());
+        chunk.wroteMessage = !chunk.lastMessage.empty();
+    } catch (...) {
+        chunk.error = std::current_exception();
+    }
+}
+
+// The steps over threads. Returns the number of failed steps; message ends
+// with the text of the last step, in time order, that wrote one.
+std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants, const RunOutput& output,
+                              MessageBuffer message, const RunOptions& options) {
+    const std::size_t n = input.Hm0.size();
+    const unsigned threads = static_cast<unsigned>(
+        std::min<std::size_t>(std::max(1u, options.Threads), std::max<std::size_t>(n, 1)));
+    std::vector<Chunk> chunks(threads);
+    for (unsigned t = 0; t < threads; ++t) {
+        chunks[t].begin = n * t / threads;
+        chunks[t].end = n * (t + 1) / threads;
+    }
+
+    std::atomic<std::size_t> done{0};
+    std::mutex mutex;
+    std::condition_variable finishedChanged;
+    unsigned finished = 0;
+    std::vector<std::thread> workers;
+    workers.reserve(threads);
+    for (Chunk& chunk : chunks) {
+        workers.emplace_back([&, chunkPointer = &chunk] {
+            RunChunk(input, constants, output, *chunkPointer, message.Length(), done);
+            {
+                const std::lock_guard lock(mutex);
+                ++finished;
+            }
+            finishedChanged.notify_one();
+        });
+    }
+    {
+        std::unique_lock lock(mutex);
+        while (!finishedChanged.wait_for(lock, std::chrono::milliseconds(100),
+                                         [&] { return finished == threads; })) {
+            lock.unlock();
+            if (options.Progress) options.Progress(done.load(std::memory_order_relaxed), n);
+            lock.lock();
+        }
+    }
+    for (std::thread& worker : workers) worker.join();
+    for (const Chunk& chunk : chunks) {
+        if (chunk.error) std::rethrow_exception(chunk.error);
+    }
+    if (options.Progress) options.Progress(n, n);
+
+    std::size_t failures = 0;
+    for (const Chunk& chunk : chunks) {
+        failures += chunk.failures;
+        if (chunk.wroteMessage) message.Replace(chunk.lastMessage);
+    }
+    return failures;
+}
+
+}  // namespace
+
+int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer message,
+                 const RunOptions& options) {
     message.Clear();
-    if (log != nullptr && InitLog(log->Logging, log->FileName)) {
+    if (options.Log && InitLog(options.Log->Logging, options.Log->FileName)) {
         const DateTimeText stamp = DateTimeStamp();
         WriteLogLine("Start Logging:" + std::string(View(stamp)));
     }
@@ -172,31 +315,46 @@ int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer m
 
     const std::size_t n = input.Hm0.size();
     const double invalid = input.Parameters.InvalidValue;
-    for (std::size_t i = 0; i < n; ++i) {
-        output.Hm0Toe[i] = invalid;
-        output.TpToe[i] = invalid;
-        output.WaveAngleToe[i] = invalid;
-        if (!output.Outcomes.empty()) output.Outcomes[i] = StepOutcome::NotTreated;
-        if (!output.Messages.empty()) output.Messages[i].clear();
-    }
+    std::fill(output.Hm0Toe.begin(), output.Hm0Toe.end(), invalid);
+    std::fill(output.TpToe.begin(), output.TpToe.end(), invalid);
+    std::fill(output.WaveAngleToe.begin(), output.WaveAngleToe.end(), invalid);
+    std::fill(output.Outcomes.begin(), output.Outcomes.end(), StepOutcome::NotTreated);
+    for (std::string& text : output.Messages) text.clear();
+    std::fill(output.EnergyClamped.begin(), output.EnergyClamped.end(), std::uint8_t{0});
 
-    if (CheckModelSetup(input, message) != 0) return -1;
-
-    StepWorkspace work;
-    std::size_t failures = 0;
-    if (!LogEnabled() && LaneCount(work.path) > 1) {
-        // Consecutive steps marched together; the log would show the order.
-        failures = RunStepsInLanes(input, constants, output, message, work, work.path);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (RecordStep(output, i, ComputeTimeStep(input, constants, i, message, work), message)) ++failures;
+    int code = -1;
+    if (CheckModelSetup(input, message) == 0) {
+        std::size_t failures = 0;
+        if (LogEnabled() || (options.Threads <= 1 && !options.Progress)) {
+            StepWorkspace work;
+            failures = RunSteps(input, constants, output, message, work);
+        } else {
+            failures = RunStepsOnThreads(input, constants, output, message, options);
         }
+        code = RunReturnCode(failures, n);
+        const DateTimeText stamp = DateTimeStamp();
+        WriteLogLine("Entry Log Finished at" + std::string(View(stamp)) + std::string(41, '-'));
     }
-
-    const int code = RunReturnCode(failures, n);
-    const DateTimeText stamp = DateTimeStamp();
-    WriteLogLine("Entry Log Finished at" + std::string(View(stamp)) + std::string(41, '-'));
+    if (options.Log && options.Log->Logging != 0) InitLog(0, "");
     return code;
 }
 
-} // namespace qav
+int ValidateProfile(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel,
+                    MessageBuffer message) {
+    return CheckProfile(ProfileX, ProfileBottomLevel, message);
+}
+
+int ValidateSeries(std::span<const double> Hm0, std::span<const double> Tp, std::span<const double> Wlev,
+                   std::span<const double> IncomingWaveAngle, double InvalidValue, MessageBuffer message) {
+    return ValidateHydraulicSeries(Hm0, Tp, Wlev, IncomingWaveAngle, InvalidValue, message);
+}
+
+std::string_view MarchPathInUse() { return MarchPathName(ThreadMarchPath()); }
+
+std::vector<std::string_view> SupportedMarchPathNames() {
+    std::vector<std::string_view> names;
+    for (const MarchPath path : SupportedMarchPaths()) names.push_back(MarchPathName(path));
+    return names;
+}
+
+}  // namespace qav

@@ -37,7 +37,7 @@ private:
     std::string text_;
 };
 
-} // namespace
+}  // namespace
 
 std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, const RunOutput& output,
                             MessageBuffer message, StepWorkspace& work, MarchPath path) {
@@ -60,8 +60,12 @@ std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, c
         std::size_t longest = 0;
         for (std::size_t l = 0; l < group.size(); ++l) {
             const std::size_t i = group[l].index;
-            steps[l] = {input.Tp[i], group[l].prepared.transmittedHm0, input.Wlev[i], input.IncomingWaveAngle[i],
-                        group[l].prepared.gridStep, static_cast<std::size_t>(group[l].count) + 1};
+            steps[l] = {input.Tp[i],
+                        group[l].prepared.transmittedHm0,
+                        input.Wlev[i],
+                        input.IncomingWaveAngle[i],
+                        group[l].prepared.gridStep,
+                        static_cast<std::size_t>(group[l].count) + 1};
             longest = std::max(longest, steps[l].points);
         }
         bool marched = false;
@@ -132,4 +136,4 @@ std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, c
     return failures;
 }
 
-} // namespace qav
+}  // namespace qav

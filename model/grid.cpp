@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "interface/log.h"
-#include "model/model.h"
+#include "common/log.h"
+#include "model/grid.h"
 
 namespace qav {
 
@@ -22,7 +22,7 @@ double RunningMinimum(std::span<const double> values, Transform transform) {
     return minimum;
 }
 
-} // namespace
+}  // namespace
 
 double MinimumValue(std::span<const double> values) {
     return RunningMinimum(values, [](double value) { return value; });
@@ -104,4 +104,4 @@ void InterpolateBottomLevels(std::span<const double> ProfileX, std::span<const d
     }
 }
 
-} // namespace qav
+}  // namespace qav

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "model/model.h"
+#include "model/grid.h"
 
 namespace qav {
 
@@ -91,4 +91,4 @@ bool BuildGridBottomLevels(std::span<const double> ProfileX, std::span<const dou
     return true;
 }
 
-} // namespace qav
+}  // namespace qav

@@ -25,4 +25,4 @@ void WalkGridBottomLevels(std::span<const double> ProfileX, std::span<const doub
 bool BuildGridBottomLevels(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel,
                            double GridStep, std::vector<double>& levels);
 
-} // namespace qav
+}  // namespace qav

@@ -1,46 +1,21 @@
 #pragma once
 
+// The model driver: the one road from a run's input to its results, for the
+// C entries, the command-line program and the Python module alike.
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "interface/message.h"
-#include "physics/physics.h"
-#include "physics/roller_fast.h"
+#include "common/message.h"
+#include "common/run_input.h"
 
 namespace qav {
-
-// The seven model parameters, in the order of the by-reference entry.
-struct ModelParameters {
-    double Ag = 9.81;            // gravitational acceleration (m/s2)
-    double Rho = 1025.0;         // density of water (kg/m3)
-    double Alpha = 1.0;          // breaking dissipation coefficient (-)
-    double Fc = 0.01;            // bottom friction coefficient (-)
-    double RatioDepth = 0.5;     // grid step over smallest water depth (-)
-    double InvalidValue = -999;  // marker of a missing input or uncomputed result
-    double MinStepSize = 1.0;    // smallest grid step (m)
-
-    // From seven doubles in that order.
-    [[nodiscard]] static ModelParameters FromArray(const double* values);
-};
-
-// Everything a run reads. Spans view the caller's arrays; the four series
-// share one length in a valid set-up, and so do the two profile arrays.
-struct RunInput {
-    int DamType = 0;          // 0 none, 1 caisson, 2 wall, 3 dam
-    double DamHeight = 0.0;   // crest height (m, datum of Wlev)
-    ModelParameters Parameters;
-    std::span<const double> Hm0;                // m
-    std::span<const double> Tp;                 // s
-    std::span<const double> Wlev;               // m
-    std::span<const double> IncomingWaveAngle;  // deg
-    double DikeNormal = 0.0;                    // deg
-    std::span<const double> ProfileX;            // m, increasing towards the dike
-    std::span<const double> ProfileBottomLevel;  // m, datum of Wlev
-};
 
 // What became of one time step: a row of the driver's result table.
 enum class StepOutcome : std::uint8_t {
@@ -65,89 +40,91 @@ struct StepResult {
     double TpToe;         // s
     double WaveAngleToe;  // deg
     StepOutcome Outcome;
+    // The march set the energy to 0 at a point under water where one grid
+    // step's dissipation exceeded the energy flux, from a significant energy:
+    // the grid step is too coarse for these waves, and the toe values are
+    // not physics.
+    bool EnergyClamped = false;
 };
 
-// Where a run writes its results: N elements each. Outcomes and Messages are
-// optional (empty spans are not written); Messages receives each step's own
-// message, empty for a step that wrote none.
+// Where a run writes its results: N elements each. Outcomes, Messages and
+// EnergyClamped are optional (empty spans are not written); Messages receives
+// each step's own message, empty for a step that wrote none; EnergyClamped 1
+// for a step whose StepResult::EnergyClamped is set, else 0.
 struct RunOutput {
     std::span<double> Hm0Toe;
     std::span<double> TpToe;
     std::span<double> WaveAngleToe;
     std::span<StepOutcome> Outcomes;
     std::span<std::string> Messages;
+    std::span<std::uint8_t> EnergyClamped;
 };
 
-// Optional diagnostic log of a run started from C++ (the C entries set the
-// thread's log themselves).
+// The diagnostic log of a run started from C++.
 struct RunLog {
     int Logging = 0;
     std::string_view FileName;
 };
 
+struct RunOptions {
+    // Sets the calling thread's log before the run (and switches it off after
+    // a threaded run); without it the thread's log stays as it is, as the C
+    // entries set it themselves.
+    std::optional<RunLog> Log;
+    // The time steps are split into this many contiguous chunks, each on a
+    // thread of its own. Results, messages and return code do not depend on
+    // the number. While the calling thread's log is on, one thread runs every
+    // step, so that the log lines keep their order.
+    unsigned Threads = 1;
+    // Called now and then on the calling thread with the number of steps done
+    // (a run with a progress callback runs its steps on other threads).
+    std::function<void(std::size_t done, std::size_t total)> Progress;
+};
+
 // Runs the model over the whole series and returns 0 when the run succeeded,
-// -1 when it failed. message holds the last text written during the run.
+// -1 when it failed (half or more of the steps failed, or the set-up was
+// refused). message holds the last text written during the run, in time-step
+// order.
 int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer message,
-                 const RunLog* log = nullptr);
+                 const RunOptions& options = {});
 
-// ---- Pieces of a run, for callers that spread the steps over threads ----
-
-// Reusable storage of one thread's time steps, and the march they take
-// (the calling thread's, see ThreadMarchPath).
-struct StepWorkspace {
-    std::vector<double> gridX;
-    std::vector<double> gridBottomLevel;
-    RollerWorkspace roller;
-    MarchWorkspace march;
-    MarchPath path = ThreadMarchPath();
+// One time step (the first of input's series) along its grid: the toe values
+// as a run gives them, and the state of the waves at every grid point of the
+// march (points are given only for a computed step).
+struct TransectPoint {
+    double x;                    // m
+    double bottomLevel;          // m
+    double depth;                // m
+    double hrms;                 // m
+    double hm0;                  // m
+    double energy;               // J/m2
+    double groupVelocity;        // m/s
+    double breakingDissipation;  // W/m2
+    double frictionDissipation;  // W/m2
 };
 
-// Writes the model constants' log lines and returns the run's constants.
-Constants InitialiseModelConstants(const ModelParameters& parameters);
-
-// Computes time step i (0-based) of an accepted set-up. Writes into message
-// exactly what the one-at-a-time run writes for that step.
-StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, std::size_t i,
-                           MessageBuffer message, StepWorkspace& work);
-
-// The run's return code from its number of failed steps among n.
-[[nodiscard]] int RunReturnCode(std::size_t failures, std::size_t n);
-
-// ---- Dam ----
-
-// Transmission coefficient in [0, 1] for relative freeboard R and the dam's
-// shape coefficients (Goda).
-[[nodiscard]] double TransmissionCoefficient(double R, double alpha, double beta);
-// Significant wave height behind the dam (m).
-[[nodiscard]] double DamTransmission(int DamType, double DamHeight, double Wlev, double Hm0);
-
-// ---- Computational grid ----
-
-// The step of the regular grid of one time step.
-struct GridStepSize {
-    double GridStep;      // m; InvalidValue when the profile has fewer than two points
-    double Length;        // m, distance from the first to the last profile point
-    std::int64_t Steps;   // number of steps; -1 when the grid cannot be built
+struct Transect {
+    int setupCode = -1;  // 0 the set-up was accepted, -1 refused (message says why)
+    StepResult toe{};
+    std::string message;  // the step's own message, or the set-up's refusal
+    std::vector<TransectPoint> points;
 };
 
-// Largest number of grid steps a time step may have. A grid of more steps
-// would need gigabytes per array (the process would be killed before any
-// allocation failure could be reported), so such a step fails instead.
-inline constexpr std::int64_t MaxGridSteps = 16777216;
+// Traces the first time step of input. The march along the grid is the
+// reference's; its toe values equal the run's. Throws std::bad_alloc when the
+// grid cannot be held.
+[[nodiscard]] Transect TraceTimeStep(const RunInput& input);
 
-GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
-                                 std::span<const double> ProfileBottomLevel, double Wlev,
-                                 double InvalidValue);
-// Grid X coordinates X(1) + (i - 1) GridStep; empty when the profile has
-// fewer than two points.
-void CreateRegularGrid(std::span<const double> ProfileX, double GridStep, std::vector<double>& GridX);
-// Bottom levels interpolated at GridX.
-void InterpolateBottomLevels(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel,
-                             std::span<const double> GridX, std::vector<double>& GridBottomLevel);
-// Segment j (1-based) of a monotonic array with A(j) <= x < A(j + 1); 0 or n
-// outside the array.
-[[nodiscard]] int LocateSegment(std::span<const double> A, double x);
-// Smallest element, or the largest finite double for an empty array.
-[[nodiscard]] double MinimumValue(std::span<const double> values);
+// The checks of the two validation entries, without running the model:
+// 0 accepted, -1 refused; a series also 1 when a step is calm.
+int ValidateProfile(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel,
+                    MessageBuffer message);
+int ValidateSeries(std::span<const double> Hm0, std::span<const double> Tp, std::span<const double> Wlev,
+                   std::span<const double> IncomingWaveAngle, double InvalidValue, MessageBuffer message);
 
-} // namespace qav
+// The march the calling thread's runs take on this processor, and every one
+// the processor could take, by name.
+[[nodiscard]] std::string_view MarchPathInUse();
+[[nodiscard]] std::vector<std::string_view> SupportedMarchPathNames();
+
+}  // namespace qav

@@ -1,14 +1,38 @@
 #pragma once
 
-// The two halves of a time step around its march, so that the march of
+// A time step and its two halves around the march, so that the march of
 // several consecutive time steps can be done at once (see RunStepsInLanes).
+// Inside the model only: callers go through the driver of model/model.h.
 
 #include <cstddef>
+#include <vector>
 
 #include "model/model.h"
+#include "physics/physics.h"
 #include "physics/roller_fast.h"
 
 namespace qav {
+
+// Reusable storage of one thread's time steps, and the march they take
+// (the calling thread's, see ThreadMarchPath).
+struct StepWorkspace {
+    std::vector<double> gridX;
+    std::vector<double> gridBottomLevel;
+    RollerWorkspace roller;
+    MarchWorkspace march;
+    MarchPath path = ThreadMarchPath();
+};
+
+// Writes the model constants' log lines and returns the run's constants.
+Constants InitialiseModelConstants(const ModelParameters& parameters);
+
+// Computes time step i (0-based) of an accepted set-up. Writes into message
+// exactly what the one-at-a-time run writes for that step.
+StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, std::size_t i,
+                           MessageBuffer message, StepWorkspace& work);
+
+// The run's return code from its number of failed steps among n.
+[[nodiscard]] int RunReturnCode(std::size_t failures, std::size_t n);
 
 // A time step up to its march: the checks, the dam and the grid step.
 struct PreparedStep {
@@ -35,4 +59,4 @@ bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, 
 std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, const RunOutput& output,
                             MessageBuffer message, StepWorkspace& work, MarchPath path);
 
-} // namespace qav
+}  // namespace qav

@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libomp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsleef-dev libhwy-dev
-  python3 python3-numpy python3-pytest
+  python3 python3-numpy python3-pytest python3-matplotlib
   pkg-config make valgrind binutils
 )
 missing=()

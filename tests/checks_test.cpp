@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "checks/checks.h"
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 
 namespace qav {
 namespace {

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 #include "physics/roller_fast.h"
 
 namespace {
@@ -57,7 +59,7 @@ RunResult RunOn(const qav::RunInput& input, MarchPath path) {
     const std::size_t n = input.Hm0.size();
     RunResult run{0, std::vector<double>(n), std::vector<double>(n), std::vector<double>(n),
             std::vector<qav::StepOutcome>(n), std::vector<std::string>(n), std::string(1000, ' ')};
-    const qav::RunOutput out{run.hm0, run.tp, run.angle, run.outcomes, run.messages};
+    const qav::RunOutput out{run.hm0, run.tp, run.angle, run.outcomes, run.messages, {}};
     run.code = qav::RollerModel5(input, out, qav::MessageBuffer(run.message.data(), run.message.size()));
     qav::ResetThreadMarchPath();
     return run;

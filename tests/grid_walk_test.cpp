@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "model/grid_walk.h"
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 
 namespace {
 

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "interface/log.h"
+#include "common/log.h"
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 
 namespace qav {
 namespace {

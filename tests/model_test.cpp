@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 
 namespace qav {
 namespace {

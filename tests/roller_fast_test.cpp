@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "model/grid_walk.h"
+#include "model/grid.h"
 #include "model/model.h"
+#include "model/step_pieces.h"
 #include "physics/bracket.h"
 #include "physics/exact_math.h"
 #include "physics/roller_fast.h"

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <new>
 
-#include "physics/roller_fast.h"
+#include "model/model.h"
 #include "qav/version.h"
 #include "tools/commands.h"
 #include "tools/errors.h"
@@ -24,7 +24,8 @@ int Run(int argc, char** argv) {
     app.footer(
         "Examples:\n"
         "  qav run --profile examples/profile.csv --series examples/series.csv --dike-normal 270\n"
-        "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 --dike-normal 270\n"
+        "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 --dike-normal "
+        "270\n"
         "  qav validate --profile examples/profile.csv\n"
         "Run 'qav COMMAND --help' for the options of a command.");
 
@@ -33,9 +34,9 @@ int Run(int argc, char** argv) {
     AddTransectCommand(app, exitCode);
     AddValidateCommand(app, exitCode);
     app.add_subcommand("version", "Print the version of qav")->callback([] {
-        std::cout << "qav " << QAV_VERSION_TEXT << '\n' << "march path: " << qav::MarchPathName(qav::BestMarchPath())
-                  << " (supported:";
-        for (const qav::MarchPath path : qav::SupportedMarchPaths()) std::cout << ' ' << qav::MarchPathName(path);
+        std::cout << "qav " << QAV_VERSION_TEXT << '\n'
+                  << "march path: " << qav::MarchPathInUse() << " (supported:";
+        for (const std::string_view name : qav::SupportedMarchPathNames()) std::cout << ' ' << name;
         std::cout << ")\n";
     });
 
@@ -57,7 +58,7 @@ int Run(int argc, char** argv) {
     return exitCode;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     try {

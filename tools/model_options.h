@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "model/model.h"
+#include "common/run_input.h"
 
 namespace CLI {
 class App;

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -42,25 +43,28 @@ int Run(const RunArguments& args, const CLI::App& command) {
 
     OutputFile output(args.output);
     ProgressBar bar(!args.quiet);
-    SeriesRunSettings settings;
-    settings.threads = args.threads;
-    settings.logFile = args.log;
-    settings.progress = [&bar](std::size_t done, std::size_t total) { bar.Update(done, total); };
-    const SeriesResult result = RunSeries(input, settings);
+    RunOptions options;
+    if (!args.log.empty()) options.Log = RunLog{1, args.log};
+    options.Threads = args.threads;
+    options.Progress = [&bar](std::size_t done, std::size_t total) { bar.Update(done, total); };
+    RunTable result(input.Hm0.size());
+    std::array<char, MessageLength> text{};
+    MessageBuffer message(text.data(), text.size());
+    const int code = RollerModel5(input, result.Output(), message, options);
     bar.Finish();
 
     output.Write(FormatRunTable(input, result));
     output.Commit();
-    if (result.code != 0) {
-        std::fprintf(stderr, "qav run: the run failed: %s\n", result.finalMessage.c_str());
+    if (code != 0) {
+        std::fprintf(stderr, "qav run: the run failed: %s\n", std::string(message.Trimmed()).c_str());
         return ExitRunFailed;
     }
     return ExitSuccess;
 }
 
-} // namespace
+}  // namespace
 
-std::string FormatRunTable(const RunInput& input, const SeriesResult& result) {
+std::string FormatRunTable(const RunInput& input, const RunTable& result) {
     std::string out = "step,hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message\n";
     out.reserve(out.size() + result.hm0Toe.size() * 120);
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
@@ -82,12 +86,14 @@ std::string FormatRunTable(const RunInput& input, const SeriesResult& result) {
 void AddRunCommand(CLI::App& app, int& exitCode) {
     auto args = std::make_shared<RunArguments>();
     args->threads = AllCores();
-    CLI::App* command = app.add_subcommand("run", "Wave conditions at the dike toe for a series of offshore conditions");
-    command->add_option("--profile", args->profile, "Profile CSV file with columns x,z (m)")
+    CLI::App* command =
+        app.add_subcommand("run", "Wave conditions at the dike toe for a series of offshore conditions");
+    command->add_option("--profile", args->profile, "Profile CSV file with columns x,z (m)")->required();
+    command
+        ->add_option("--series", args->series, "Offshore conditions CSV file with columns hm0,tp,wlev,angle")
         ->required();
-    command->add_option("--series", args->series, "Offshore conditions CSV file with columns hm0,tp,wlev,angle")
-        ->required();
-    command->add_option("-o,--output", args->output, "Write the result table to this file (default: standard output)");
+    command->add_option("-o,--output", args->output,
+                        "Write the result table to this file (default: standard output)");
     command->add_option("--threads", args->threads, "Threads sharing the time steps (default: all cores)")
         ->check(CLI::Range(1u, 4096u))
         ->capture_default_str();
@@ -103,4 +109,4 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 
-} // namespace qav::cli
+}  // namespace qav::cli

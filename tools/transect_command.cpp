@@ -2,12 +2,11 @@
 // foreshore.
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <cstdio>
 #include <memory>
 #include <new>
 
-#include "checks/checks.h"
+#include "model/model.h"
 #include "tools/commands.h"
 #include "tools/csv_writer.h"
 #include "tools/errors.h"
@@ -29,42 +28,9 @@ struct TransectArguments {
     ModelOptions model;
 };
 
-struct GridPointRow {
-    std::size_t index;
-    GridPointState state;
-};
-
-void Collect(void* context, std::size_t index, const GridPointState& state) {
-    static_cast<std::vector<GridPointRow>*>(context)->push_back({index, state});
-}
-
-// The grid of the step exactly as the model lays it, and the march along it.
-struct Transect {
-    std::vector<double> x;
-    std::vector<double> bottomLevel;
-    std::vector<GridPointRow> points;
-};
-
-Transect TraceStep(const RunInput& input, const Constants& constants) {
-    const ModelParameters& p = input.Parameters;
-    const double wlev = input.Wlev[0];
-    const double transmittedHm0 = DamTransmission(input.DamType, input.DamHeight, wlev, input.Hm0[0]);
-    const GridStepSize step = ComputeGridStepSize(input.ProfileX, p.MinStepSize, p.RatioDepth,
-                                                  input.ProfileBottomLevel, wlev, p.InvalidValue);
-    Transect transect;
-    CreateRegularGrid(input.ProfileX, step.GridStep, transect.x);
-    InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, transect.x, transect.bottomLevel);
-    // The march ends one step beyond the last grid point over constant depth.
-    transect.bottomLevel.push_back(transect.bottomLevel.back());
-    transect.x.push_back(transect.x.front() + static_cast<double>(transect.x.size()) * step.GridStep);
-    transect.points.reserve(transect.bottomLevel.size());
-    (void)RunRollerModelTraced(input.Tp[0], transmittedHm0, p.Alpha, p.Fc, wlev, input.DikeNormal,
-                               input.IncomingWaveAngle[0], step.GridStep, transect.bottomLevel, constants,
-                               &Collect, &transect.points);
-    return transect;
-}
-
-std::string FormatTransect(const StepResult& toe, std::string_view message, const Transect& transect) {
+std::string FormatTransect(const Transect& transect) {
+    const StepResult& toe = transect.toe;
+    const std::string& message = transect.message;
     std::string out = "# status: ";
     out += OutcomeName(toe.Outcome);
     out += "\n# hm0_toe: ";
@@ -77,11 +43,11 @@ std::string FormatTransect(const StepResult& toe, std::string_view message, cons
         out += "\n# message: ";
         out += message;
     }
-    out += "\nx,bottom_level,depth,hrms,hm0,energy,group_velocity,breaking_dissipation,friction_dissipation\n";
-    for (const GridPointRow& row : transect.points) {
-        const GridPointState& s = row.state;
-        for (const double value : {transect.x[row.index], transect.bottomLevel[row.index], s.depth, s.hrms,
-                                   s.hrms * HrmsToHm0, s.energy, s.groupVelocity, s.breakingDissipation}) {
+    out +=
+        "\nx,bottom_level,depth,hrms,hm0,energy,group_velocity,breaking_dissipation,friction_dissipation\n";
+    for (const TransectPoint& s : transect.points) {
+        for (const double value :
+             {s.x, s.bottomLevel, s.depth, s.hrms, s.hm0, s.energy, s.groupVelocity, s.breakingDissipation}) {
             AppendNumber(out, value);
             out += ',';
         }
@@ -91,19 +57,19 @@ std::string FormatTransect(const StepResult& toe, std::string_view message, cons
     return out;
 }
 
-TransectChart MakeChart(const TransectArguments& args, const RunInput& input, const StepResult& toe,
-                        const Transect& transect) {
+TransectChart MakeChart(const TransectArguments& args, const RunInput& input, const Transect& transect) {
     TransectChart chart;
-    for (const GridPointRow& row : transect.points) {
-        chart.x.push_back(transect.x[row.index]);
-        chart.bottomLevel.push_back(transect.bottomLevel[row.index]);
-        chart.hm0.push_back(row.state.hrms * HrmsToHm0);
+    for (const TransectPoint& point : transect.points) {
+        chart.x.push_back(point.x);
+        chart.bottomLevel.push_back(point.bottomLevel);
+        chart.hm0.push_back(point.hm0);
     }
     chart.waterLevel = args.wlev;
     chart.toeX = input.ProfileX.empty() ? 0.0 : input.ProfileX.back();
-    chart.hm0Toe = toe.Hm0Toe;
-    chart.title = "Waves over the foreshore: Hm0 " + FormatNumber(args.hm0) + " m, Tp " + FormatNumber(args.tp) +
-                  " s, water level " + FormatNumber(args.wlev) + " m, from " + FormatNumber(args.angle) + " deg";
+    chart.hm0Toe = transect.toe.Hm0Toe;
+    chart.title = "Waves over the foreshore: Hm0 " + FormatNumber(args.hm0) + " m, Tp " +
+                  FormatNumber(args.tp) + " s, water level " + FormatNumber(args.wlev) + " m, from " +
+                  FormatNumber(args.angle) + " deg";
     return chart;
 }
 
@@ -115,34 +81,24 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     Series series{{args.hm0}, {args.tp}, {args.wlev}, {args.angle}};
     const RunInput input = MakeRunInput(args.model, profile, series);
 
-    // The same checks as a run: the set-up once, then this step's conditions
-    // and wave angle.
-    std::array<char, 1000> text{};
-    MessageBuffer message(text.data(), text.size());
-    message.Clear();
-    const Constants constants = InitialiseModelConstants(input.Parameters);
-    if (CheckModelSetup(input, message) != 0) {
-        std::fprintf(stderr, "qav transect: the set-up is refused: %s\n", std::string(message.Trimmed()).c_str());
-        return ExitRunFailed;
-    }
-    message.Clear();
-    StepWorkspace work;
-    const StepResult toe = ComputeTimeStep(input, constants, 0, message, work);
-    const std::string stepMessage(message.Trimmed());
-    if (IsFailure(toe.Outcome)) {
-        std::fprintf(stderr, "qav transect: the step is %s: %s\n", std::string(OutcomeName(toe.Outcome)).c_str(),
-                     stepMessage.c_str());
-        return ExitRunFailed;
-    }
-
     Transect transect;
-    if (toe.Outcome == StepOutcome::Computed) {
-        try {
-            transect = TraceStep(input, constants);
-        } catch (const std::bad_alloc&) {
-            throw InputError("the grid of this step is too large to trace");
-        }
-    } else {
+    try {
+        transect = TraceTimeStep(input);
+    } catch (const std::bad_alloc&) {
+        throw InputError("the grid of this step is too large to trace");
+    }
+    const StepResult& toe = transect.toe;
+    const std::string& stepMessage = transect.message;
+    if (transect.setupCode != 0) {
+        std::fprintf(stderr, "qav transect: the set-up is refused: %s\n", stepMessage.c_str());
+        return ExitRunFailed;
+    }
+    if (IsFailure(toe.Outcome)) {
+        std::fprintf(stderr, "qav transect: the step is %s: %s\n",
+                     std::string(OutcomeName(toe.Outcome)).c_str(), stepMessage.c_str());
+        return ExitRunFailed;
+    }
+    if (toe.Outcome != StepOutcome::Computed) {
         // Calm, waves from behind the dike or no foreshore: no march to show.
         std::fprintf(stderr, "qav transect: %s%s%s\n", std::string(OutcomeName(toe.Outcome)).c_str(),
                      stepMessage.empty() ? "" : ": ", stepMessage.c_str());
@@ -151,25 +107,26 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     OutputFile output(args.output);
     std::unique_ptr<OutputFile> svg;
     if (!args.svg.empty()) svg = std::make_unique<OutputFile>(args.svg);
-    output.Write(FormatTransect(toe, stepMessage, transect));
-    if (svg) svg->Write(DrawTransectSvg(MakeChart(args, input, toe, transect)));
+    output.Write(FormatTransect(transect));
+    if (svg) svg->Write(DrawTransectSvg(MakeChart(args, input, transect)));
     output.Commit();
     if (svg) svg->Commit();
     return ExitSuccess;
 }
 
-} // namespace
+}  // namespace
 
 void AddTransectCommand(CLI::App& app, int& exitCode) {
     auto args = std::make_shared<TransectArguments>();
-    CLI::App* command =
-        app.add_subcommand("transect", "One time step along the foreshore: waves and dissipation per grid point");
+    CLI::App* command = app.add_subcommand(
+        "transect", "One time step along the foreshore: waves and dissipation per grid point");
     command->add_option("--profile", args->profile, "Profile CSV file with columns x,z (m)")->required();
     command->add_option("--hm0", args->hm0, "Offshore significant wave height (m)")->required();
     command->add_option("--tp", args->tp, "Offshore peak period (s)")->required();
     command->add_option("--wlev", args->wlev, "Water level (m)")->required();
     command->add_option("--angle", args->angle, "Direction the waves come from (deg)")->required();
-    command->add_option("-o,--output", args->output, "Write the table to this file (default: standard output)");
+    command->add_option("-o,--output", args->output,
+                        "Write the table to this file (default: standard output)");
     command->add_option("--svg", args->svg, "Also draw the transect as an SVG chart into this file");
     AddModelOptions(*command, args->model);
     command->footer(
@@ -182,4 +139,4 @@ void AddTransectCommand(CLI::App& app, int& exitCode) {
     command->callback([args, command, &exitCode] { exitCode = RunTransect(*args, *command); });
 }
 
-} // namespace qav::cli
+}  // namespace qav::cli

@@ -5,6 +5,9 @@
 
 namespace qav {
 
+// Length of the message text every entry hands back (characters).
+inline constexpr std::size_t MessageLength = 1000;
+
 // A caller's fixed-length, blank-padded text buffer (never NUL-terminated
 // here). Writing either replaces the content or appends to it; both cut the
 // text at the buffer's length and pad the rest with blanks.
@@ -33,4 +36,4 @@ private:
 // text without its trailing blanks.
 std::string_view TrimTrailingBlanks(std::string_view text);
 
-} // namespace qav
+}  // namespace qav

@@ -1,4 +1,4 @@
-#include "interface/message.h"
+#include "common/message.h"
 
 #include <algorithm>
 
@@ -26,4 +26,4 @@ std::string_view MessageBuffer::Trimmed() const {
     return TrimTrailingBlanks(std::string_view(data_, length_));
 }
 
-} // namespace qav
+}  // namespace qav

@@ -38,9 +38,7 @@ struct LocalTime {
 };
 [[nodiscard]] DateTimeText DateTimeStamp();
 [[nodiscard]] DateTimeText FormatDateTimeStamp(const LocalTime& time);
-[[nodiscard]] inline std::string_view View(const DateTimeText& text) {
-    return {text.data(), text.size()};
-}
+[[nodiscard]] inline std::string_view View(const DateTimeText& text) { return {text.data(), text.size()}; }
 
 // The 10-column fields of the value lines.
 [[nodiscard]] std::string FormatIntegerField(int value);
@@ -51,4 +49,4 @@ struct LocalTime {
 using ClockFunction = LocalTime (*)();
 void SetLogClock(ClockFunction clock);
 
-} // namespace qav
+}  // namespace qav

@@ -1,4 +1,4 @@
-#include "interface/log.h"
+#include "common/log.h"
 
 #include <omp.h>
 
@@ -9,7 +9,7 @@
 #include <ctime>
 #include <string>
 
-#include "interface/message.h"
+#include "common/message.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -38,14 +38,15 @@ bool ThreadNumberTooLarge() { return omp_get_thread_num() >= MaxLogThreads; }
 LocalTime SystemLocalTime() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
 #if defined(_WIN32)
     localtime_s(&local, &seconds);
 #else
     localtime_r(&seconds, &local);
 #endif
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,       local.tm_hour,
             local.tm_min,         local.tm_sec,     static_cast<int>(ms)};
 }
 
@@ -70,7 +71,7 @@ void AppendLine(const std::string& fileName, const std::string& line) {
 #endif
 }
 
-} // namespace
+}  // namespace
 
 bool InitLog(int flag, std::string_view fileName) {
     if (ThreadNumberTooLarge()) {
@@ -147,4 +148,4 @@ DateTimeText DateTimeStamp() {
 
 void SetLogClock(ClockFunction clock) { clockOverride.store(clock); }
 
-} // namespace qav
+}  // namespace qav
