@@ -210,7 +210,7 @@ constexpr double SumDoubt = 2.3e-16;
 // exact_math.h forms it. piece holds the piece of the point before, which
 // usually serves this one too: its coefficients are loaded before R is known,
 // and swapped for the piece of R only when that differs.
-double RoundedBracket(double R, std::size_t& piece) {
+HWY_INLINE double RoundedBracket(double R, std::size_t& piece) {
     if (R >= 0.0 && R < BracketFit::Limit) {
         const double* fit = &FittedBracket.coefficient[0][0];
         const double* c = fit + piece * BracketFit::Stride;
