@@ -439,32 +439,38 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     const double friction = c.rho * 0.2122065907891938 * s.Fc;
     const double gRho = c.g * c.rho;
 
-    // A ring of four registers of points.
-    constexpr std::size_t Ring = 4;
+    // A ring of eight registers of points, filled two at a time, side by side.
+    constexpr std::size_t Ring = 8;
     HWY_ALIGN double hq[Ring * MaxLanes], kq[Ring * MaxLanes], cgq[Ring * MaxLanes], hGammaq[Ring * MaxLanes],
         sechq[Ring * MaxLanes], tTpq[Ring * MaxLanes];
     PointReader reader(levels, P);
     const V vWlev = hn::Set(d, s.Wlev);
-    const V vOmega = hn::Set(d, omega);
     const V vOmega2 = hn::Set(d, omega2);
     const V vTp = hn::Set(d, s.Tp);
-    const auto compute = [&](std::size_t group) {
-        const std::size_t slot = (group % Ring) * N;
-        const V h = Depth(reader.Group(group * N), vWlev);
-        V k;
-        WaveNumbers<1>(&vOmega, &h, &k, 1.0 / c.g);
-        const PointQuantities p = FromWaveNumber(h, k, vOmega2, vTp, c);
-        hn::Store(p.h, d, hq + slot);
-        hn::Store(p.k, d, kq + slot);
-        hn::Store(p.cg, d, cgq + slot);
-        hn::Store(p.hGamma, d, hGammaq + slot);
-        hn::Store(p.sech, d, sechq + slot);
-        hn::Store(p.tTp, d, tTpq + slot);
+    const V omegas[2] = {hn::Set(d, omega), hn::Set(d, omega)};
+    const std::size_t groups = (P + N - 1) / N;
+    // Groups pair and pair + 1 (the second only when there is one).
+    const auto compute = [&](std::size_t pair) {
+        const std::size_t first = 2 * pair;
+        if (first >= groups) return;
+        V h[2], k[2];
+        h[0] = Depth(reader.Group(first * N), vWlev);
+        h[1] = first + 1 < groups ? Depth(reader.Group((first + 1) * N), vWlev) : h[0];
+        WaveNumbers<2>(omegas, h, k, 1.0 / c.g);
+        for (std::size_t j = 0; j < 2 && first + j < groups; ++j) {
+            const std::size_t slot = ((first + j) % Ring) * N;
+            const PointQuantities p = FromWaveNumber(h[j], k[j], vOmega2, vTp, c);
+            hn::Store(p.h, d, hq + slot);
+            hn::Store(p.k, d, kq + slot);
+            hn::Store(p.cg, d, cgq + slot);
+            hn::Store(p.hGamma, d, hGammaq + slot);
+            hn::Store(p.sech, d, sechq + slot);
+            hn::Store(p.tTp, d, tTpq + slot);
+        }
     };
 
-    const std::size_t groups = (P + N - 1) / N;
     compute(0);
-    if (groups > 1) compute(1);
+    compute(1);
     const double kFirst = kq[0];
     std::size_t piece = 0;
     const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega2, A, hq[0], kq[0], c, piece);
@@ -496,7 +502,8 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
                 D = 0.0;
             }
         }
-        if (group + 2 < groups) compute(group + 2);
+        // After the second group of a pair, the pair two ahead.
+        if (group % 2 == 1) compute(group / 2 + 2);
     }
     const double kLast = kq[((groups - 1) % Ring) * N + (P - 1) % N];
     return {H * HrmsToHm0,
