@@ -120,7 +120,7 @@ StepResult FinishTimeStep(const RunInput& input, std::size_t i, const ToeWaves& 
         return Failed(p.InvalidValue, StepOutcome::NoDirection);
     }
     return {ObliqueIncidenceReduction(toe.hm0, input.IncomingWaveAngle[i], input.DikeNormal), input.Tp[i],
-            toe.direction, StepOutcome::Computed};
+            toe.direction, StepOutcome::Computed, toe.energyClamped};
 }
 
 StepResult GridFailure(const RunInput& input, MessageBuffer message) {
