@@ -375,7 +375,11 @@ int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer m
     if (CheckModelSetup(input, message) == 0) {
         const MarchChoice choice = MarchChoice::ForThisThread();
         std::size_t failures = 0;
-        if (LogEnabled() || (options.Threads <= 1 && !options.Progress)) {
+        // A run of fewer steps than threads takes a thread for each step; a
+        // run of one step runs on the calling thread unless progress is
+        // reported from it.
+        const bool oneThread = options.Threads <= 1 || n <= 1;
+        if (LogEnabled() || (oneThread && !options.Progress)) {
             failures = RunStepsHere(input, constants, output, message, choice);
         } else {
             failures = RunStepsOnThreads(input, constants, output, message, options, choice);
