@@ -243,20 +243,24 @@ RunOutput Part(const RunOutput& output, std::size_t begin, std::size_t count) {
 }
 
 // Steps a block holds: small enough that the threads end together and the
-// progress keeps moving, large enough to fill the lanes many times.
-constexpr std::size_t BlockSteps = 256;
+// progress keeps moving (at most 256, a quarter of a thread's share), large
+// enough to fill the lanes (16), but never more than a thread's share.
+std::size_t BlockSteps(std::size_t n, unsigned threads) {
+    const std::size_t share = (n + threads - 1) / threads;
+    return std::max<std::size_t>(1, std::min({std::size_t{256}, std::max<std::size_t>(16, share / 4), share}));
+}
 
 // Takes the next free block until none is left.
 void RunBlocks(const RunInput& input, const Constants& constants, const RunOutput& output,
-               std::vector<Block>& blocks, std::atomic<std::size_t>& next, std::size_t messageLength,
-               const MarchChoice& choice, std::atomic<std::size_t>& done) {
+               std::vector<Block>& blocks, std::size_t steps, std::atomic<std::size_t>& next,
+               std::size_t messageLength, const MarchChoice& choice, std::atomic<std::size_t>& done) {
     const std::size_t n = input.Hm0.size();
     std::string text(messageLength, ' ');
     MessageBuffer message(text.data(), text.size());
     StepWorkspace work;
     for (std::size_t b = next.fetch_add(1); b < blocks.size(); b = next.fetch_add(1)) {
-        const std::size_t begin = b * BlockSteps;
-        const std::size_t count = std::min(BlockSteps, n - begin);
+        const std::size_t begin = b * steps;
+        const std::size_t count = std::min(steps, n - begin);
         // Blanked first: a text in it at the end was written by one of the
         // block's steps, since every step that writes replaces the whole text.
         message.Clear();
@@ -274,9 +278,10 @@ void RunBlocks(const RunInput& input, const Constants& constants, const RunOutpu
 std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants, const RunOutput& output,
                               MessageBuffer message, const RunOptions& options, const MarchChoice& choice) {
     const std::size_t n = input.Hm0.size();
-    std::vector<Block> blocks((n + BlockSteps - 1) / BlockSteps);
     const unsigned threads = static_cast<unsigned>(
-        std::min<std::size_t>(std::max(1u, options.Threads), std::max<std::size_t>(blocks.size(), 1)));
+        std::min<std::size_t>(std::max(1u, options.Threads), std::max<std::size_t>(n, 1)));
+    const std::size_t steps = BlockSteps(n, threads);
+    std::vector<Block> blocks((n + steps - 1) / steps);
 
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
@@ -289,7 +294,7 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
             try {
-                RunBlocks(input, constants, output, blocks, next, message.Length(), choice, done);
+                RunBlocks(input, constants, output, blocks, steps, next, message.Length(), choice, done);
             } catch (...) {
                 errors[t] = std::current_exception();
                 next.store(blocks.size());  // the others stop after their block
