@@ -15,9 +15,10 @@ constexpr std::size_t MaxGroup = 64;
 }  // namespace
 
 MarchChoice::Cost MarchChoice::CostOf(MarchPath path) {
-    // ns per grid point of a step alone, and per row of one and of two
-    // registers of lanes, on the 1000 m 1:100 storm of bench/ (1668 levels)
-    // on an Intel Xeon with AVX-512 (Sapphire Rapids class). Other processors
+    // ns per grid point of a step alone (RunRollerModelOn), and per row of
+    // one and of two registers of lanes (RunRollerModelLanes with 2 to
+    // LaneCount steps), over the 1000 m 1:100 profile of bench/ (1668
+    // levels), on an Intel Xeon with AVX-512 (Sapphire Rapids class). Other processors
     // of the same instruction sets take the same split. The aarch64 paths
     // have not been measured: a register of lanes is taken to cost what
     // three steps alone cost, as on the x86-64 paths.
