@@ -69,11 +69,5 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/qav.pc.in ${PROJECT_BINARY_DIR}/cmake/q
 install(FILES ${PROJECT_BINARY_DIR}/cmake/qav.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
-# The Python binding is pure Python; it is installed as a plain package under
-# share/qav/python and finds the library through ../../../lib (see its
-# locator), or through QAV_LIBRARY.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qav
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/qav/python
-  COMPONENT python
-  FILES_MATCHING PATTERN "*.py"
-  PATTERN "__pycache__" EXCLUDE)
+# The Python package qav is installed from python/CMakeLists.txt, into
+# QAV_PYTHON_INSTALL_DIR (lib/python3/dist-packages by default).

@@ -1,4 +1,7 @@
-"""Finding and loading DynamicLib-Qav, with the prototypes of its five exports."""
+"""Finding and loading DynamicLib-Qav, with the prototypes of its five exports.
+
+The package runs the model through its compiled module; the tests hold its
+results to the C entries of the shared library, reached here through ctypes."""
 
 from __future__ import annotations
 
