@@ -178,7 +178,8 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
             pass
     else:
         name = None
-    if type(hm0) is np.ndarray:  # the common case needs no look for an index
+    if type(hm0) is np.ndarray and type(tp) is np.ndarray and type(wlev) is np.ndarray \
+            and type(angle) is np.ndarray:  # the common case needs no look for an index
         index = None
     else:
         index = _pandas_index(hm0, tp, wlev, angle)
@@ -289,8 +290,8 @@ def version() -> str:
 
 
 def march_path() -> str:
-    """The march this thread's runs take on this processor ("avx2", "baseline", ...;
-    the environment variable QAV_MARCH_PATH picks another)."""
+    """The march this thread's runs take on this processor ("Avx2", "Avx512", "Baseline" or
+    "Reference"; the environment variable QAV_MARCH_PATH picks another), as `qav version` says."""
     return _qav.march_path()
 
 
