@@ -22,8 +22,8 @@ def make_profiles(example, sections=SECTIONS):
         {"x": (("section", "point"), xs, {"units": "m"}),
          "z": (("section", "point"), zs, {"units": "m"}),
          "dike_normal": ("section", 270.0 - 10.0 * np.arange(sections), {"units": "degree"}),
-         "dam_type": ("section", ["dam", "none", "wall"][:sections]),
-         "dam_height": ("section", [-1.0, 0.0, 0.5][:sections])},
+         "dam_type": ("section", [["dam", "none", "wall"][k % 3] for k in range(sections)]),
+         "dam_height": ("section", [[-1.0, 0.0, 0.5][k % 3] for k in range(sections)])},
         coords={"section": [f"dike {k}" for k in range(sections)]})
 
 
