@@ -68,8 +68,8 @@ def test_dask_example(tmp_path):
 
 def test_probability_example(tmp_path):
     out = run_example("probability.py", cwd=tmp_path)
-    monte_carlo = re.search(r"Monte Carlo: P\(Hm0 toe > 2 m\) = ([\d.e-]+) .*, (\d+) model evaluations", out)
-    form = re.search(r"FORM: P\(Hm0 toe > 2 m\) = ([\d.e-]+) .*, (\d+) model evaluations", out)
+    monte_carlo = re.search(r"Monte Carlo: P\(Hm0 toe > 2\.0 m\) = ([\d.e-]+) .*, (\d+) model evaluations", out)
+    form = re.search(r"FORM: P\(Hm0 toe > 2\.0 m\) = ([\d.e-]+) .*, (\d+) model evaluations", out)
     assert monte_carlo and form, out
     # Monte Carlo runs whole blocks of 10^4 points; FORM needs far fewer.
     assert int(monte_carlo.group(2)) % 10_000 == 0
