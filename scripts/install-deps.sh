@@ -6,6 +6,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsleef-dev
   python3 python3-numpy python3-pytest
+  pybind11-dev python3-dev python3-pandas python3-xarray python3-netcdf4
+  python3-dask python3-distributed python3-openturns
   pkg-config make valgrind binutils
 )
 missing=()
