@@ -37,15 +37,37 @@ class LibraryNotFoundError(ImportError):
     """The compiled module of the package (qav._qav) is missing or cannot be loaded."""
 
 
+def _module_from_build_tree():
+    """The compiled module of a build of this checkout, for the package imported from
+    its sources (python/ on sys.path): build/release first, then the other build/*."""
+    import glob
+    import importlib.machinery
+    import importlib.util
+    build = Path(__file__).resolve().parents[2] / "build"
+    suffixes = importlib.machinery.EXTENSION_SUFFIXES
+    found = [Path(p) for suffix in suffixes for p in glob.glob(str(build / "*" / "python" / "qav" / f"_qav{suffix}"))]
+    found.sort(key=lambda p: (p.parents[2].name != "release", str(p)))
+    if not found:
+        return None
+    spec = importlib.util.spec_from_file_location(f"{__name__}._qav", found[0])
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    sys.modules[spec.name] = module
+    return module
+
+
 try:
     from . import _qav
-except ImportError as error:  # a source checkout that was not built, or a foreign interpreter
-    raise LibraryNotFoundError(
-        f"the compiled module qav._qav cannot be loaded ({error}). Build Qav "
-        "(cmake --preset release && cmake --build --preset release) and put build/release/python "
-        "on PYTHONPATH, or install it (the package goes to <prefix>/lib/python3/dist-packages). "
-        f"The module is built for CPython {sys.version_info.major}.{sys.version_info.minor} of /usr/bin/python3."
-    ) from error
+except ImportError as error:  # the sources, a checkout that was not built, or a foreign interpreter
+    _qav = _module_from_build_tree()
+    if _qav is None:
+        raise LibraryNotFoundError(
+            f"the compiled module qav._qav cannot be loaded ({error}). Build Qav "
+            "(cmake --preset release && cmake --build --preset release) and put build/release/python "
+            "on PYTHONPATH, or install it (into <prefix>/lib/python3/dist-packages). The module is "
+            "built for the interpreter CMake found (/usr/bin/python3 where there is one); this one is "
+            f"{sys.executable}, CPython {sys.version_info.major}.{sys.version_info.minor}."
+        ) from error
 
 from ._tables import InputError, read_profile, read_series  # noqa: E402
 

@@ -90,3 +90,19 @@ class TestLocate:
         with pytest.raises(_library.LibraryNotFoundError, match="QAV_LIBRARY") as error:
             _library.locate({}, package)
         assert str(package / _library.LIBRARY_NAME) in str(error.value)
+
+
+def test_package_imported_from_the_sources_uses_a_build_of_the_checkout(tmp_path):
+    # As the README of earlier versions had it: python/ on sys.path.
+    import subprocess
+    import sys
+    from conftest import REPOSITORY
+    code = ("import sys; sys.path.insert(0, 'python'); import qav; "
+            "print(qav.library_path()); print(qav.run([0.0, 100.0], [-5.0, -1.0], [1.0], [5.0], [0.0], [0.0]).code)")
+    environment = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    done = subprocess.run([sys.executable, "-c", code], cwd=REPOSITORY, env=environment, capture_output=True,
+                          text=True)
+    assert done.returncode == 0, done.stderr
+    path, code_line = done.stdout.splitlines()
+    assert path.startswith(str(REPOSITORY / "build")) and "/python/qav/_qav" in path
+    assert code_line == "0"
