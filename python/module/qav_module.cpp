@@ -220,7 +220,7 @@ struct LogOffAfter {
 py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
               py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight, py::handle ag,
               py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth, py::handle minStepSize,
-              py::handle invalidValue, py::handle logFile, unsigned threads) {
+              py::handle invalidValue, py::handle logFile, py::handle threadCount) {
     const Vector h = AsVector("hm0", hm0);
     const Vector t = AsVector("tp", tp);
     const Vector w = AsVector("wlev", wlev);
@@ -235,7 +235,15 @@ py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::hand
     input.IncomingWaveAngle = a.values;
     std::string logName;
     if (!logFile.is_none()) logName = logFile.cast<std::string>();
-    if (threads == 0) throw py::value_error("threads must be 1 or more");
+    unsigned threads = 0;
+    if (PyLong_Check(threadCount.ptr()) && !IsBool(threadCount)) {
+        int overflow = 0;
+        const long long count = PyLong_AsLongLongAndOverflow(threadCount.ptr(), &overflow);
+        if (overflow == 0 && count >= 1 && count <= 4096) threads = static_cast<unsigned>(count);
+    }
+    if (threads == 0) {
+        throw py::value_error("threads must be a whole number from 1 to 4096, got " + Repr(threadCount));
+    }
 
     const std::size_t n = h.values.size();
     const auto count = static_cast<py::ssize_t>(n);

@@ -92,7 +92,7 @@ class TestLocate:
         assert str(package / _library.LIBRARY_NAME) in str(error.value)
 
 
-def test_package_imported_from_the_sources_uses_a_build_of_the_checkout(tmp_path):
+def test_package_imported_from_the_sources_uses_a_build_of_the_checkout():
     # As the README of earlier versions had it: python/ on sys.path.
     import subprocess
     import sys

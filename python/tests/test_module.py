@@ -125,8 +125,9 @@ def test_threads_do_not_change_the_result(example):
     two = qav.run(**{**example, **storm}, threads=2)
     assert one.hm0_toe.tobytes() == two.hm0_toe.tobytes()
     assert (one.code, one.message, list(one.messages)) == (two.code, two.message, list(two.messages))
-    with pytest.raises(ValueError, match="threads"):
-        qav.run(**example, threads=0)
+    for wrong in (0, -1, 2.0, "2"):
+        with pytest.raises(ValueError, match="threads must be a whole number"):
+            qav.run(**example, threads=wrong)
 
 
 def test_log_file_that_cannot_be_written_raises(example, tmp_path):
