@@ -61,14 +61,13 @@ def main() -> None:
     parser.add_argument("--output", default="toe.nc", help="NetCDF file of the results")
     args = parser.parse_args()
 
-    if args.scheduler:
-        client = Client(args.scheduler)
-    else:
-        client = Client(LocalCluster(n_workers=2, threads_per_worker=1, processes=True))
-    with client:
+    cluster = None if args.scheduler else LocalCluster(n_workers=2, threads_per_worker=1, processes=True)
+    with Client(args.scheduler or cluster):
         loads = storm_loads(args.sections, args.steps).chunk({"section": args.chunk_sections})
         toe = qav.xr.toe_conditions(loads, section_profiles(args.sections))  # lazy: a graph of tasks
         toe = toe.compute()  # the tasks run on the workers
+    if cluster is not None:
+        cluster.close()
     toe.to_netcdf(args.output)
     counts = dict(zip(*np.unique(toe.status.values, return_counts=True)))
     print(f"{args.sections} sections x {args.steps} steps -> {args.output}: "
