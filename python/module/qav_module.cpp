@@ -271,7 +271,8 @@ py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::hand
     {
         py::gil_scoped_release release;
         if (logName.empty()) {
-            options.Log = qav::RunLog{0, {}};
+            // The thread's log off, as a C entry called without a log sets it.
+            qav::InitLog(0, "");
             code = qav::RollerModel5(input, output, message, options);
         } else {
             // The log a host's call writes: the interface header, then the run.
