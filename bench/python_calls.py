@@ -12,6 +12,7 @@ that runs other work; with nothing else running they agree.
 
 import argparse
 import json
+import os
 import statistics
 import subprocess
 import time
@@ -58,7 +59,7 @@ def main() -> None:
     parser.add_argument("--repetitions", type=int, default=5)
     args = parser.parse_args()
     print(f"qav {qav.version()}, march path {qav.march_path()}; "
-          f"{args.calls} calls x {args.repetitions} repetitions per case")
+          f"{args.calls} calls x {args.repetitions} repetitions per case; load average {os.getloadavg()[0]:.2f}")
     c = c_medians(args.program, args.repetitions)
     python = {case: python_median(case, args.calls, args.repetitions) for case in CASES}
     print(f"{'case':10} {'C cpu us':>9} {'Python cpu us':>14} {'ratio':>6}   "

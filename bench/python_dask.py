@@ -48,6 +48,7 @@ def main() -> None:
     root = str(Path(qav.__file__).resolve().parents[1])
     os.environ["PYTHONPATH"] = os.pathsep.join(p for p in (root, os.environ.get("PYTHONPATH")) if p)
 
+    load_before = os.getloadavg()[0]
     loads, profiles = storm_loads(args.sections, args.steps), section_profiles(args.sections)
     single, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles), args.repetitions)
 
@@ -67,7 +68,8 @@ def main() -> None:
                                        args.repetitions)
 
     n = args.sections * args.steps
-    print(f"qav {qav.version()}, march path {qav.march_path()}, {os.cpu_count()} cores")
+    print(f"qav {qav.version()}, march path {qav.march_path()}, {os.cpu_count()} cores, "
+          f"load average before {load_before:.2f}, after {os.getloadavg()[0]:.2f} (others' work on the machine)")
     print(f"{args.sections} sections x {args.steps} steps ({n} rows), medians of {args.repetitions}:")
     print(f"  single process           {single:8.3f} s  ({single / n * 1e6:.2f} us per row)")
     print(f"  cluster, 2 workers       {on_cluster:8.3f} s  ({args.sections // args.chunk_sections} tasks of "
