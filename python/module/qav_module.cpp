@@ -36,9 +36,9 @@ constexpr std::array<std::string_view, 4> DamNames = {"none", "caisson", "wall",
 
 // Every outcome of a step, by the model's number.
 constexpr std::array<qav::StepOutcome, 8> Outcomes = {
-    qav::StepOutcome::NotTreated,  qav::StepOutcome::Refused,  qav::StepOutcome::Calm,
+    qav::StepOutcome::NotTreated,        qav::StepOutcome::Refused,     qav::StepOutcome::Calm,
     qav::StepOutcome::AngleOutsideRange, qav::StepOutcome::NoForeshore, qav::StepOutcome::Computed,
-    qav::StepOutcome::NoDirection, qav::StepOutcome::NoGrid};
+    qav::StepOutcome::NoDirection,       qav::StepOutcome::NoGrid};
 
 // Python objects the conversions use, taken once at import and kept for the
 // life of the process (never released: the interpreter may be gone by then).
@@ -111,15 +111,14 @@ void SameLengths(std::initializer_list<std::pair<const char*, const Vector*>> ve
     throw py::value_error("arrays must have equal lengths, got " + listing);
 }
 
-bool IsBool(py::handle value) {
-    return PyBool_Check(value.ptr()) || py::isinstance(value, shared->bool_);
-}
+bool IsBool(py::handle value) { return PyBool_Check(value.ptr()) || py::isinstance(value, shared->bool_); }
 
 // A real number: float, int, or a numpy number; never a bool or a string.
 double Real(const char* name, py::handle value) {
     PyObject* object = value.ptr();
     if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
-    if (PyLong_CheckExact(object) || (!IsBool(value) && (PyLong_Check(object) || py::isinstance(value, shared->real)))) {
+    if (PyLong_CheckExact(object) ||
+        (!IsBool(value) && (PyLong_Check(object) || py::isinstance(value, shared->real)))) {
         const double number = PyFloat_AsDouble(object);
         if (number == -1.0 && PyErr_Occurred()) throw py::error_already_set();
         return number;
@@ -218,9 +217,9 @@ struct LogOffAfter {
 };
 
 py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
-              py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight, py::handle ag,
-              py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth, py::handle minStepSize,
-              py::handle invalidValue, py::handle logFile, py::handle threadCount) {
+              py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight,
+              py::handle ag, py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth,
+              py::handle minStepSize, py::handle invalidValue, py::handle logFile, py::handle threadCount) {
     const Vector h = AsVector("hm0", hm0);
     const Vector t = AsVector("tp", tp);
     const Vector w = AsVector("wlev", wlev);
@@ -286,9 +285,9 @@ py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::hand
 }
 
 py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
-                py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight, py::handle ag,
-                py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth, py::handle minStepSize,
-                py::handle invalidValue) {
+                py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight,
+                py::handle ag, py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth,
+                py::handle minStepSize, py::handle invalidValue) {
     const std::array<double, 4> step = {Real("hm0", hm0), Real("tp", tp), Real("wlev", wlev),
                                         Real("angle", angle)};
     Setting setting = MakeSetting(profileX, profileZ, dikeNormal, damType, damHeight, ag, rho, alpha, fc,
@@ -306,9 +305,11 @@ py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::ha
     }
     constexpr std::size_t Columns = sizeof(qav::TransectPoint) / sizeof(double);
     static_assert(Columns == 9 && std::is_standard_layout_v<qav::TransectPoint>);
-    py::array_t<double> points({static_cast<py::ssize_t>(transect.points.size()), static_cast<py::ssize_t>(Columns)});
+    py::array_t<double> points(
+        {static_cast<py::ssize_t>(transect.points.size()), static_cast<py::ssize_t>(Columns)});
     if (!transect.points.empty()) {
-        std::memcpy(points.mutable_data(), transect.points.data(), transect.points.size() * sizeof(qav::TransectPoint));
+        std::memcpy(points.mutable_data(), transect.points.data(),
+                    transect.points.size() * sizeof(qav::TransectPoint));
     }
     const qav::StepResult& toe = transect.toe;
     const int code = transect.setupCode != 0 || qav::IsFailure(toe.Outcome) ? -1 : 0;
@@ -331,7 +332,8 @@ py::tuple ValidateProfile(py::handle x, py::handle z) {
     return py::make_tuple(code, Latin1(message.Trimmed()));
 }
 
-py::tuple ValidateSeries(py::handle hm0, py::handle tp, py::handle wlev, py::handle angle, py::handle invalidValue) {
+py::tuple ValidateSeries(py::handle hm0, py::handle tp, py::handle wlev, py::handle angle,
+                         py::handle invalidValue) {
     const Vector h = AsVector("hm0", hm0);
     const Vector t = AsVector("tp", tp);
     const Vector w = AsVector("wlev", wlev);
@@ -397,9 +399,11 @@ PYBIND11_MODULE(_qav, m) {
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");
     py::register_exception<qav::cli::InputError>(m, "InputError", PyExc_ValueError);
     m.def("read_table", &ReadTable, "Reads named columns of a CSV file; see qav.read_profile.");
-    m.def("version", [] { return std::string(QAV_VERSION_TEXT); }, "The library version.");
-    m.def("march_path", [] { return std::string(qav::MarchPathInUse()); },
-          "The march the calling thread's runs take on this processor.");
+    m.def(
+        "version", [] { return std::string(QAV_VERSION_TEXT); }, "The library version.");
+    m.def(
+        "march_path", [] { return std::string(qav::MarchPathInUse()); },
+        "The march the calling thread's runs take on this processor.");
     py::list statusNames;
     for (const qav::StepOutcome outcome : Outcomes) {
         const py::str name = Latin1(qav::OutcomeName(outcome));
