@@ -99,7 +99,8 @@ void LogInterfaceHeader(const RunInput& input, std::string_view versionText) {
     WriteLogLine("Start Interface Logging:" + std::string(View(DateTimeStamp())));
     WriteLogLine("DynamicLib-Qav.dll: VERSION " + std::string(versionText));
     LogInputLines(input, Lines);
-    WriteLogLine("Entry Log Interface Finished at" + std::string(View(DateTimeStamp())) + std::string(41, '-'));
+    WriteLogLine("Entry Log Interface Finished at" + std::string(View(DateTimeStamp())) +
+                 std::string(41, '-'));
 }
 
 }  // namespace qav

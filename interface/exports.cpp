@@ -258,7 +258,6 @@ std::string VersionText() {
     return std::string(qav::TrimTrailingBlanks(std::string_view(buffer, MessageLength)));
 }
 
-
 // The common body of both main entries, once no argument is missing.
 int RunMainEntry(const EntryArguments& a, MessageBuffer message) {
     const std::size_t n = Count(a.NumberOfTimeSteps);
