@@ -8,10 +8,15 @@ Single process: the whole table eagerly in this process (one thread). Cluster:
 the same table in chunks of --chunk-sections sections (one task each), on
 two workers of one thread each, warmed up first (the workers have imported
 qav). Task size: 20 sections x 2000 steps in tasks of 100 and of 1000 rows.
-The results of the cluster are checked against the single process's.
+The results of the cluster are checked against the single process's. As a
+control, two plain processes without Dask each run half the sections: the
+speed-up two processes get on the machine as it is during the run (other
+work on the machine lowers it).
 """
 
 import argparse
+import concurrent.futures
+import multiprocessing
 import os
 import statistics
 import sys
@@ -37,6 +42,14 @@ def timed(function, repetitions):
     return statistics.median(times), result
 
 
+def half_table(part, sections, steps):
+    loads, profiles = storm_loads(sections, steps), section_profiles(sections)
+    half = slice(0, sections // 2) if part == 0 else slice(sections // 2, sections)
+    start = time.perf_counter()
+    qav.xr.toe_conditions(loads.isel(section=half), profiles.isel(section=half))
+    return time.perf_counter() - start
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--sections", type=int, default=200)
@@ -51,6 +64,11 @@ def main() -> None:
     load_before = os.getloadavg()[0]
     loads, profiles = storm_loads(args.sections, args.steps), section_profiles(args.sections)
     single, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles), args.repetitions)
+
+    with concurrent.futures.ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("fork")) as pool:
+        list(pool.map(half_table, (0, 1), (2, 2), (10, 10)))  # started and warm
+        two_processes, _ = timed(lambda: list(pool.map(half_table, (0, 1), (args.sections,) * 2,
+                                                       (args.steps,) * 2)), args.repetitions)
 
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
             Client(cluster):
@@ -74,6 +92,8 @@ def main() -> None:
     print(f"  single process           {single:8.3f} s  ({single / n * 1e6:.2f} us per row)")
     print(f"  cluster, 2 workers       {on_cluster:8.3f} s  ({args.sections // args.chunk_sections} tasks of "
           f"{args.chunk_sections * args.steps} rows)  speed-up {single / on_cluster:.2f}x")
+    print(f"  control: 2 processes, no Dask {two_processes:8.3f} s  speed-up {single / two_processes:.2f}x "
+          "(each makes its half of the loads too)")
     small = 20 * args.steps
     for task_rows, seconds in rows.items():
         print(f"  {small} rows in tasks of {task_rows:5} rows: {seconds:8.3f} s ({small // task_rows} tasks)")
