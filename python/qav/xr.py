@@ -14,12 +14,11 @@ threads or processes of Dask's scheduler or on the workers of a cluster
 it, so results do not depend on the chunks.
 
 Chunk size: a task should run for 0.1 s or more, or Dask's overhead per task
-(about a millisecond on a local cluster, more across a network) eats the
-gain; tasks of 100 rows (section x time step pairs) measured about 2x slower
-than tasks of 1000 rows. A time step costs about 20 to 40 ns per grid point
-(grid points = length of the foreshore / grid step), so a chunk of
-0.1 s / (points x 30 ns) rows or more: for instance 5000 rows (10 sections x
-500 steps) for a profile of 700 points.
+(milliseconds, more on a busy machine or across a network) eats the gain; on
+a 2-core machine tasks of 100 rows (section x time step pairs) took about 5x
+the time of tasks of 1000 rows (bench/python_dask.py). Time one section's
+qav.run to get the cost of a row (about 25 us on the bundled profile) and put
+at least 0.1 s / (seconds per row) rows in a chunk.
 """
 
 from __future__ import annotations
