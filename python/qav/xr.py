@@ -17,7 +17,7 @@ Chunk size: a task should run for 0.1 s or more, or Dask's overhead per task
 (milliseconds, more on a busy machine or across a network) eats the gain; on
 a 2-core machine tasks of 100 rows (section x time step pairs) took about 5x
 the time of tasks of 1000 rows (bench/python_dask.py). Time one section's
-qav.run to get the cost of a row (about 25 us on the bundled profile) and put
+qav.run to get the cost of a row (15 to 25 us on the bundled profile) and put
 at least 0.1 s / (seconds per row) rows in a chunk.
 """
 
