@@ -86,8 +86,8 @@ _SUBMODULES = ("xr", "openturns")
 
 
 def __getattr__(name):
-    # qav.xr and qav.openturns are imported on first use: xarray and OpenTURNS
-    # are needed only by whoever uses them.
+    """qav.xr and qav.openturns, imported on first use: xarray and OpenTURNS are
+    needed only by whoever uses them."""
     if name in _SUBMODULES:
         return importlib.import_module(f"{__name__}.{name}")
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

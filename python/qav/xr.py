@@ -49,6 +49,8 @@ _STATUS_WIDTH = max(len(name) for name in STATUS_NAMES)
 
 
 def _load(loads: xr.Dataset, key: str) -> xr.DataArray:
+    """The load feeding qav.run's argument key (hm0 m, tp s, wlev m, angle degree), by its
+    standard name, else by the name key; its units checked when it has any."""
     standard_name = LOAD_STANDARD_NAMES[key]
     found = [name for name, variable in loads.data_vars.items()
              if variable.attrs.get("standard_name") == standard_name]
@@ -67,6 +69,8 @@ def _load(loads: xr.Dataset, key: str) -> xr.DataArray:
 
 
 def _profile(profiles: xr.Dataset, name: str, dims: tuple, default=None) -> xr.DataArray:
+    """The profiles' variable name on dims (x, z and dam_height in m, dike_normal in degree),
+    or default for every section when it has none and there is a default."""
     if name not in profiles.variables:
         if default is None:
             raise ValueError(f"the profiles lack the variable {name!r} with dimensions {dims}")
@@ -79,6 +83,7 @@ def _profile(profiles: xr.Dataset, name: str, dims: tuple, default=None) -> xr.D
 
 
 def _dam_codes(dam_type: xr.DataArray) -> xr.DataArray:
+    """Dam types by name ('none', 'caisson', 'wall', 'dam') as the model's codes 0 to 3."""
     if dam_type.dtype.kind in "OUS":
         def code(value):
             key = value.decode() if isinstance(value, bytes) else str(value)
