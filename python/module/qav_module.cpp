@@ -50,6 +50,7 @@ struct Shared {
     py::object integral;  // numbers.Integral
     py::object bool_;     // numpy.bool_
     py::dtype status;     // '<U<longest status name>'
+    py::dtype object;     // 'O'
     std::size_t statusChars = 0;
     std::array<std::u32string, Outcomes.size()> statusText;
 };
@@ -201,7 +202,7 @@ py::array StatusArray(std::span<const qav::StepOutcome> outcomes) {
 }
 
 py::array ObjectArray(const std::vector<std::string>& texts) {
-    py::array array(py::dtype("O"), py::array::ShapeContainer{static_cast<py::ssize_t>(texts.size())});
+    py::array array(shared->object, py::array::ShapeContainer{static_cast<py::ssize_t>(texts.size())});
     auto** items = static_cast<PyObject**>(array.mutable_data());
     for (std::size_t i = 0; i < texts.size(); ++i) {
         PyObject* old = items[i];
@@ -386,6 +387,7 @@ void Initialise() {
         shared->statusChars = std::max(shared->statusChars, name.size());
     }
     shared->status = py::dtype("<U" + std::to_string(shared->statusChars));
+    shared->object = py::dtype("O");
 }
 
 }  // namespace
