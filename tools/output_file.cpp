@@ -2,6 +2,10 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -84,8 +88,14 @@ void OutputFile::Commit() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::chmod(temporaryPath_.c_str(), 0666 & ~mask);
+#if defined(_WIN32)
+    // rename() on Windows refuses an existing target.
+    if (!::MoveFileExA(temporaryPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const std::string reason = "Windows error " + std::to_string(::GetLastError());
+#else
     if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
+#endif
         std::remove(temporaryPath_.c_str());
         committed_ = true;
         throw InputError(path_ + ": cannot write the output file: " + reason);

@@ -1,0 +1,138 @@
+#!/usr/bin/env python3
+"""The Windows qav.exe (under Wine) against the native qav on the same input.
+
+usage: compare_with_native.py NATIVE_QAV EXAMPLES_DIR WORK_DIR WINDOWS_COMMAND...
+
+WINDOWS_COMMAND is the emulator and qav.exe, as CMake runs Windows programs.
+Runs `qav run` on both for the bundled example (with each kind of dam) and on
+random profiles and series (fixed seed, so a failure can be replayed), and
+compares the two CSV tables: the echoed inputs, statuses and messages must be
+the same text; the toe values may differ by 1e-13 relative (Windows has
+another C math library). Exits 1 on the first difference beyond that.
+"""
+import csv
+import math
+import os
+import random
+import subprocess
+import sys
+
+TOLERANCE = 1e-13
+SEED = 20250117
+RANDOM_CASES = 6
+STEPS_PER_CASE = 300
+# Columns that repeat the input: written so that they read back as the same
+# doubles, on every platform.
+ECHOED = {"step", "hm0", "tp", "wlev", "angle"}
+
+
+def write_csv(path, header, rows):
+    with open(path, "w", newline="") as file:
+        file.write(",".join(header) + "\n")
+        for row in rows:
+            file.write(",".join(repr(v) for v in row) + "\n")
+
+
+def random_case(rng, index, work):
+    """A random foreshore rising towards the dike and a random storm on it."""
+    points = rng.randint(2, 25)
+    x = sorted(rng.sample(range(0, 3000), points))
+    start, end = rng.uniform(-20.0, -4.0), rng.uniform(-3.0, 2.0)
+    z = [start + (end - start) * (xi - x[0]) / (x[-1] - x[0]) + rng.uniform(-0.5, 0.5) for xi in x]
+    profile = os.path.join(work, f"profile{index}.csv")
+    write_csv(profile, ["x", "z"], zip([float(v) for v in x], z))
+
+    normal = rng.choice([0.0, 90.0, 180.0, 270.0, rng.uniform(0.0, 360.0)])
+    rows = []
+    for _ in range(STEPS_PER_CASE):
+        hm0 = rng.choice([0.0, rng.uniform(0.0, 0.05)]) if rng.random() < 0.05 else rng.uniform(0.1, 4.5)
+        rows.append((hm0, rng.uniform(2.0, 15.0), rng.uniform(-1.0, 3.0), (normal + rng.uniform(-100.0, 100.0)) % 360.0))
+    series = os.path.join(work, f"series{index}.csv")
+    write_csv(series, ["hm0", "tp", "wlev", "angle"], rows)
+
+    dam = rng.choice(["none", "caisson", "wall", "dam"])
+    options = ["--dike-normal", repr(normal), "--dam", dam, "--dam-height", repr(rng.uniform(-3.0, 1.0)),
+               "--alpha", repr(rng.uniform(0.5, 1.5)), "--fc", repr(rng.uniform(0.0, 0.05)),
+               "--ratio-depth", repr(rng.uniform(0.1, 0.6)), "--min-step-size", repr(rng.uniform(0.25, 2.0))]
+    return os.path.basename(profile), os.path.basename(series), options
+
+
+def run(command, work, output):
+    # An output file that exists already is replaced, as on Linux.
+    with open(os.path.join(work, output), "w") as file:
+        file.write("an earlier table\n")
+    result = subprocess.run(command + ["-o", output, "--quiet"], cwd=work, capture_output=True, text=True,
+                            timeout=300)
+    # Exit 1 is a run that failed by the library's rule: its table is still written.
+    if result.returncode not in (0, 1):
+        sys.exit(f"{' '.join(command)}: exit {result.returncode}\n{result.stderr}")
+    with open(os.path.join(work, output), newline="") as file:
+        return result.returncode, list(csv.reader(file))
+
+
+def relative_difference(a, b):
+    if a == b or (math.isnan(a) and math.isnan(b)):
+        return 0.0
+    return abs(a - b) / max(abs(a), abs(b))
+
+
+def compare(name, native, windows):
+    """The largest relative difference of the toe values; exits on a fault."""
+    if native[0] != windows[0]:
+        sys.exit(f"{name}: exit code {native[0]} natively, {windows[0]} on Windows")
+    native, windows = native[1], windows[1]
+    if len(native) != len(windows) or native[0] != windows[0]:
+        sys.exit(f"{name}: tables differ in shape or header:\n{native[0]}\n{windows[0]}")
+    header = native[0]
+    largest = 0.0
+    for line, (a_row, b_row) in enumerate(zip(native[1:], windows[1:]), start=2):
+        for column, a, b in zip(header, a_row, b_row):
+            if a == b:
+                continue
+            try:
+                a_value, b_value = float(a), float(b)
+            except ValueError:
+                sys.exit(f"{name}: line {line}, {column}: '{a}' natively, '{b}' on Windows")
+            if column in ECHOED:
+                sys.exit(f"{name}: line {line}, input {column} echoed as {a} natively, {b} on Windows")
+            difference = relative_difference(a_value, b_value)
+            if not difference <= TOLERANCE:
+                sys.exit(f"{name}: line {line}, {column}: {a} natively, {b} on Windows "
+                         f"({difference:.2e} relative, more than {TOLERANCE:g})")
+            largest = max(largest, difference)
+    return largest, len(native) - 1
+
+
+def main():
+    if len(sys.argv) < 5:
+        sys.exit(__doc__)
+    native_qav, examples, work, windows_command = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+    if not os.access(native_qav, os.X_OK):
+        sys.exit(f"no native qav at {native_qav}: build the release preset first "
+                 "(cmake --preset release && cmake --build --preset release), or set QAV_NATIVE_QAV")
+    os.makedirs(work, exist_ok=True)
+    for name in ("profile.csv", "series.csv"):
+        with open(os.path.join(examples, name), "rb") as source, open(os.path.join(work, name), "wb") as copy:
+            copy.write(source.read())
+
+    cases = [(f"example, {dam}", "profile.csv", "series.csv",
+              ["--dike-normal", "270", "--dam", dam, "--dam-height", "-1"])
+             for dam in ("none", "caisson", "wall", "dam")]
+    rng = random.Random(SEED)
+    for index in range(RANDOM_CASES):
+        profile, series, options = random_case(rng, index, work)
+        cases.append((f"random case {index} (seed {SEED})", profile, series, options))
+
+    largest, steps = 0.0, 0
+    for number, (name, profile, series, options) in enumerate(cases):
+        arguments = ["run", "--profile", profile, "--series", series] + options
+        native = run([native_qav] + arguments, work, f"native{number}.csv")
+        windows = run(windows_command + arguments, work, f"windows{number}.csv")
+        case_largest, case_steps = compare(name, native, windows)
+        largest, steps = max(largest, case_largest), steps + case_steps
+    print(f"{len(cases)} runs, {steps} time steps: the same table natively and on Windows; "
+          f"largest relative difference of a toe value {largest:.2e}")
+
+
+if __name__ == "__main__":
+    main()
