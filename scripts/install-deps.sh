@@ -7,6 +7,11 @@ packages=(
   libcli11-dev libsleef-dev
   python3 python3-numpy python3-pytest
   pkg-config make valgrind binutils
+  gfortran
+  # The Windows build: mingw-w64 (posix threads), its gfortran and windres,
+  # and Wine (64-bit only; no i386 architecture needed) to run its tests.
+  g++-mingw-w64-x86-64-posix gfortran-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do
