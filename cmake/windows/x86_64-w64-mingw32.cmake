@@ -24,6 +24,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Google Highway: Debian's headers, with its library's few functions built
+# for Windows (cmake/windows/hwy/).
+set(hwy_DIR ${CMAKE_CURRENT_LIST_DIR}/hwy CACHE PATH "Highway for the Windows build")
+
 # GCC cannot keep the stack 32-byte aligned on Win64, so an AVX register
 # spilled to the stack with an aligned move faults; the assembler turns every
 # aligned vector move into an unaligned one (same speed on aligned data).
