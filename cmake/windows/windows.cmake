@@ -19,13 +19,6 @@ set_target_properties(DynamicLib-Qav PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}
   ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
 
-# Stopgap while the SIMD marches call glibc's vector tanh (libmvec), which
-# mingw-w64 lacks: the same entries, lane by lane (cmake/windows/vector_tanh.c).
-option(QAV_VECTOR_TANH_FROM_SCALAR "Provide libmvec's vector tanh lane by lane (Windows)" ON)
-if(QAV_VECTOR_TANH_FROM_SCALAR)
-  target_sources(qav_physics PRIVATE ${CMAKE_CURRENT_LIST_DIR}/vector_tanh.c)
-endif()
-
 # CLI11 is header-only: Debian's copy serves the cross build through an
 # include root that holds only CLI/ (all of /usr/include would put glibc's
 # headers before mingw-w64's).
