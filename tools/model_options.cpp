@@ -19,13 +19,14 @@ constexpr std::array<std::string_view, 4> DamNames = {"none", "caisson", "wall",
 void AddModelOptions(CLI::App& command, ModelOptions& options) {
     command
         .add_option("--dike-normal", options.dikeNormal,
-                    "Direction the dike faces, nautical (deg; 270 faces west); brought into [0, 360)")
+                    "Direction the dike faces, in the convention of the wave angle (deg; 270: the sea lies "
+                    "to the west); brought into [0, 360)")
         ->required();
     command.add_option("--dam", options.dam, "Structure in front of the dike: none, caisson, wall or dam")
         ->check(CLI::IsMember({"none", "caisson", "wall", "dam"}))
         ->capture_default_str();
-    command.add_option("--dam-height", options.damHeight, "Crest height of the dam (m, datum of the water level)")
-        ->capture_default_str();
+    command.add_option("--dam-height", options.damHeight,
+                       "Crest height of the dam (m, datum of the water level); needed with --dam, refused without");
 
     ModelParameters& p = options.parameters;
     const char* group = "Model parameters";

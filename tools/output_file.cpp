@@ -109,8 +109,10 @@ std::string FollowLinks(const std::string& path) {
     }
     if (IsSystemPath(current.native())) return current.string();
     std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(current, error);
-    return error ? current.lexically_normal().string() : resolved.string();
+    const std::filesystem::path absolute = std::filesystem::absolute(current, error);
+    if (error) return current.lexically_normal().string();
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal().string() : resolved.string();
 }
 
 // The user may write the file, and it has a write permission bit at all (root
