@@ -151,7 +151,7 @@ void CheckNamedFiles(std::span<const NamedFile> files) {
             if (S_ISDIR(status.st_mode)) throw InputError(file.path + ": is a directory");
             if (S_ISREG(status.st_mode) && !MayWrite(file.path, status)) {
                 throw InputError(file.path + ": the file is read-only (mode " + ModeText(status.st_mode) +
-                                 "); qav does not replace it");
+                                 "); qav does not write it");
             }
         }
         if (exists && !S_ISREG(status.st_mode)) continue;  // a device or pipe
@@ -196,7 +196,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     }
     if (exists && !MayWrite(target_, status)) {
         throw InputError(path_ + ": the file is read-only (mode " + ModeText(status.st_mode) +
-                         "); qav does not replace it");
+                         "); qav does not write it");
     }
 
     const std::filesystem::path target(target_);
