@@ -41,6 +41,7 @@ public:
     void CheckStep(std::size_t step, double hm0, double tp, const ModelParameters& parameters);
 
 private:
+    [[nodiscard]] std::string GoesOn() const;
     std::string command_;
     bool steepnessSaid_ = false;
 };

@@ -166,7 +166,8 @@ void AddTransectCommand(CLI::App& app, int& exitCode) {
         "Example:\n"
         "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 \\\n"
         "               --dike-normal 270 --dam dam --dam-height -1 --svg transect.svg\n"
-        "Output: '# ' lines with the toe values, then per grid point\n"
+        "Output: '# ' lines with the status, the toe values and the step's message and note when it\n"
+        "has them, then per grid point\n"
         "x,bottom_level,depth,hrms,hm0,energy,group_velocity,breaking_dissipation,friction_dissipation\n"
         "(m, m, m, m, m, J/m2, m/s, W/m2, W/m2). The last point lies one grid step beyond the toe.");
     command->callback([args, command, &exitCode] { exitCode = RunTransect(*args, *command); });
