@@ -34,7 +34,9 @@ constexpr int SlotCount = 16;
 std::array<TemporarySlot, SlotCount> Temporaries;
 static_assert(std::atomic<int>::is_always_lock_free);
 
-constexpr std::array<int, 4> CleanupSignals = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+// SIGPIPE too: `qav transect --svg t.svg | head` ends by it once head has read
+// its lines, with the chart not yet in place.
+constexpr std::array<int, 5> CleanupSignals = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE};
 
 extern "C" void RemoveTemporariesAndRedeliver(int signal) {
     const int savedErrno = errno;

@@ -44,8 +44,8 @@ void CheckLogFile(const std::string& path);
 //   existing file in a folder where no temporary file can be created.
 // - Devices, pipes and paths under /dev and /proc are written directly.
 // Without Commit (an error, an exception) the temporary file is removed and
-// the target is left untouched; so it is on SIGINT, SIGTERM, SIGHUP and
-// SIGXFSZ, after which the process ends as the signal asks.
+// the target is left untouched; so it is on SIGINT, SIGTERM, SIGHUP, SIGXFSZ
+// and SIGPIPE, after which the process ends as the signal asks.
 class OutputFile {
 public:
     // An empty path means standard output. Throws InputError when the file

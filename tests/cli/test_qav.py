@@ -769,6 +769,16 @@ class OutputFiles(Case):
                 self.assertEqual(self.listing(), ["out.csv", "p.csv", "s.csv"])
                 self.assertEqual(self.read("out.csv"), "old\n")
         self.assertIn("File too large", done.stderr)
+        # Standard output closed early, as by `| head`: SIGPIPE, and no chart left half made.
+        profile = write(self.tmp, "long.csv", "x,z\n0,-10\n200000,-2\n")
+        process = subprocess.Popen([QAV, "transect", "--profile", profile, "--dike-normal", "270", "--hm0", "2",
+                                    "--tp", "8", "--wlev", "0", "--angle", "270", "--svg",
+                                    os.path.join(self.tmp, "t.svg")], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL)
+        process.stdout.readline()
+        process.stdout.close()
+        self.assertEqual(process.wait(timeout=60), -signal.SIGPIPE)
+        self.assertEqual(self.listing(), ["long.csv", "out.csv", "p.csv", "s.csv"])
         with open("/dev/full", "w") as full:
             done = subprocess.run([QAV, "run", "--profile", self.profile, "--series", series, "--dike-normal",
                                    "270"], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
