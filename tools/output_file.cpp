@@ -93,9 +93,12 @@ void RetireTemporary(int slot) {
 
 // ---- Paths ----
 
-// Paths whose files are opened as they are: devices, the process's own
-// descriptors (/dev/stdout, /proc/self/fd/1).
-bool IsSystemPath(std::string_view path) { return path.starts_with("/dev/") || path.starts_with("/proc/"); }
+// Paths of the process's own descriptors (/dev/stdout, /proc/self/fd/1): their
+// files are opened as they are, not replaced, and their links not followed.
+bool IsSystemPath(std::string_view path) {
+    return path == "/dev/stdout" || path == "/dev/stderr" || path.starts_with("/dev/fd/") ||
+           path.starts_with("/proc/");
+}
 
 // The file a path names: symbolic links followed (also dangling ones, to the
 // file they would create), the folders resolved.

@@ -42,7 +42,8 @@ void CheckLogFile(const std::string& path);
 //   temporary file, and only then copied over the target (an interruption
 //   during that last copy can leave it partial). The same happens for an
 //   existing file in a folder where no temporary file can be created.
-// - Devices, pipes and paths under /dev and /proc are written directly.
+// - Devices, pipes, /dev/stdout, /dev/stderr, /dev/fd/N and paths under
+//   /proc are written directly.
 // Without Commit (an error, an exception) the temporary file is removed and
 // the target is left untouched; so it is on SIGINT, SIGTERM, SIGHUP, SIGXFSZ
 // and SIGPIPE, after which the process ends as the signal asks.
