@@ -270,14 +270,21 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     std::vector<std::thread> workers;
     workers.reserve(threads);
     for (Chunk& chunk : chunks) {
-        workers.emplace_back([&, chunkPointer = &chunk] {
+        const auto work = [&, chunkPointer = &chunk] {
             RunChunk(input, constants, output, *chunkPointer, message.Length(), done);
             {
                 const std::lock_guard lock(mutex);
                 ++finished;
             }
             finishedChanged.notify_one();
-        });
+        };
+        try {
+            workers.emplace_back(work);
+        } catch (const std::exception&) {
+            // No thread to be had (a limit on memory or processes): the
+            // calling thread runs the chunk itself; its results are the same.
+            work();
+        }
     }
     {
         std::unique_lock lock(mutex);

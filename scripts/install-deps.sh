@@ -7,6 +7,7 @@ packages=(
   libcli11-dev libsleef-dev libhwy-dev
   python3 python3-numpy python3-pytest python3-matplotlib
   pkg-config make valgrind binutils
+  librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do
