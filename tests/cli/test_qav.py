@@ -600,7 +600,6 @@ class Messages(Case):
         self.assertEqual(rows[0]["hm0_toe"], "0")
         self.assertEqual([rows[1]["note"], rows[2]["note"]], ["", ""])
 
-    @unittest.expectedFailure  # until the march reports energy it clamped (StepResult::EnergyClamped)
     def test_note_of_a_grid_too_coarse_for_the_waves(self):
         # The storm's peak: with grid steps of 100 m the march clamps the energy
         # to 0 under water; with the default 1 m it does not.
