@@ -7,6 +7,7 @@ packages=(
   libcli11-dev libsleef-dev libhwy-dev
   python3 python3-numpy python3-pytest python3-matplotlib
   pkg-config make valgrind binutils
+  librsvg2-bin
   gfortran
   # The Windows build: mingw-w64 (posix threads), its gfortran and windres,
   # and Wine (64-bit only; no i386 architecture needed) to run its tests.
