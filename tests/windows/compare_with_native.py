@@ -9,7 +9,9 @@ random profiles and series (fixed seed, so a failure can be replayed), and
 compares the two CSV tables (each case on another march path, the same on
 both sides; a path the processor lacks falls back alike): the echoed inputs, statuses and messages must be
 the same text; the toe values may differ by 1e-13 relative (Windows has
-another C math library). Exits 1 on the first difference beyond that.
+another C math library). Output files that may not be written (an input, a
+read-only file, a folder) are refused on both alike. Exits 1 on the first
+difference beyond that.
 """
 import csv
 import math
@@ -53,7 +55,8 @@ def random_case(rng, index, work):
     write_csv(series, ["hm0", "tp", "wlev", "angle"], rows)
 
     dam = rng.choice(["none", "caisson", "wall", "dam"])
-    options = ["--dike-normal", repr(normal), "--dam", dam, "--dam-height", repr(rng.uniform(-3.0, 1.0)),
+    crest = rng.uniform(-3.0, 1.0)
+    options = ["--dike-normal", repr(normal), "--dam", dam] + (["--dam-height", repr(crest)] if dam != "none" else []) + [
                "--alpha", repr(rng.uniform(0.5, 1.5)), "--fc", repr(rng.uniform(0.0, 0.05)),
                "--ratio-depth", repr(rng.uniform(0.1, 0.6)), "--min-step-size", repr(rng.uniform(0.25, 2.0))]
     return os.path.basename(profile), os.path.basename(series), options
@@ -106,6 +109,33 @@ def compare(name, native, windows):
     return largest, len(native) - 1
 
 
+def check_refusals(native_qav, windows_command, work):
+    """-o naming an input, a read-only file or a folder: exit 2 on both, the
+    files untouched."""
+    read_only = os.path.join(work, "read-only.csv")
+    if os.path.exists(read_only):
+        os.chmod(read_only, 0o644)
+    with open(read_only, "w") as file:
+        file.write("keep me\n")
+    os.chmod(read_only, 0o444)
+    os.makedirs(os.path.join(work, "folder.csv"), exist_ok=True)
+    arguments = ["run", "--profile", "profile.csv", "--series", "series.csv", "--dike-normal", "270", "-o"]
+    for target in ("series.csv", "read-only.csv", "folder.csv"):
+        with open(os.path.join(work, "series.csv"), "rb") as file:
+            series = file.read()
+        for side, command in (("natively", [native_qav]), ("on Windows", windows_command)):
+            result = subprocess.run(command + arguments + [target], cwd=work, capture_output=True, text=True,
+                                    timeout=300)
+            if result.returncode != 2 or "qav: " not in result.stderr:
+                sys.exit(f"-o {target} {side}: exit {result.returncode}, expected 2 with a message\n{result.stderr}")
+        with open(os.path.join(work, "series.csv"), "rb") as file:
+            if file.read() != series:
+                sys.exit("-o series.csv changed the input")
+    with open(read_only) as file:
+        if file.read() != "keep me\n":
+            sys.exit("the read-only file was written")
+
+
 def main():
     if len(sys.argv) < 5:
         sys.exit(__doc__)
@@ -119,7 +149,7 @@ def main():
             copy.write(source.read())
 
     cases = [(f"example, {dam}", "profile.csv", "series.csv",
-              ["--dike-normal", "270", "--dam", dam, "--dam-height", "-1"])
+              ["--dike-normal", "270", "--dam", dam] + (["--dam-height", "-1"] if dam != "none" else []))
              for dam in ("none", "caisson", "wall", "dam")]
     rng = random.Random(SEED)
     for index in range(RANDOM_CASES):
@@ -134,6 +164,7 @@ def main():
         windows = run(windows_command + arguments, work, f"windows{number}.csv", path)
         case_largest, case_steps = compare(f"{name}, march path {path}", native, windows)
         largest, steps = max(largest, case_largest), steps + case_steps
+    check_refusals(native_qav, windows_command, work)
     print(f"{len(cases)} runs, {steps} time steps: the same table natively and on Windows; "
           f"largest relative difference of a toe value {largest:.2e}")
 
