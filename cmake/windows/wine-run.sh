@@ -9,7 +9,9 @@ set -eu
 prefix=$1
 shift
 unset DISPLAY WAYLAND_DISPLAY
-export WINEPREFIX="$prefix"
+export WINEPREFIX="$prefix" WINEARCH=win64
+# Wine wants a home; CI may run without one.
+export HOME="${HOME:-$(dirname "$prefix")}"
 export WINEDEBUG="${QAV_WINEDEBUG:--all,err+module}"
 # No Mono or Gecko installer on prefix creation.
 export WINEDLLOVERRIDES="mscoree,mshtml="
