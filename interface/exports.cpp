@@ -445,6 +445,10 @@ QAV_API int VALIDATEHYDRAULICDATA(const int* NumberOfTimeSteps, const double* Hm
     return -1;
 }
 
+// Where there is no version resource to read, the numbers are fixed when the
+// build is configured. On Windows the DLL's own resource is read
+// (version_windows.cpp).
+#if !defined(_WIN32)
 QAV_API void GetVersionInfo(char* VersionText) {
     if (VersionText == nullptr) return;
     char text[64];
@@ -453,5 +457,6 @@ QAV_API void GetVersionInfo(char* VersionText) {
     std::memset(VersionText, ' ', MessageLength);
     std::memcpy(VersionText, text, static_cast<std::size_t>(std::max(length, 0)));
 }
+#endif
 
 }  // extern "C"

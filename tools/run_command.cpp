@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "tools/model_options.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
+#include "tools/run_notes.h"
 
 namespace qav::cli {
 namespace {
@@ -34,12 +36,19 @@ unsigned AllCores() {
 }
 
 int Run(const RunArguments& args, const CLI::App& command) {
-    if (args.model.dam != "none" && command.count("--dam-height") == 0) {
-        throw InputError("--dam " + args.model.dam + " needs --dam-height");
-    }
+    const NamedFile files[] = {{"--profile", args.profile, false},
+                               {"--series", args.series, false},
+                               {"-o", args.output, true},
+                               {"--log", args.log, true}};
+    CheckNamedFiles(files);
+    CheckDamOptions(args.model, command);
     const Profile profile = ReadProfile(args.profile);
     const Series series = ReadSeries(args.series);
     const RunInput input = MakeRunInput(args.model, profile, series);
+    InputWarnings warnings("run");
+    warnings.CheckParameters(input.Parameters);
+    for (std::size_t i = 0; i < input.Hm0.size(); ++i) warnings.CheckStep(i + 1, input.Hm0[i], input.Tp[i], input.Parameters);
+    if (!args.log.empty()) CheckLogFile(args.log);
 
     OutputFile output(args.output);
     ProgressBar bar(!args.quiet);
@@ -52,11 +61,20 @@ int Run(const RunArguments& args, const CLI::App& command) {
     MessageBuffer message(text.data(), text.size());
     const int code = RollerModel5(input, result.Output(), message, options);
     bar.Finish();
+    const std::string reason(OwnReason(message.Trimmed()));
+    const bool setupRefused = !result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated;
+    if (setupRefused) std::fill(result.messages.begin(), result.messages.end(), reason);
 
     output.Write(FormatRunTable(input, result));
     output.Commit();
+    if (setupRefused) {
+        std::fprintf(stderr, "qav run: the set-up is refused, no time step is computed: %s\n", reason.c_str());
+        return ExitRunFailed;
+    }
     if (code != 0) {
-        std::fprintf(stderr, "qav run: the run failed: %s\n", std::string(message.Trimmed()).c_str());
+        const auto failures = static_cast<std::size_t>(std::count_if(result.outcomes.begin(), result.outcomes.end(), IsFailure));
+        std::fprintf(stderr, "qav run: the run failed: %s; the last message: %s\n",
+                     FailedRunText(failures, result.outcomes.size()).c_str(), reason.c_str());
         return ExitRunFailed;
     }
     return ExitSuccess;
@@ -65,7 +83,7 @@ int Run(const RunArguments& args, const CLI::App& command) {
 }  // namespace
 
 std::string FormatRunTable(const RunInput& input, const RunTable& result) {
-    std::string out = "step,hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message\n";
+    std::string out = "step,hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note\n";
     out.reserve(out.size() + result.hm0Toe.size() * 120);
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         out += std::to_string(i + 1);
@@ -77,7 +95,9 @@ std::string FormatRunTable(const RunInput& input, const RunTable& result) {
         out += ',';
         out += OutcomeName(result.outcomes[i]);
         out += ',';
-        AppendQuoted(out, result.messages[i]);
+        AppendQuoted(out, OwnReason(result.messages[i]));
+        out += ',';
+        AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0));
         out += '\n';
     }
     return out;
@@ -97,15 +117,17 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
     command->add_option("--threads", args->threads, "Threads sharing the time steps (default: all cores)")
         ->check(CLI::Range(1u, 4096u))
         ->capture_default_str();
-    command->add_option("--log", args->log, "Write the diagnostic log to this file (runs on one thread)");
+    command->add_option("--log", args->log,
+                        "Append the library's diagnostic log to this file (runs on one thread)");
     command->add_flag("-q,--quiet", args->quiet, "No progress bar");
     AddModelOptions(*command, args->model);
     command->footer(
         "Example:\n"
         "  qav run --profile examples/profile.csv --series examples/series.csv \\\n"
         "          --dike-normal 270 --dam dam --dam-height -1 -o toe.csv\n"
-        "Output columns: step,hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message.\n"
-        "Exit code 0 when the run succeeded, 1 when it failed, 2 for bad input.");
+        "Output columns: step,hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
+        "Exit code 0 when the run succeeded, 1 when it failed (half or more of the steps failed,\n"
+        "or the set-up was refused), 2 for a usage error or a file that cannot be read or written.");
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,15 @@ struct RunTable {
     std::vector<double> angleToe;
     std::vector<StepOutcome> outcomes;
     std::vector<std::string> messages;  // each step's own message, empty when it wrote none
+    std::vector<std::uint8_t> energyClamped;
 
-    explicit RunTable(std::size_t n) : hm0Toe(n), tpToe(n), angleToe(n), outcomes(n), messages(n) {}
-    [[nodiscard]] RunOutput Output() { return {hm0Toe, tpToe, angleToe, outcomes, messages, {}}; }
+    explicit RunTable(std::size_t n)
+        : hm0Toe(n), tpToe(n), angleToe(n), outcomes(n), messages(n), energyClamped(n) {}
+    [[nodiscard]] RunOutput Output() { return {hm0Toe, tpToe, angleToe, outcomes, messages, energyClamped}; }
 };
 
 // The result table of a run: a header row, then per time step its inputs,
-// the toe values, the outcome and the step's own message.
+// the toe values, the outcome, the step's own message and its note.
 [[nodiscard]] std::string FormatRunTable(const RunInput& input, const RunTable& result);
 
 }  // namespace qav::cli
