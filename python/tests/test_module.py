@@ -182,7 +182,8 @@ class TestReadFiles:
         series.write_text(text)
         with pytest.raises(qav.InputError) as error:
             qav.read_series(series)
-        program = qav_program("run", "--profile", EXAMPLES / "profile.csv", "--series", series, "--quiet")
+        program = qav_program("run", "--profile", EXAMPLES / "profile.csv", "--series", series, "--dike-normal", 270,
+                              "--quiet")
         assert program.returncode == 2
         assert program.stderr == f"qav: {error.value}\n"
 
