@@ -10,6 +10,7 @@
 #include "tools/commands.h"
 #include "tools/csv_writer.h"
 #include "tools/errors.h"
+#include "tools/file_options.h"
 #include "tools/model_options.h"
 #include "tools/output_file.h"
 #include "tools/svg_chart.h"
@@ -26,6 +27,7 @@ struct TransectArguments {
     double wlev = 0.0;
     double angle = 0.0;
     ModelOptions model;
+    files::CsvOptions csv;
 };
 
 std::string FormatTransect(const Transect& transect) {
@@ -77,8 +79,12 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     if (args.model.dam != "none" && command.count("--dam-height") == 0) {
         throw InputError("--dam " + args.model.dam + " needs --dam-height");
     }
-    const Profile profile = ReadProfile(args.profile);
-    Series series{{args.hm0}, {args.tp}, {args.wlev}, {args.angle}};
+    const Profile profile = files::ReadProfile(args.profile, args.csv);
+    Series series;
+    series.hm0 = {args.hm0};
+    series.tp = {args.tp};
+    series.wlev = {args.wlev};
+    series.angle = {args.angle};
     const RunInput input = MakeRunInput(args.model, profile, series);
 
     Transect transect;
@@ -129,6 +135,7 @@ void AddTransectCommand(CLI::App& app, int& exitCode) {
                         "Write the table to this file (default: standard output)");
     command->add_option("--svg", args->svg, "Also draw the transect as an SVG chart into this file");
     AddModelOptions(*command, args->model);
+    AddFileOptions(*command, args->csv, files::ProfileColumns, false);
     command->footer(
         "Example:\n"
         "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 \\\n"

@@ -202,7 +202,7 @@ class BadInput(Case):
                     self.run_bad(profile, series, expected)
 
     def test_comments_blank_lines_and_column_order_are_fine(self):
-        series = write(self.tmp, "s.csv", "# storm\n\n Angle , HM0,tp,wlev\n270,1.5,6,1\n\n# end\n260,2,7,1.5\n")
+        series = write(self.tmp, "s.csv", "# storm\n\n# from the buoy\n Angle , HM0,tp,wlev\n270,1.5,6,1\n\n  \n260,2,7,1.5\n")
         plain = write(self.tmp, "plain.csv", series_text([(1.5, 6.0, 1.0, 270.0), (2.0, 7.0, 1.5, 260.0)]))
         a = qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 270)
         b = qav("run", "--profile", self.profile, "--series", plain, "--dike-normal", 270)

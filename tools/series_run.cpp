@@ -1,0 +1,74 @@
+// The model over a series of any length, a block of rows at a time.
+#include "tools/series_run.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace qav::cli {
+namespace {
+
+// The library's failure rule over a whole run: all steps failed, or half or
+// more of them (by integer halves) when there are two or more.
+bool RunFails(std::size_t failures, std::size_t steps) {
+    return failures == steps || (steps >= 2 && failures >= steps / 2);
+}
+
+}  // namespace
+
+SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
+                            std::size_t blockRows, std::size_t totalSteps,
+                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockDone& done) {
+    std::size_t blockBytes = std::size_t{8} << 20;
+    if (options.Log) {
+        blockRows = std::numeric_limits<std::size_t>::max();
+        blockBytes = std::numeric_limits<std::size_t>::max();
+    }
+    SeriesRun run;
+    bool stepWroteMessage = false;
+    files::SeriesBlock rows;
+    std::array<char, MessageLength> text{};
+    while (reader.ReadBlock(rows, blockRows, blockBytes)) {
+        RunInput block = input;
+        block.Hm0 = rows.hm0;
+        block.Tp = rows.tp;
+        block.Wlev = rows.wlev;
+        block.IncomingWaveAngle = rows.angle;
+        RunOptions blockOptions = options;
+        const std::size_t before = run.steps;
+        if (progress) {
+            blockOptions.Progress = [&progress, before, totalSteps](std::size_t stepsDone, std::size_t) {
+                progress(before + stepsDone, totalSteps);
+            };
+        }
+        RunTable result(rows.size());
+        MessageBuffer message(text.data(), text.size());
+        RollerModel5(block, result.Output(), message, blockOptions);
+
+        run.steps += rows.size();
+        run.failures += static_cast<std::size_t>(std::count_if(result.outcomes.begin(), result.outcomes.end(), IsFailure));
+        // The block's message is its last step's that wrote one, else the
+        // set-up's text, which every block writes alike.
+        const bool wrote = std::any_of(result.messages.begin(), result.messages.end(),
+                                       [](const std::string& m) { return !m.empty(); });
+        if (wrote || !stepWroteMessage) run.message.assign(message.Trimmed());
+        stepWroteMessage = stepWroteMessage || wrote;
+        done(before + 1, block, result, rows);
+    }
+    run.code = RunFails(run.failures, run.steps) ? -1 : 0;
+    return run;
+}
+
+std::size_t CheckSeriesFile(const std::string& path, const files::CsvOptions& options) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+    files::SeriesReader reader(path, options);
+    files::SeriesBlock rows;
+    while (reader.ReadBlock(rows, BlockRows)) {
+    }
+    return reader.RowsRead();
+}
+
+}  // namespace qav::cli
