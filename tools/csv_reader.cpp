@@ -266,9 +266,9 @@ bool CsvReader::ReadRecord(bool aboveHeader) {
         breaks_.clear();
         state_ = State::FieldStart;
         const std::size_t linesBefore = lines_;
+        recordLine_ = lines_ + 1;
         Read read = ReadPhysicalLine();
         if (lines_ == linesBefore) return false;
-        recordLine_ = lines_;
         const std::size_t first = record_.find_first_not_of(separator_ == '\t' ? " " : " \t");
         const bool blank = first == std::string::npos;
         const bool comment = aboveHeader && !blank && record_[first] == '#';

@@ -36,8 +36,8 @@ void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<con
             [&options](const std::string& value) {
                 options.decimal = value == "," ? files::Decimal::Comma : files::Decimal::Point;
             },
-            "Decimal mark: . or , (default: '.', and with the ; or tab separator also ',' when the file's "
-            "numbers use it)")
+            "Decimal mark: . (only) or , (as well as .); default '.', and with the ; or tab separator ',' "
+            "as well. A file keeps the mark of its first number that has one")
         ->check(CLI::IsMember({".", ","}))
         ->group(group);
 

@@ -146,7 +146,9 @@ void CheckFieldCount(const CsvReader& csv, const Columns& columns) {
         count > columns.headerFields ? csv.Where(csv.Fields()[columns.headerFields].offset) : csv.WhereEnd();
     std::string text = where + std::to_string(count) + " fields, but the header has " +
                        std::to_string(columns.headerFields);
-    if (count > columns.headerFields && csv.Separator() == ',') {
+    if (!csv.Fields().empty() && Trim(csv.Fields()[0].text).starts_with('#')) {
+        text += " (comment lines are read only above the header; below it every line is a row)";
+    } else if (count > columns.headerFields && csv.Separator() == ',') {
         text += " (a number with a decimal comma in a file separated by ',' needs quotes)";
     }
     throw FileError(text);
@@ -159,7 +161,6 @@ class NumberReader {
 public:
     NumberReader(const CsvReader& csv, const CsvOptions& options) : csv_(csv), decimal_(options.decimal) {
         if (decimal_ == Decimal::Point || (decimal_ == Decimal::Auto && csv.Separator() == ',')) mark_ = '.';
-        if (decimal_ == Decimal::Comma) mark_ = ',';
     }
 
     // False for a missing value; throws for a cell that is no number.
@@ -176,9 +177,9 @@ public:
         double other = 0.0;
         const char otherMark = mark == '.' ? ',' : '.';
         if (ParseNumber(text, otherMark, other)) {
-            if (decimal_ != Decimal::Auto) {
-                hint = std::string(" (the decimal mark is '") + mark + "', as --decimal gives)";
-            } else if (csv_.Separator() == ',') {
+            if (decimal_ == Decimal::Point) {
+                hint = " (the decimal mark is '.', as --decimal gives)";
+            } else if (decimal_ == Decimal::Auto && csv_.Separator() == ',') {
                 hint = " (with ',' as the separator the decimal mark is '.'; --decimal , takes a decimal comma)";
             } else {
                 hint = std::string(" (earlier numbers of this file have the decimal mark '") + mark + "')";

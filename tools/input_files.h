@@ -25,10 +25,13 @@ inline constexpr std::string_view ProfileColumns[] = {"x", "z"};
 inline constexpr std::string_view SeriesColumns[] = {"hm0", "tp", "wlev", "angle"};
 inline constexpr std::string_view InputColumns[] = {"hm0", "tp", "wlev", "angle", "x", "z"};
 
+// The decimal mark of numbers. Where both marks are read, a file keeps the
+// mark of its first number that has one: a number with the other one is an
+// error, so that "1.234" is never read beside "0,5".
 enum class Decimal {
-    Auto,   // '.'; with the ';' or tab separator ',' too, as the file's first decimal number uses it
+    Auto,   // '.'; with the ';' or tab separator ',' as well
     Point,  // '.' only
-    Comma,  // ',' only
+    Comma,  // ',' as well as '.', whatever the separator
 };
 
 enum class MissingValues {

@@ -68,8 +68,9 @@ int Run(const RunArguments& args, const CLI::App& command) {
     bar.Finish();
     output.Commit();
     if (series.MissingCount() > 0) {
-        std::fprintf(stderr, "qav run: %zu missing values taken as the invalid value %s (the first at %s)\n",
-                     series.MissingCount(), FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
+        std::fprintf(stderr, "qav run: %zu missing value%s taken as the invalid value %s (the first at %s)\n",
+                     series.MissingCount(), series.MissingCount() == 1 ? "" : "s",
+                     FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
     }
     if (run.code != 0) {
         std::fprintf(stderr, "qav run: the run failed: %s\n", run.message.c_str());

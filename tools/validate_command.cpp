@@ -100,17 +100,15 @@ int CheckSeriesFile(const std::string& path, const files::CsvOptions& csv, doubl
             }
         }
     }
-    std::string calmNote;
-    if (calm > 0) {
-        calmNote = ", " + std::to_string(calm) + " calm (" + calmText + "; the first on line " +
-                   std::to_string(calmLine) + ")";
-    }
+    const std::string calmCount = std::to_string(calm) + " calm";
     if (refused == 0) {
-        std::printf("%s: accepted: %zu steps%s\n", path.c_str(), steps, calmNote.c_str());
+        std::string note;
+        if (calm > 0) note = ", " + calmCount + ": " + calmText + " (the first on line " + std::to_string(calmLine) + ")";
+        std::printf("%s: accepted: %zu step%s%s\n", path.c_str(), steps, steps == 1 ? "" : "s", note.c_str());
         return ExitSuccess;
     }
-    std::fprintf(stderr, "%s:%zu: refused: %s (step %zu; %zu of %zu steps refused%s)\n", path.c_str(),
-                 refusedLine, firstRefusal.c_str(), refusedStep, refused, steps, calmNote.c_str());
+    std::fprintf(stderr, "%s:%zu: refused: %s (step %zu); %zu of %zu steps refused, %s\n", path.c_str(), refusedLine,
+                 firstRefusal.c_str(), refusedStep, refused, steps, calmCount.c_str());
     return ExitRunFailed;
 }
 
