@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsleef-dev
   python3 python3-numpy python3-pytest
-  pkg-config make valgrind binutils
+  pkg-config make valgrind binutils time
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -224,8 +224,9 @@ bool ParseNumber(std::string_view text, char decimalMark, double& value) {
     return ec == std::errc() && ptr == end && !std::isnan(value);
 }
 
-Profile ReadProfile(const std::string& path, const CsvOptions& options) {
-    CsvReader csv(path, Checked(options).separator);
+namespace {
+
+Profile ReadProfileFrom(CsvReader& csv, const CsvOptions& options) {
     const Columns columns = ReadColumns(csv, ProfileColumns, options);
     NumberReader numbers(csv, options);
     Profile profile;
@@ -246,6 +247,18 @@ Profile ReadProfile(const std::string& path, const CsvOptions& options) {
         throw FileError(csv.Name() + ":" + std::to_string(csv.LinesRead()) + ": no rows of numbers below the header");
     }
     return profile;
+}
+
+}  // namespace
+
+Profile ReadProfile(const std::string& path, const CsvOptions& options) {
+    CsvReader csv(path, Checked(options).separator);
+    return ReadProfileFrom(csv, options);
+}
+
+Profile ReadProfile(std::FILE* file, const std::string& name, const CsvOptions& options) {
+    CsvReader csv(file, name, Checked(options).separator);
+    return ReadProfileFrom(csv, options);
 }
 
 void SeriesBlock::clear() {

@@ -63,6 +63,8 @@ struct Profile {
 
 // Reads a whole profile file. Further columns are allowed and not read.
 [[nodiscard]] Profile ReadProfile(const std::string& path, const CsvOptions& options = {});
+// Reads a profile from an open stream (not closed here); name is shown in messages.
+[[nodiscard]] Profile ReadProfile(std::FILE* file, const std::string& name, const CsvOptions& options = {});
 
 // Rows of a series: the four inputs (m, s, m, deg), the file line of each
 // row, and the text of every other column, unchanged (passThrough[c][row],
