@@ -64,6 +64,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char name[] = "/tmp/qav-fuzz-cli-XXXXXX";
     if (::mkdtemp(name) == nullptr) std::abort();
     scratch = name;
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+    });
     Write("p.csv", "x,z\n0,-5\n20,-4.5\n40,-4\n60,-3\n80,-2.5\n");
     Write("p_euro.csv", "\xEF\xBB\xBFsep=;\r\n\"X\";\"z\"\r\n0;-5\r\n40;-4,5\r\n80;-2,5\r\n");
     Write("s.csv", "time,hm0,tp,wlev,angle\nt1,1,5,0.5,270\nt2,0,6,1,265\nt3,1.5,-6,1,265\nt4,2,7,1.5,90\n");

@@ -85,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.ConsumeBool()) options.columns = {{"hm0", "Hs m"}, {"x", "\"X\""}};
     const std::size_t blockRows = in.ConsumeIntegralInRange<std::size_t>(1, 9);
     const std::size_t blockBytes = in.ConsumeIntegralInRange<std::size_t>(1, 4096);
+    const std::size_t bufferBytes = in.ConsumeIntegralInRange<std::size_t>(1, 16);
     const std::string text = in.ConsumeRemainingBytesAsString();
     if (text.empty()) return 0;  // fmemopen takes no empty buffer
 
@@ -92,8 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SeriesBlock whole;
     std::vector<std::string> blockNames;
     std::vector<std::string> wholeNames;
-    const std::string blockError = ReadInBlocks(text, options, blockRows, blockBytes, blocks, blockNames);
+    CsvOptions smallBuffer = options;
+    smallBuffer.bufferBytes = bufferBytes;
+    const std::string blockError = ReadInBlocks(text, smallBuffer, blockRows, blockBytes, blocks, blockNames);
     const std::size_t max = std::numeric_limits<std::size_t>::max();
+    // Read whole with the usual buffer, the blocks through a buffer of a few
+    // bytes: every line end, quote and byte order mark may fall on its edge.
     const std::string wholeError = ReadInBlocks(text, options, max, max, whole, wholeNames);
     Require(blockError == wholeError, "blocks fail as the whole does");
     if (blockError.empty()) {

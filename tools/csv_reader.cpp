@@ -9,8 +9,6 @@
 namespace qav::files {
 namespace {
 
-constexpr std::size_t BufferBytes = std::size_t{1} << 16;
-
 // Length of the UTF-8 sequence starting at text[i] and its code point, or 0
 // when the bytes there are not valid UTF-8.
 std::size_t Utf8Sequence(std::string_view text, std::size_t i, char32_t& codePoint) {
@@ -137,7 +135,8 @@ std::string Echo(std::string_view text, std::size_t maxCharacters) {
     return out;
 }
 
-CsvReader::CsvReader(const std::string& path, char separator) : name_(path), separator_(separator) {
+CsvReader::CsvReader(const std::string& path, char separator, std::size_t bufferBytes)
+    : name_(path), separator_(separator) {
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
         throw FileError(path + ": is a directory, not a CSV file");
@@ -145,12 +144,13 @@ CsvReader::CsvReader(const std::string& path, char separator) : name_(path), sep
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) throw FileError(path + ": cannot open the file: " + std::strerror(errno));
     ownsFile_ = true;
-    buffer_.resize(BufferBytes);
+    // At least a byte order mark's worth, which the first read must hold.
+    buffer_.resize(std::max<std::size_t>(bufferBytes, 4));
 }
 
-CsvReader::CsvReader(std::FILE* file, std::string name, char separator)
+CsvReader::CsvReader(std::FILE* file, std::string name, char separator, std::size_t bufferBytes)
     : file_(file), name_(std::move(name)), separator_(separator) {
-    buffer_.resize(BufferBytes);
+    buffer_.resize(std::max<std::size_t>(bufferBytes, 4));
 }
 
 CsvReader::~CsvReader() {

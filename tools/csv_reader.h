@@ -47,12 +47,15 @@ struct CsvField {
 // Reads a CSV file record by record, in bounded memory.
 class CsvReader {
 public:
+    // The bytes read from the file at a time, unless asked otherwise.
+    static constexpr std::size_t BufferBytes = std::size_t{1} << 16;
+
     // Opens the file. separator ',' ';' or '\t', or 0 to take it from an
     // Excel "sep=" line or the header. Throws FileError when the file cannot
     // be opened.
-    CsvReader(const std::string& path, char separator);
+    CsvReader(const std::string& path, char separator, std::size_t bufferBytes = BufferBytes);
     // Reads an open stream (not closed here); name is shown in messages.
-    CsvReader(std::FILE* file, std::string name, char separator);
+    CsvReader(std::FILE* file, std::string name, char separator, std::size_t bufferBytes = BufferBytes);
     ~CsvReader();
     CsvReader(const CsvReader&) = delete;
     CsvReader& operator=(const CsvReader&) = delete;
@@ -101,7 +104,6 @@ private:
     std::size_t position_ = 0;
     std::size_t filled_ = 0;
     bool endOfFile_ = false;
-    bool started_ = false;
     bool pendingCarriageReturn_ = false;
 
     std::size_t lines_ = 0;

@@ -85,7 +85,13 @@ std::string LacksColumn(const CsvReader& csv, std::string_view input, const std:
     }
     if (fields.size() > ListedNames) text += ", ...";
     text += ")";
-    if (fields.size() == 1) {
+    const bool numbers = std::all_of(fields.begin(), fields.end(), [](const CsvField& field) {
+        double value = 0.0;
+        return ParseNumber(field.text, '.', value) || ParseNumber(field.text, ',', value);
+    });
+    if (numbers) {
+        text += "; this is a row of numbers: the header must come first, and a line starting with '#' is a comment";
+    } else if (fields.size() == 1) {
         text += "; columns are separated by ',' ';' or a tab (--separator)";
     } else {
         text += "; if one of them is it, name it with --column " + std::string(input) + "=NAME";
@@ -252,12 +258,12 @@ Profile ReadProfileFrom(CsvReader& csv, const CsvOptions& options) {
 }  // namespace
 
 Profile ReadProfile(const std::string& path, const CsvOptions& options) {
-    CsvReader csv(path, Checked(options).separator);
+    CsvReader csv(path, Checked(options).separator, options.bufferBytes);
     return ReadProfileFrom(csv, options);
 }
 
 Profile ReadProfile(std::FILE* file, const std::string& name, const CsvOptions& options) {
-    CsvReader csv(file, name, Checked(options).separator);
+    CsvReader csv(file, name, Checked(options).separator, options.bufferBytes);
     return ReadProfileFrom(csv, options);
 }
 
@@ -281,10 +287,10 @@ struct SeriesReader::Impl {
     bool done = false;
 
     Impl(const std::string& path, const CsvOptions& o)
-        : options(Checked(o)), csv(path, o.separator), columns(ReadColumns(csv, SeriesColumns, options)),
+        : options(Checked(o)), csv(path, o.separator, o.bufferBytes), columns(ReadColumns(csv, SeriesColumns, options)),
           numbers(csv, options) {}
     Impl(std::FILE* file, std::string name, const CsvOptions& o)
-        : options(Checked(o)), csv(file, std::move(name), o.separator),
+        : options(Checked(o)), csv(file, std::move(name), o.separator, o.bufferBytes),
           columns(ReadColumns(csv, SeriesColumns, options)), numbers(csv, options) {}
 };
 

@@ -51,6 +51,9 @@ struct CsvOptions {
     // Missing values of a series; a profile point always needs both numbers.
     MissingValues missing = MissingValues::Error;
     double invalidValue = -999.0;
+    // Bytes read from the file at a time (at least 4); the result does not
+    // depend on it.
+    std::size_t bufferBytes = CsvReader::BufferBytes;
 };
 
 // A cross-shore profile: x (m, increasing towards the dike) and bottom level

@@ -52,7 +52,7 @@ std::size_t FirstRefusedPoint(const Profile& profile, std::string_view refusal) 
     return low;
 }
 
-int CheckProfileFile(const std::string& path, const files::CsvOptions& csv) {
+int ValidateProfileFile(const std::string& path, const files::CsvOptions& csv) {
     const Profile profile = files::ReadProfile(path, csv);
     std::array<char, MessageLength> text{};
     MessageBuffer message(text.data(), text.size());
@@ -71,7 +71,7 @@ int CheckProfileFile(const std::string& path, const files::CsvOptions& csv) {
 
 // The checks of every time step, one row at a time: the first refused row
 // by its line, and the count of refused and calm steps.
-int CheckSeriesFile(const std::string& path, const files::CsvOptions& csv, double invalidValue) {
+int ValidateSeriesFile(const std::string& path, const files::CsvOptions& csv, double invalidValue) {
     files::SeriesReader reader(path, csv);
     files::SeriesBlock rows;
     std::array<char, MessageLength> text{};
@@ -116,8 +116,8 @@ int Validate(const ValidateArguments& args) {
     files::CsvOptions csv = args.csv;
     csv.invalidValue = args.invalidValue;
     int code = ExitSuccess;
-    if (!args.profile.empty()) code = std::max(code, CheckProfileFile(args.profile, csv));
-    if (!args.series.empty()) code = std::max(code, CheckSeriesFile(args.series, csv, args.invalidValue));
+    if (!args.profile.empty()) code = std::max(code, ValidateProfileFile(args.profile, csv));
+    if (!args.series.empty()) code = std::max(code, ValidateSeriesFile(args.series, csv, args.invalidValue));
     return code;
 }
 
