@@ -28,7 +28,12 @@ void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<con
             "--separator",
             [&options](const std::string& value) { options.separator = value == "tab" ? '\t' : value.front(); },
             "Field separator: , ; or tab (default: from an Excel sep= line or the header)")
-        ->check(CLI::IsMember({",", ";", "tab", "\t"}))
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                if (value == "," || value == ";" || value == "tab" || value == "\t") return {};
+                return "the separator is , ; or tab, not '" + files::Echo(value) + "'";
+            },
+            "{, ; tab}"))
         ->group(group);
     command
         .add_option_function<std::string>(
@@ -38,7 +43,12 @@ void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<con
             },
             "Decimal mark: . (only) or , (as well as .); default '.', and with the ; or tab separator ',' "
             "as well. A file keeps the mark of its first number that has one")
-        ->check(CLI::IsMember({".", ","}))
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                if (value == "." || value == ",") return {};
+                return "the decimal mark is . or , not '" + files::Echo(value) + "'";
+            },
+            "{. ,}"))
         ->group(group);
 
     std::vector<std::string> keys(inputs.begin(), inputs.end());

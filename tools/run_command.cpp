@@ -48,7 +48,9 @@ int Run(const RunArguments& args, const CLI::App& command) {
     // it before anything is computed or written.
     const std::size_t steps = CheckSeriesFile(args.series, csv);
     files::SeriesReader series(args.series, csv);
-    const RunInput input = MakeRunInput(args.model, profile, Series{});
+    // The profile, dam and parameters; each block brings its own series.
+    const Series noSteps;
+    const RunInput input = MakeRunInput(args.model, profile, noSteps);
 
     OutputFile output(args.output);
     output.Write(RunTableHeader(series.PassThroughNames()));
