@@ -435,6 +435,14 @@ class Blocks(Case):
                 if message:
                     self.assertEqual(whole.stderr.strip(), f"qav run: the run failed: {message}")
 
+    def test_a_series_from_a_pipe_runs_in_blocks_too(self):
+        series = os.path.join(EXAMPLES, "series.csv")
+        with open(series) as f:
+            piped = qav("run", "--profile", self.profile, "--series", "/dev/stdin", "--dike-normal", 270,
+                        "--block-rows", 4, input=f.read())
+        from_file = self.run_blocks(series, 10 ** 9, 1)
+        self.assertEqual((piped.returncode, piped.stdout), (0, from_file.stdout), piped.stderr)
+
     def test_a_bad_row_late_in_the_file_stops_the_run_before_any_output(self):
         rows = ["1.5,6,1,270"] * 300
         rows[250] = "1.5,6,1,west"
