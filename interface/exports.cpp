@@ -279,7 +279,10 @@ int RunMainEntry(const EntryArguments& a, MessageBuffer message) {
     qav::RunInput input;
     input.DamType = *a.DamType;
     input.DamHeight = *a.DamHeight;
-    input.Parameters = {*a.Ag, *a.Rho, *a.Alpha, *a.Fc, *a.RatioDepth, *a.InvalidValue, *a.MinStepSize};
+    // Every pointer was found present by ReportMissing (the seven parameters
+    // through ModelParameters for the by-reference entry).
+    input.Parameters = {*a.Ag,         *a.Rho,          *a.Alpha,       *a.Fc,  // NOLINT(clang-analyzer-core.NullDereference)
+                        *a.RatioDepth, *a.InvalidValue, *a.MinStepSize};
     input.Hm0 = Array(a.Hm0, n);
     input.Tp = Array(a.Tp, n);
     input.Wlev = Array(a.Wlev, n);

@@ -120,7 +120,7 @@ StepResult FinishTimeStep(const RunInput& input, std::size_t i, const ToeWaves& 
         return Failed(p.InvalidValue, StepOutcome::NoDirection);
     }
     return {ObliqueIncidenceReduction(toe.hm0, input.IncomingWaveAngle[i], input.DikeNormal), input.Tp[i],
-            toe.direction, StepOutcome::Computed};
+            toe.direction, StepOutcome::Computed, toe.energyClamped};
 }
 
 StepResult GridFailure(const RunInput& input, MessageBuffer message) {
@@ -270,14 +270,21 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     std::vector<std::thread> workers;
     workers.reserve(threads);
     for (Chunk& chunk : chunks) {
-        workers.emplace_back([&, chunkPointer = &chunk] {
+        const auto work = [&, chunkPointer = &chunk] {
             RunChunk(input, constants, output, *chunkPointer, message.Length(), done);
             {
                 const std::lock_guard lock(mutex);
                 ++finished;
             }
             finishedChanged.notify_one();
-        });
+        };
+        try {
+            workers.emplace_back(work);
+        } catch (const std::exception&) {
+            // No thread to be had (a limit on memory or processes): the
+            // calling thread runs the chunk itself; its results are the same.
+            work();
+        }
     }
     {
         std::unique_lock lock(mutex);

@@ -1,4 +1,5 @@
-// The piecewise polynomial fit of the breaking bracket, built once per process.
+// The breaking bracket's fit on single numbers, and the bracket in extended
+// precision that tests hold the fit against.
 #include "physics/bracket.h"
 
 #include <cmath>
@@ -11,42 +12,23 @@ long double ExactBracket(long double R) {
 
 namespace {
 
-// The interpolating polynomial of b(j / PerUnit + t / PerUnit) at Terms
-// Chebyshev points of |t| <= Reach, as coefficients of powers of t: Newton's
-// divided differences, then multiplied out.
-void FitPiece(int j, double* coefficient) {
-    constexpr int N = BracketFit::Terms;
-    long double t[N];
-    long double d[N];
-    for (int m = 0; m < N; ++m) {
-        t[m] = static_cast<long double>(BracketFit::Reach) *
-               cosl(3.14159265358979323846264338327950288L * (m + 0.5L) / N);
-        d[m] = ExactBracket((static_cast<long double>(j) + t[m]) / BracketFit::PerUnit);
-    }
-    for (int k = 1; k < N; ++k) {
-        for (int m = N - 1; m >= k; --m) d[m] = (d[m] - d[m - 1]) / (t[m] - t[m - k]);
-    }
-    long double c[N] = {};
-    c[0] = d[N - 1];
-    for (int k = N - 2, degree = 0; k >= 0; --k, ++degree) {
-        // c <- c * (t - t[k]) + d[k]
-        for (int m = degree + 1; m >= 1; --m) c[m] = c[m - 1] - c[m] * t[k];
-        c[0] = d[k] - c[0] * t[k];
-    }
-    for (int m = 0; m < N; ++m) coefficient[m] = static_cast<double>(c[m]);
-}
-
-BracketFit Build() {
-    BracketFit fit{};
-    for (int j = 0; j < BracketFit::Pieces; ++j) FitPiece(j, fit.coefficient[j]);
-    return fit;
+double Polynomial(const double* c, double t) {
+    const double t2 = t * t;
+    const double t4 = t2 * t2;
+    const double t8 = t4 * t4;
+    const double p03 = (c[0] + c[1] * t) + (c[2] + c[3] * t) * t2;
+    const double p47 = (c[4] + c[5] * t) + (c[6] + c[7] * t) * t2;
+    return (p03 + p47 * t4) + (c[8] + c[9] * t) * t8;
 }
 
 } // namespace
 
-const BracketFit& FittedBracket() {
-    static const BracketFit fit = Build();
-    return fit;
+FittedTerms FittedBracketTerms(double R) {
+    constexpr double shift = 6755399441055744.0;  // 1.5 2^52: adding it rounds to an integer
+    const double j = (R * BracketFit::PerUnit + shift) - shift;
+    const double t = R * BracketFit::PerUnit - j;
+    const double* c = FittedBracket.coefficient[static_cast<int>(j)];
+    return {Polynomial(c, t), Polynomial(c + BracketFit::Terms, t)};
 }
 
 } // namespace qav

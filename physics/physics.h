@@ -67,7 +67,17 @@ void WaveNumber(double omega, std::span<const double> h, std::span<double> k, co
 struct ToeWaves {
     double hm0;        // m
     double direction;  // deg, NaN when it cannot be computed
+    // The march set the energy to 0 at a point still under water (depth above
+    // MinimumWaterDepth) because one grid step's dissipation exceeded the
+    // flux, while the energy before that step was significant: more than
+    // ClampedEnergyShare of the energy at the offshore end. The waves then
+    // stop within one grid step, which says the grid is too coarse for the
+    // breaking there. It changes no number.
+    bool energyClamped = false;
 };
+
+// Share of the offshore energy above which a clamped energy is reported.
+inline constexpr double ClampedEnergyShare = 1e-3;
 
 // Values of one grid point during the march, for callers that want to look
 // along the foreshore (see RunRollerModelTraced).

@@ -52,6 +52,8 @@ ToeWaves March(double Tp, double TransmittedHm0, double Alpha, double Fc, double
     double Df = FrictionDissipation(Fc, H, k[0], h[0], Tp, c);
     double D = Db + Df;
     visit(0, GridPointState{h[0], k[0], cg, E, H, Db, Df});
+    const double significant = ClampedEnergyShare * E;
+    bool clamped = false;
 
     for (std::size_t i = 1; i < P; ++i) {
         t = omega2 / (k[i] * c.g);
@@ -60,6 +62,7 @@ ToeWaves March(double Tp, double TransmittedHm0, double Alpha, double Fc, double
         // First-order upwind: the dissipation of the point behind drains the
         // flux over the step. A negative or NaN energy becomes 0.
         const double v = (cg * E - D * gridStep) / cgNext;
+        clamped = clamped || (v < 0.0 && E > significant && h[i] > MinimumWaterDepth);
         E = v > 0.0 ? v : 0.0;
         cg = cgNext;
         if (E > EnergyThreshold) {
@@ -79,7 +82,7 @@ ToeWaves March(double Tp, double TransmittedHm0, double Alpha, double Fc, double
 
     const double cFirst = PhaseCelerity(omega, k[0]);
     const double cLast = PhaseCelerity(omega, k[P - 1]);
-    return {H * HrmsToHm0, RefractedWaveDirection(DikeNormal, IncomingWaveAngle, cFirst, cLast)};
+    return {H * HrmsToHm0, RefractedWaveDirection(DikeNormal, IncomingWaveAngle, cFirst, cLast), clamped};
 }
 
 } // namespace

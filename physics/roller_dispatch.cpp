@@ -1,37 +1,110 @@
-// Choice of the march by the processor the library runs on.
+// Choice of the march by the processor the library runs on, from the one
+// dispatch table of roller_march.cpp.
+#include <hwy/targets.h>
+
+#include <array>
 #include <cctype>
+#include <iterator>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "physics/march_kernel.h"
 #include "physics/roller_fast.h"
 
 namespace qav {
-namespace detail {
-
-ToeWaves MarchOneBaseline(double, double, double, double, double, double, double, double, const double*,
-                          std::size_t, const Constants&, double*);
-ToeWaves MarchOneAvx2(double, double, double, double, double, double, double, double, const double*,
-                      std::size_t, const Constants&, double*);
-ToeWaves MarchOneAvx512(double, double, double, double, double, double, double, double, const double*,
-                        std::size_t, const Constants&, double*);
-void MarchLanesBaseline(double, double, double, const LaneStep*, std::size_t, const double*, const Constants&,
-                        ToeWaves*);
-void MarchLanesAvx2(double, double, double, const LaneStep*, std::size_t, const double*, const Constants&,
-                    ToeWaves*);
-void MarchLanesAvx512(double, double, double, const LaneStep*, std::size_t, const double*, const Constants&,
-                      ToeWaves*);
-
-} // namespace detail
-
 namespace {
-
-// Arrays the single-step march keeps per point.
-constexpr std::size_t ArraysPerPoint = 6;
 
 thread_local bool threadPathSet = false;
 thread_local MarchPath threadPath = MarchPath::Reference;
+
+constexpr MarchPath AllPaths[] = {MarchPath::Reference, MarchPath::Baseline, MarchPath::Sse4,
+                                  MarchPath::Avx2,      MarchPath::Avx512,   MarchPath::Neon,
+                                  MarchPath::Sve,       MarchPath::Sve2,     MarchPath::Sve256,
+                                  MarchPath::Sve2_128};
+
+// Highway's target bits of a path; the baseline is whichever of the two
+// fallbacks the compiler built.
+std::int64_t TargetsOf(MarchPath path) {
+    switch (path) {
+    case MarchPath::Reference: return 0;
+    case MarchPath::Baseline: return HWY_SCALAR | HWY_EMU128;
+    case MarchPath::Sse4: return HWY_SSE4;
+    case MarchPath::Avx2: return HWY_AVX2;
+    case MarchPath::Avx512: return HWY_AVX3;
+    case MarchPath::Neon: return HWY_NEON;
+    case MarchPath::Sve: return HWY_SVE;
+    case MarchPath::Sve2: return HWY_SVE2;
+    case MarchPath::Sve256: return HWY_SVE_256;
+    case MarchPath::Sve2_128: return HWY_SVE2_128;
+    }
+    return 0;
+}
+
+const detail::MarchKernels* FindKernels(MarchPath path) {
+    for (std::int64_t targets = TargetsOf(path); targets != 0; targets &= targets - 1) {
+        if (const detail::MarchKernels* k = detail::KernelsFor(targets & -targets)) return k;
+    }
+    return nullptr;
+}
+
+// The marches of every path, looked up once.
+const detail::MarchKernels* KernelsOf(MarchPath path) {
+    static const auto table = [] {
+        std::array<const detail::MarchKernels*, std::size(AllPaths)> kernels{};
+        for (std::size_t i = 0; i < kernels.size(); ++i) kernels[i] = FindKernels(AllPaths[i]);
+        return kernels;
+    }();
+    const auto at = static_cast<std::size_t>(path);
+    return at < table.size() ? table[at] : nullptr;
+}
+
+MarchPath PathOf(const detail::MarchKernels& kernels) {
+    for (const MarchPath p : AllPaths) {
+        if ((TargetsOf(p) & kernels.target) != 0) return p;
+    }
+    return MarchPath::Baseline;
+}
+
+std::string Lower(std::string_view text) {
+    std::string s(text);
+    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+}
+
+// The path QAV_MARCH_PATH names, in any case, if the processor runs it.
+std::optional<MarchPath> PathFromEnvironment() {
+    const char* text = std::getenv("QAV_MARCH_PATH");
+    if (text == nullptr) return std::nullopt;
+    const std::string name = Lower(text);
+    for (const MarchPath p : AllPaths) {
+        if (name == Lower(MarchPathName(p)) && IsMarchPathSupported(p)) return p;
+    }
+    return std::nullopt;
+}
+
+// Levels of a single step, read where they lie.
+const double* ReadInPlace(void* context, std::size_t first, std::size_t /*count*/, double* /*buffer*/) {
+    return static_cast<const double*>(context) + first;
+}
+
+// One lane of rows of lanes: levels[i * stride + lane].
+struct LaneColumn {
+    const double* levels;
+    std::size_t stride;
+};
+
+const double* ReadColumn(void* context, std::size_t first, std::size_t count, double* buffer) {
+    const auto* column = static_cast<const LaneColumn*>(context);
+    for (std::size_t i = 0; i < count; ++i) buffer[i] = column->levels[(first + i) * column->stride];
+    return buffer;
+}
+
+const double* ReadRows(void* context, std::size_t first, std::size_t /*count*/, double* /*buffer*/) {
+    const auto* column = static_cast<const LaneColumn*>(context);
+    return column->levels + first * column->stride;
+}
 
 } // namespace
 
@@ -40,53 +113,12 @@ double* MarchWorkspace::Reserve(std::size_t count) {
     return store.data();
 }
 
-bool IsMarchPathSupported(MarchPath path) {
-    switch (path) {
-    case MarchPath::Reference:
-    case MarchPath::Baseline: return true;
-    // The AVX2 path is taken on processors with FMA as well, as the vector
-    // math library's AVX2 functions expect.
-    case MarchPath::Avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    case MarchPath::Avx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
-               __builtin_cpu_supports("fma");
-    }
-    return false;
-}
-
-namespace {
-
-// The path QAV_MARCH_PATH names ("reference", "baseline", "avx2" or "avx512",
-// in any case), if the processor runs it.
-std::optional<MarchPath> PathFromEnvironment() {
-    const char* text = std::getenv("QAV_MARCH_PATH");
-    if (text == nullptr) return std::nullopt;
-    std::string name(text);
-    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    for (const MarchPath p : {MarchPath::Reference, MarchPath::Baseline, MarchPath::Avx2, MarchPath::Avx512}) {
-        std::string known(MarchPathName(p));
-        for (char& ch : known) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (name == known && IsMarchPathSupported(p)) return p;
-    }
-    return std::nullopt;
-}
-
-} // namespace
+bool IsMarchPathSupported(MarchPath path) { return path == MarchPath::Reference || KernelsOf(path) != nullptr; }
 
 MarchPath BestMarchPath() {
     static const MarchPath best = [] {
         if (const std::optional<MarchPath> chosen = PathFromEnvironment()) return *chosen;
-        // AVX2 before AVX-512. One path serves both the single time step and
-        // the lanes, so that a step's result does not depend on the steps
-        // beside it. Measured on a Sapphire Rapids Xeon, the 512-bit
-        // quantities slow the single step's scalar chain of divisions down
-        // (46 ns per point against 37 ns with AVX2), more than AVX-512 lanes
-        // gain over AVX2 lanes (15 ns against 18 ns); a host that runs one
-        // time step per call, as probabilistic assessments do, gets the
-        // faster single step. QAV_MARCH_PATH=avx512 takes AVX-512 instead.
-        if (IsMarchPathSupported(MarchPath::Avx2)) return MarchPath::Avx2;
-        if (IsMarchPathSupported(MarchPath::Avx512)) return MarchPath::Avx512;
-        return MarchPath::Baseline;
+        return PathOf(detail::BestKernels());
     }();
     return best;
 }
@@ -101,10 +133,10 @@ void SetThreadMarchPath(MarchPath path) {
 void ResetThreadMarchPath() { threadPathSet = false; }
 
 std::vector<MarchPath> SupportedMarchPaths() {
-    std::vector<MarchPath> paths;
-    for (const MarchPath p : {MarchPath::Reference, MarchPath::Baseline, MarchPath::Avx2, MarchPath::Avx512}) {
-        if (IsMarchPathSupported(p)) paths.push_back(p);
-    }
+    std::vector<MarchPath> paths{MarchPath::Reference};
+    std::size_t count = 0;
+    const detail::MarchKernels* const* kernels = detail::SupportedKernels(count);
+    for (std::size_t i = count; i-- > 0;) paths.push_back(PathOf(*kernels[i]));
     return paths;
 }
 
@@ -112,45 +144,43 @@ std::string_view MarchPathName(MarchPath path) {
     switch (path) {
     case MarchPath::Reference: return "Reference";
     case MarchPath::Baseline: return "Baseline";
+    case MarchPath::Sse4: return "Sse4";
     case MarchPath::Avx2: return "Avx2";
     case MarchPath::Avx512: return "Avx512";
+    case MarchPath::Neon: return "Neon";
+    case MarchPath::Sve: return "Sve";
+    case MarchPath::Sve2: return "Sve2";
+    case MarchPath::Sve256: return "Sve256";
+    case MarchPath::Sve2_128: return "Sve2_128";
     }
     return "?";
 }
 
 int LaneCount(MarchPath path) {
-    switch (path) {
-    case MarchPath::Reference: return 1;
-    // Two registers of lanes each (see roller_kernel.h).
-    case MarchPath::Baseline: return 4;
-    case MarchPath::Avx2: return 8;
-    case MarchPath::Avx512: return 16;
-    }
-    return 1;
+    const detail::MarchKernels* k = KernelsOf(path);
+    return k == nullptr ? 1 : static_cast<int>(k->lanes);
 }
 
 ToeWaves RunRollerModelOn(MarchPath path, double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev,
                           double DikeNormal, double IncomingWaveAngle, double gridStep,
-                          std::span<const double> bottomLevel, const Constants& c, MarchWorkspace& work) {
-    const std::size_t P = bottomLevel.size();
-    if (path == MarchPath::Reference) {
+                          std::span<const double> bottomLevel, const Constants& c, MarchWorkspace& /*work*/) {
+    const detail::MarchKernels* k = path == MarchPath::Reference ? nullptr : KernelsOf(path);
+    if (k == nullptr) {
         RollerWorkspace roller;
         return RunRollerModel(Tp, TransmittedHm0, Alpha, Fc, Wlev, DikeNormal, IncomingWaveAngle, gridStep,
                               bottomLevel, c, roller);
     }
-    double* store = work.Reserve(ArraysPerPoint * (P + 8));
-    const auto march = path == MarchPath::Avx512 ? detail::MarchOneAvx512
-                       : path == MarchPath::Avx2 ? detail::MarchOneAvx2
-                                                 : detail::MarchOneBaseline;
-    return march(Tp, TransmittedHm0, Alpha, Fc, Wlev, DikeNormal, IncomingWaveAngle, gridStep, bottomLevel.data(),
-                 P, c, store);
+    const detail::SingleStep step{Tp,         TransmittedHm0,    Alpha,    Fc, Wlev,
+                                  DikeNormal, IncomingWaveAngle, gridStep, bottomLevel.size()};
+    return k->one(step, {&ReadInPlace, const_cast<double*>(bottomLevel.data())}, c);
 }
 
 void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
                          std::span<const LaneStep> steps, const double* levels, const Constants& c,
-                         std::span<ToeWaves> toe, MarchWorkspace& work) {
+                         std::span<ToeWaves> toe, MarchWorkspace& /*work*/) {
     if (steps.empty()) return;
-    if (path == MarchPath::Reference) {
+    const detail::MarchKernels* k = path == MarchPath::Reference ? nullptr : KernelsOf(path);
+    if (k == nullptr) {
         // One lane: the reference march of that step.
         RollerWorkspace roller;
         const LaneStep& s = steps[0];
@@ -158,12 +188,17 @@ void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNor
                                 s.gridStep, std::span<const double>(levels, s.points), c, roller);
         return;
     }
-    (void)work;
-    if (steps.size() > static_cast<std::size_t>(LaneCount(path))) throw std::invalid_argument("too many lanes");
-    const auto march = path == MarchPath::Avx512 ? detail::MarchLanesAvx512
-                       : path == MarchPath::Avx2 ? detail::MarchLanesAvx2
-                                                 : detail::MarchLanesBaseline;
-    march(Alpha, Fc, DikeNormal, steps.data(), steps.size(), levels, c, toe.data());
+    if (steps.size() > k->lanes) throw std::invalid_argument("too many lanes");
+    LaneColumn rows{levels, k->lanes};
+    if (steps.size() == 1) {
+        // One step alone marches on the single-step path, to the same bits.
+        const LaneStep& s = steps[0];
+        const detail::SingleStep step{s.Tp, s.TransmittedHm0, Alpha, Fc, s.Wlev, DikeNormal, s.IncomingWaveAngle,
+                                      s.gridStep, s.points};
+        toe[0] = k->one(step, {&ReadColumn, &rows}, c);
+        return;
+    }
+    k->lanes_march(Alpha, Fc, DikeNormal, steps.data(), steps.size(), {&ReadRows, &rows}, k->lanes, c, toe.data());
 }
 
 } // namespace qav

@@ -11,18 +11,25 @@
 namespace qav {
 
 // The ways the energy balance can be marched. Reference is RunRollerModel,
-// formula after formula, one point after another; the others compute the
-// per-point quantities a few points at a time with SIMD instructions of the
-// named instruction set and its vector math library.
-enum class MarchPath : std::uint8_t { Reference, Baseline, Avx2, Avx512 };
+// formula after formula with the C library's functions, one point after
+// another. The others are one march compiled for an instruction set each
+// (Highway's targets): Baseline without SIMD instructions, Sse4, Avx2 and
+// Avx512 (AVX3) on x86-64, Neon, Sve and Sve2 (also the fixed-width Sve256 and
+// Sve2_128) on aarch64. They compute the per-point quantities a register of
+// points at a time and give the same bits on every path, processor and lane
+// width.
+enum class MarchPath : std::uint8_t { Reference, Baseline, Sse4, Avx2, Avx512, Neon, Sve, Sve2, Sve256, Sve2_128 };
 
-// True when the processor runs the path (Reference and Baseline always).
+// True when this build has the path and the processor runs it (Reference and
+// Baseline always).
 [[nodiscard]] bool IsMarchPathSupported(MarchPath path);
 // The path the library takes: the one the environment variable
-// QAV_MARCH_PATH names ("reference", "baseline", "avx2", "avx512") if the
-// processor runs it, else AVX2, AVX-512 and baseline in that order.
+// QAV_MARCH_PATH names (a name of MarchPathName in any case, e.g.
+// "reference", "baseline", "avx2", "avx512", "neon") if the processor runs
+// it, else the best instruction set the processor runs.
 [[nodiscard]] MarchPath BestMarchPath();
-// Every path this processor runs, Reference first.
+// Every path this processor runs: Reference, Baseline, then the instruction
+// sets from the oldest up.
 [[nodiscard]] std::vector<MarchPath> SupportedMarchPaths();
 [[nodiscard]] std::string_view MarchPathName(MarchPath path);
 // The march the calling thread's time steps take: BestMarchPath() unless
@@ -31,19 +38,20 @@ enum class MarchPath : std::uint8_t { Reference, Baseline, Avx2, Avx512 };
 void SetThreadMarchPath(MarchPath path);
 void ResetThreadMarchPath();
 
-// Time steps one call of RunRollerModelLanes marches at once: 1, 4, 8 or 16
-// (two SIMD registers of lanes).
+// Time steps one call of RunRollerModelLanes marches at once: 1 for the
+// reference, else two SIMD registers of lanes (2 for the baseline, 4 for
+// SSE4 and NEON, 8 for AVX2, 16 for AVX-512).
 [[nodiscard]] int LaneCount(MarchPath path);
 
-// Work arrays of one calling thread for the fast paths: O(P) doubles, grown
-// only when a grid is larger than any before.
+// Kept for callers that hold one per thread; the fast marches need no work
+// arrays of the grid's length any more.
 struct MarchWorkspace {
     std::vector<double> store;
     double* Reserve(std::size_t count);
 };
 
-// RunRollerModel on another path. Toe height and direction agree with the
-// reference to within a few units in the last place.
+// RunRollerModel on another path. Every fast path gives the same bits; the toe
+// height agrees with the reference to within 1e-13.
 [[nodiscard]] ToeWaves RunRollerModelOn(MarchPath path, double Tp, double TransmittedHm0, double Alpha,
                                         double Fc, double Wlev, double DikeNormal, double IncomingWaveAngle,
                                         double gridStep, std::span<const double> bottomLevel,
@@ -61,8 +69,9 @@ struct LaneStep {
 
 // Marches up to LaneCount(path) time steps at once, one per lane. The bottom
 // level of point i of lane l is levels[i * LaneCount(path) + l]; every lane
-// reads up to the longest lane's points. toe[l] receives what RunRollerModelOn
-// gives for lane l alone.
+// reads up to the longest lane's points (a lane's own last level repeated
+// past its end). toe[l] receives what RunRollerModelOn gives for lane l alone,
+// bit for bit. A single step takes the single-step march.
 void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
                          std::span<const LaneStep> steps, const double* levels, const Constants& c,
                          std::span<ToeWaves> toe, MarchWorkspace& work);

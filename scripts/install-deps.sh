@@ -4,9 +4,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libomp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libsleef-dev
-  python3 python3-numpy python3-pytest
+  libcli11-dev libsleef-dev libhwy-dev
+  python3 python3-numpy python3-pytest python3-matplotlib
   pkg-config make valgrind binutils time
+  librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

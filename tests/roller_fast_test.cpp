@@ -13,6 +13,7 @@
 #include "model/model.h"
 #include "model/step_pieces.h"
 #include "physics/bracket.h"
+#include "physics/exact_math.h"
 #include "physics/roller_fast.h"
 #include "tests/random_case.h"
 
@@ -51,9 +52,12 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
                                                             work);
             const double d = std::max(RelativeDifference(got.hm0, expected.hm0),
                                       RelativeDifference(got.direction, expected.direction));
-            // The direction comes from the end points' reference wave numbers.
+            // The direction comes from the reference's wave numbers at the two
+            // ends, with sin and asin rounded to nearest, which the C library
+            // misses by a unit in the last place now and then.
             if (!std::isnan(expected.direction)) {
-                EXPECT_EQ(got.direction, expected.direction);
+                EXPECT_LE(std::fabs(got.direction - expected.direction),
+                          4.0 * std::fabs(std::nextafter(expected.direction, INFINITY) - expected.direction));
             }
             EXPECT_LE(d, 1e-13) << qav::MarchPathName(paths[p]) << " case " << trial << " P "
                                 << c.levels.size() << ": " << got.hm0 << " vs " << expected.hm0 << ", "
@@ -66,6 +70,97 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
     for (std::size_t p = 0; p < paths.size(); ++p) {
         std::printf("%s: largest relative difference %.3g, identical toe results in %d of %d cases\n",
                     std::string(qav::MarchPathName(paths[p])).c_str(), worst[p], identical[p], cases);
+    }
+}
+
+// The same bits: both NaN, or equal.
+bool SameBits(const qav::ToeWaves& a, const qav::ToeWaves& b) {
+    const auto same = [](double x, double y) { return (std::isnan(x) && std::isnan(y)) || x == y; };
+    return same(a.hm0, b.hm0) && same(a.direction, b.direction) && a.energyClamped == b.energyClamped;
+}
+
+TEST(FastMarch, EveryPathSingleOrInLanesGivesTheSameBits) {
+    // One answer on every instruction set, for a time step marched alone or
+    // in any lane of a full or partly filled group.
+    std::mt19937_64 random(2020);
+    qav::MarchWorkspace work;
+    const std::vector<MarchPath> paths = FastPaths();
+    ASSERT_FALSE(paths.empty());
+    constexpr int cases = 4096;
+    std::vector<Case> all;
+    std::vector<qav::ToeWaves> expected;
+    for (int trial = 0; trial < cases; ++trial) {
+        Case c = RandomCase(random);
+        if (c.levels.size() > 600) c.levels.resize(600);
+        // All lanes of a group share Alpha, Fc and the dike normal, as in one run.
+        c.Alpha = 1.0;
+        c.Fc = 0.01;
+        c.DikeNormal = 270.0;
+        c.Angle = 270.0 + (c.Angle - c.DikeNormal);
+        expected.push_back(qav::RunRollerModelOn(paths[0], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
+                                                 c.step, c.levels, kConstants, work));
+        all.push_back(std::move(c));
+    }
+    for (const MarchPath path : paths) {
+        int differing = 0;
+        for (int trial = 0; trial < cases; ++trial) {
+            const Case& c = all[trial];
+            const qav::ToeWaves got = qav::RunRollerModelOn(path, c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
+                                                            c.Angle, c.step, c.levels, kConstants, work);
+            differing += !SameBits(got, expected[trial]);
+        }
+        EXPECT_EQ(differing, 0) << qav::MarchPathName(path) << " single steps";
+        // Groups of 1 to all lanes, one after another over the cases.
+        const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
+        differing = 0;
+        for (std::size_t first = 0, size = 1; first < all.size(); first += size, size = size % lanes + 1) {
+            const std::size_t count = std::min(size, all.size() - first);
+            std::vector<qav::LaneStep> steps;
+            std::size_t longest = 0;
+            for (std::size_t l = 0; l < count; ++l) {
+                const Case& c = all[first + l];
+                steps.push_back({c.Tp, c.Hm0, c.Wlev, c.Angle, c.step, c.levels.size()});
+                longest = std::max(longest, c.levels.size());
+            }
+            std::vector<double> levels(longest * lanes, -5.0);
+            for (std::size_t l = 0; l < count; ++l) {
+                const std::vector<double>& own = all[first + l].levels;
+                for (std::size_t i = 0; i < longest; ++i) levels[i * lanes + l] = own[std::min(i, own.size() - 1)];
+            }
+            std::vector<qav::ToeWaves> toe(lanes);
+            qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, levels.data(), kConstants, toe, work);
+            for (std::size_t l = 0; l < count; ++l) differing += !SameBits(toe[l], expected[first + l]);
+        }
+        EXPECT_EQ(differing, 0) << qav::MarchPathName(path) << " in lanes";
+    }
+}
+
+TEST(FastMarch, EveryPathReportsAnEnergyClampedUnderWater) {
+    // Two grid steps of 200 m: the shoaled waves over 2 m of water dissipate
+    // more than their flux in one step. A fine grid carries them down.
+    qav::RollerWorkspace reference;
+    qav::MarchWorkspace work;
+    const std::vector<double> coarse{-10.0, -2.0, -2.0, -2.0};
+    const std::vector<double> dry{-10.0, -2.0, 1.0, 1.0};
+    std::vector<double> fine;
+    for (int i = 0; i <= 800; ++i) fine.push_back(-10.0 + 8.0 * i / 800.0);
+    fine.push_back(fine.back());
+    for (const MarchPath path : qav::SupportedMarchPaths()) {
+        const auto run = [&](const std::vector<double>& levels, double step) {
+            return path == MarchPath::Reference
+                       ? qav::RunRollerModel(8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants, reference)
+                       : qav::RunRollerModelOn(path, 8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants, work);
+        };
+        const qav::ToeWaves clamped = run(coarse, 200.0);
+        EXPECT_TRUE(clamped.energyClamped) << qav::MarchPathName(path);
+        EXPECT_EQ(clamped.hm0, 0.0);
+        // Clamped only where the bottom lies above the water: not reported.
+        const qav::ToeWaves ashore = run(dry, 200.0);
+        EXPECT_FALSE(ashore.energyClamped) << qav::MarchPathName(path);
+        EXPECT_EQ(ashore.hm0, 0.0);
+        const qav::ToeWaves carried = run(fine, 1.0);
+        EXPECT_FALSE(carried.energyClamped) << qav::MarchPathName(path);
+        EXPECT_GT(carried.hm0, 0.5);
     }
 }
 
@@ -115,36 +210,66 @@ TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
     }
 }
 
-TEST(FastMarch, BracketFitAndCLibraryErfStayWithinTheirBounds) {
+TEST(FastMarch, BracketFitAndNearestFunctionsStayWithinTheirBounds) {
     // The fast marches round the fitted bracket to single precision only
-    // where its distance to the reference's bracket cannot reach the next
-    // float: that distance is bounded by the fit's tolerance (relative) and by
-    // 2.3e-16 for the C library's 1 - erf(R) (absolute).
-    const qav::BracketFit& fit = qav::FittedBracket();
+    // where its distance to the bracket of the nearest erf and exp cannot
+    // reach the next float: that distance is bounded by the fits' tolerance.
     double worstFit = 0.0;
-    double worstErf = 0.0;
     for (double R = 0.0; R < qav::BracketFit::Limit; R += 1.0 / 4099.0) {
         const long double exact = qav::ExactBracket(R);
-        const double u = R * qav::BracketFit::PerUnit;
-        const int j = static_cast<int>(std::nearbyint(u));
-        const double t = u - j;
-        double b = 0.0;
-        for (int m = qav::BracketFit::Degree; m >= 0; --m) b = b * t + fit.coefficient[j][m];
-        if (exact >= 1e-8L) worstFit = std::max(worstFit, static_cast<double>(std::fabs((b - exact) / exact)));
-        else EXPECT_LT(std::fabs(b - exact), 1e-17L) << R;
-        worstErf = std::max(worstErf, static_cast<double>(std::fabs((1.0 - std::erf(R)) - erfcl(R))));
+        const qav::FittedTerms fit = qav::FittedBracketTerms(R);
+        const long double erfc = erfcl(R);
+        worstFit = std::max(worstFit, static_cast<double>(std::fabs((fit.erfc - erfc) / erfc)));
+        if (R > 0.0) {
+            const long double second = exact - erfc;
+            worstFit = std::max(worstFit, static_cast<double>(std::fabs((fit.second - second) / second)));
+        }
+        const double nearest = qav::NearestRoundedBracket(R);
+        ASSERT_LE(std::fabs(nearest - exact), 2.3e-16L + 1e-15L * exact + std::ldexp(exact, -24)) << R;
     }
-    EXPECT_LT(worstFit, qav::BracketFit::Tolerance / 4);
-    // Past the fit the fast marches take a bracket of 0 up to R = 1e100, as
-    // the reference has it; past 5.6e102 R^3 overflows to the reference's NaN.
+    EXPECT_LT(worstFit, qav::BracketFit::ErfcTolerance / 2);
+    // Past the fit the bracket is 0 up to R = 1e100, as the reference has it;
+    // past 5.6e102 R^3 overflows to the reference's NaN.
     for (double R = qav::BracketFit::Limit; R < 60.0; R += 0.0013) {
         ASSERT_EQ(qav::BreakingDissipation(1.0, 0.1, R, 1.0, 1.0, kConstants), 0.0) << R;
+        ASSERT_EQ(qav::NearestRoundedBracket(R), 0.0) << R;
     }
-    EXPECT_EQ(qav::BreakingDissipation(1.0, 0.1, qav::BracketFit::ZeroUpTo, 1.0, 1.0, kConstants), 0.0);
-    EXPECT_TRUE(std::isnan(qav::BreakingDissipation(1.0, 0.1, 1e103, 1.0, 1.0, kConstants)));
-    EXPECT_TRUE(std::isnan(qav::BreakingDissipation(1.0, 0.1, INFINITY, 1.0, 1.0, kConstants)));
-    EXPECT_LT(worstErf, 2.3e-16);
-    std::printf("fit: largest relative difference %.3g; 1 - erf: largest difference %.3g\n", worstFit, worstErf);
+    EXPECT_TRUE(std::isnan(qav::NearestRoundedBracket(1e103)));
+    EXPECT_TRUE(std::isnan(qav::NearestRoundedBracket(INFINITY)));
+    std::printf("fit: largest relative difference %.3g\n", worstFit);
+}
+
+// True when x is the double nearest to the extended-precision value exact.
+bool IsNearest(double x, long double exact) {
+    const long double distance = std::fabs(x - exact);
+    return distance <= std::fabs(std::nextafter(x, INFINITY) - exact) &&
+           distance <= std::fabs(std::nextafter(x, -INFINITY) - exact);
+}
+
+TEST(FastMarch, NearestFunctionsRoundToNearest) {
+    // The functions the fast paths take instead of the C library's, the same
+    // on every processor: within half a unit in the last place wherever the
+    // marches use them.
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int misses = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const double x = -121.0 * unit(random);
+        const double y = 6.5 * unit(random);
+        const double z = (2.0 * unit(random) - 1.0) * 3.2;
+        const double w = 2.0 * unit(random) - 1.0;
+        // The extended-precision values are themselves rounded: allow the
+        // rare tie they cannot settle.
+        misses += !IsNearest(qav::NearestExp(x), expl(x));
+        misses += !IsNearest(qav::NearestErf(y), erfl(y));
+        misses += !IsNearest(qav::NearestSin(z), sinl(z));
+        misses += !IsNearest(qav::NearestAsin(w), asinl(w));
+    }
+    EXPECT_LE(misses, 3);
+    EXPECT_EQ(qav::NearestAsin(1.0), 0x1.921fb54442d18p+0);
+    EXPECT_EQ(qav::NearestErf(6.0), 1.0);
+    EXPECT_EQ(qav::NearestSin(0.0), 0.0);
+    EXPECT_TRUE(std::isnan(qav::NearestAsin(1.0000001)));
 }
 
 TEST(FastMarch, EdgeCasesOfTheMarch) {

@@ -24,6 +24,10 @@ struct ModelOptions {
 // Adds --dike-normal, --dam, --dam-height and the model parameters to a command.
 void AddModelOptions(CLI::App& command, ModelOptions& options);
 
+// Throws InputError for a dam without --dam-height, or --dam-height without
+// a dam.
+void CheckDamOptions(const ModelOptions& options, const CLI::App& command);
+
 // The dam type number of the model (0 none, 1 caisson, 2 wall, 3 dam).
 [[nodiscard]] int DamTypeNumber(const std::string& dam);
 
@@ -32,7 +36,7 @@ using Profile = files::Profile;
 using Series = files::SeriesBlock;
 
 // The model's input over the given profile and series (views; both must
-// outlive the result).
+// outlive the result), with the dike normal brought into [0, 360).
 RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const Series& series);
 
 } // namespace qav::cli

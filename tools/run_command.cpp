@@ -15,6 +15,7 @@
 #include "tools/model_options.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
+#include "tools/run_notes.h"
 #include "tools/series_run.h"
 
 namespace qav::cli {
@@ -38,9 +39,12 @@ unsigned AllCores() {
 }
 
 int Run(const RunArguments& args, const CLI::App& command) {
-    if (args.model.dam != "none" && command.count("--dam-height") == 0) {
-        throw InputError("--dam " + args.model.dam + " needs --dam-height");
-    }
+    const NamedFile named[] = {{"--profile", args.profile, false},
+                               {"--series", args.series, false},
+                               {"-o", args.output, true},
+                               {"--log", args.log, true}};
+    CheckNamedFiles(named);
+    CheckDamOptions(args.model, command);
     files::CsvOptions csv = args.csv;
     csv.invalidValue = args.model.parameters.InvalidValue;
     const Profile profile = files::ReadProfile(args.profile, csv);
@@ -51,6 +55,9 @@ int Run(const RunArguments& args, const CLI::App& command) {
     // The profile, dam and parameters; each block brings its own series.
     const Series noSteps;
     const RunInput input = MakeRunInput(args.model, profile, noSteps);
+    InputWarnings warnings("run");
+    warnings.CheckParameters(input.Parameters);
+    if (!args.log.empty()) CheckLogFile(args.log);
 
     OutputFile output(args.output);
     output.Write(RunTableHeader(series.PassThroughNames()));
@@ -62,7 +69,17 @@ int Run(const RunArguments& args, const CLI::App& command) {
     const SeriesRun run = RunSeriesInBlocks(
         input, series, options, args.blockRows, steps,
         [&bar](std::size_t done, std::size_t total) { bar.Update(done, total); },
-        [&](std::size_t firstStep, const RunInput& block, const RunTable& result, const files::SeriesBlock& read) {
+        [&](std::size_t firstStep, const files::SeriesBlock& read) {
+            for (std::size_t i = 0; i < read.size(); ++i) {
+                warnings.CheckStep(firstStep + i, read.hm0[i], read.tp[i], input.Parameters);
+            }
+        },
+        [&](std::size_t firstStep, const RunInput& block, RunTable& result, const files::SeriesBlock& read,
+            std::string_view message) {
+            // A refused set-up computes no step: each row says why.
+            if (!result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated) {
+                std::fill(result.messages.begin(), result.messages.end(), std::string(OwnReason(message)));
+            }
             rows.clear();
             AppendRunRows(rows, firstStep, block, result, read.passThrough);
             output.Write(rows);
@@ -74,8 +91,14 @@ int Run(const RunArguments& args, const CLI::App& command) {
                      series.MissingCount(), series.MissingCount() == 1 ? "" : "s",
                      FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
     }
+    const std::string reason(OwnReason(run.message));
+    if (run.setupRefused) {
+        std::fprintf(stderr, "qav run: the set-up is refused, no time step is computed: %s\n", reason.c_str());
+        return ExitRunFailed;
+    }
     if (run.code != 0) {
-        std::fprintf(stderr, "qav run: the run failed: %s\n", run.message.c_str());
+        std::fprintf(stderr, "qav run: the run failed: %s; the last message: %s\n",
+                     FailedRunText(run.failures, run.steps).c_str(), reason.c_str());
         return ExitRunFailed;
     }
     return ExitSuccess;
@@ -84,7 +107,7 @@ int Run(const RunArguments& args, const CLI::App& command) {
 }  // namespace
 
 // The columns of the table behind step and the series' other columns.
-constexpr std::string_view RunColumns = "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message";
+constexpr std::string_view RunColumns = "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note";
 
 std::string RunTableHeader(std::span<const std::string> passThroughNames) {
     std::string out = "step";
@@ -124,7 +147,9 @@ void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& inpu
         out += ',';
         out += OutcomeName(result.outcomes[i]);
         out += ',';
-        AppendQuoted(out, result.messages[i]);
+        AppendQuoted(out, OwnReason(result.messages[i]));
+        out += ',';
+        AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0));
         out += '\n';
     }
 }
@@ -143,7 +168,8 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
     command->add_option("--threads", args->threads, "Threads sharing the time steps (default: all cores)")
         ->check(CLI::Range(1u, 4096u))
         ->capture_default_str();
-    command->add_option("--log", args->log, "Write the diagnostic log to this file (runs on one thread)");
+    command->add_option("--log", args->log,
+                        "Append the library's diagnostic log to this file (runs on one thread)");
     command->add_flag("-q,--quiet", args->quiet, "No progress bar");
     // Rows per block of the run; the table does not depend on it (for tests).
     command->add_option("--block-rows", args->blockRows)->check(CLI::PositiveNumber)->group("");
@@ -154,8 +180,9 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
         "  qav run --profile examples/profile.csv --series examples/series.csv \\\n"
         "          --dike-normal 270 --dam dam --dam-height -1 -o toe.csv\n"
         "Output columns: step, the series' other columns (time, id, ...) as they are, then\n"
-        "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message.\n"
-        "Exit code 0 when the run succeeded, 1 when it failed, 2 for bad input.");
+        "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
+        "Exit code 0 when the run succeeded, 1 when it failed (half or more of the steps failed,\n"
+        "or the set-up was refused), 2 for a usage error or a file that cannot be read or written.");
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 

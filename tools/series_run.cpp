@@ -20,7 +20,8 @@ bool RunFails(std::size_t failures, std::size_t steps) {
 
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
                             std::size_t blockRows, std::size_t totalSteps,
-                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockDone& done) {
+                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockStart& start,
+                            const BlockDone& done) {
     std::size_t blockBytes = std::size_t{8} << 20;
     if (options.Log) {
         blockRows = std::numeric_limits<std::size_t>::max();
@@ -43,9 +44,11 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
                 progress(before + stepsDone, totalSteps);
             };
         }
+        if (start) start(before + 1, rows);
         RunTable result(rows.size());
         MessageBuffer message(text.data(), text.size());
         RollerModel5(block, result.Output(), message, blockOptions);
+        run.setupRefused = !result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated;
 
         run.steps += rows.size();
         run.failures += static_cast<std::size_t>(std::count_if(result.outcomes.begin(), result.outcomes.end(), IsFailure));
@@ -55,7 +58,7 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
                                        [](const std::string& m) { return !m.empty(); });
         if (wrote || !stepWroteMessage) run.message.assign(message.Trimmed());
         stepWroteMessage = stepWroteMessage || wrote;
-        done(before + 1, block, result, rows);
+        done(before + 1, block, result, rows, message.Trimmed());
     }
     run.code = RunFails(run.failures, run.steps) ? -1 : 0;
     return run;

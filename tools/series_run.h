@@ -19,13 +19,18 @@ struct SeriesRun {
     std::size_t steps = 0;
     std::size_t failures = 0;
     int code = 0;          // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
-    std::string message;   // the run's last message: of the last step, in time order, that wrote one
+    bool setupRefused = false;  // the set-up check refused the run: no step was computed
+    std::string message;   // the library's last message: of the last step, in time order, that wrote one
 };
 
+// Receives each block before it runs: the step number of its first row, and
+// its rows.
+using BlockStart = std::function<void(std::size_t firstStep, const files::SeriesBlock& rows)>;
 // Receives each block as it is done: the step number of its first row, the
-// block's model input, its results and its rows.
-using BlockDone = std::function<void(std::size_t firstStep, const RunInput& input, const RunTable& result,
-                                     const files::SeriesBlock& rows)>;
+// block's model input, its results, its rows and the library's message of
+// the block.
+using BlockDone = std::function<void(std::size_t firstStep, const RunInput& input, RunTable& result,
+                                     const files::SeriesBlock& rows, std::string_view message)>;
 
 // Runs the model over a series a block of rows at a time (RollerModel5 per
 // block, on the threads options asks for), so that memory does not grow with
@@ -36,7 +41,8 @@ using BlockDone = std::function<void(std::size_t firstStep, const RunInput& inpu
 // set, gets the steps done and totalSteps (0 when unknown).
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
                             std::size_t blockRows, std::size_t totalSteps,
-                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockDone& done);
+                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockStart& start,
+                            const BlockDone& done);
 
 // Reads a series file through once when it is a regular file (one that can
 // be read again), so that a fault in any row stops a run before anything is

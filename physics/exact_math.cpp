@@ -1,0 +1,261 @@
+// Double-double arithmetic (Dekker, Knuth) without fused multiply-adds: every
+// operation is an IEEE basic operation, so the results are the same bits on
+// every processor.
+#include "physics/exact_math.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "physics/physics.h"
+
+namespace qav {
+namespace {
+
+struct DD {
+    double hi;
+    double lo;
+};
+
+DD QuickTwoSum(double a, double b) {
+    const double s = a + b;
+    return {s, b - (s - a)};
+}
+
+DD TwoSum(double a, double b) {
+    const double s = a + b;
+    const double bb = s - a;
+    return {s, (a - (s - bb)) + (b - bb)};
+}
+
+DD Split(double a) {
+    const double t = 134217729.0 * a;  // 2^27 + 1
+    const double hi = t - (t - a);
+    return {hi, a - hi};
+}
+
+DD TwoProduct(double a, double b) {
+    const double p = a * b;
+    const DD x = Split(a);
+    const DD y = Split(b);
+    return {p, ((x.hi * y.hi - p) + x.hi * y.lo + x.lo * y.hi) + x.lo * y.lo};
+}
+
+DD Add(DD a, DD b) {
+    DD s = TwoSum(a.hi, b.hi);
+    const DD t = TwoSum(a.lo, b.lo);
+    s.lo += t.hi;
+    s = QuickTwoSum(s.hi, s.lo);
+    s.lo += t.lo;
+    return QuickTwoSum(s.hi, s.lo);
+}
+
+DD Neg(DD a) { return {-a.hi, -a.lo}; }
+
+DD Mul(DD a, DD b) {
+    DD p = TwoProduct(a.hi, b.hi);
+    p.lo += a.hi * b.lo + a.lo * b.hi;
+    return QuickTwoSum(p.hi, p.lo);
+}
+
+DD Mul(DD a, double b) {
+    DD p = TwoProduct(a.hi, b);
+    p.lo += a.lo * b;
+    return QuickTwoSum(p.hi, p.lo);
+}
+
+DD Div(DD a, double b) {
+    const double q1 = a.hi / b;
+    DD r = Add(a, Neg(TwoProduct(q1, b)));
+    const double q2 = r.hi / b;
+    r = Add(r, Neg(TwoProduct(q2, b)));
+    const double q3 = r.hi / b;
+    return Add(QuickTwoSum(q1, q2), DD{q3, 0.0});
+}
+
+double Nearest(DD a) { return a.hi + a.lo; }
+
+constexpr DD Ln2{0x1.62e42fefa39efp-1, 0x1.abc9e3b39803fp-56};
+constexpr DD TwoOverRootPi{0x1.20dd750429b6dp+0, 0x1.1ae3a914fed8p-56};
+constexpr DD HalfPi{0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54};
+constexpr double HalfPiTail = -0x1.f1976b7ed8fbcp-110;
+
+// 1 / n! for n = 0 .. 29, and the coefficients (2n)! / (4^n (n!)^2 (2n + 1))
+// of the series of asin for n = 0 .. 59, in double-double; built once.
+struct SeriesTables {
+    DD inverseFactorial[30];
+    DD asin[60];
+    SeriesTables() {
+        inverseFactorial[0] = {1.0, 0.0};
+        for (int n = 1; n < 30; ++n) inverseFactorial[n] = Div(inverseFactorial[n - 1], static_cast<double>(n));
+        DD a{1.0, 0.0};  // (2n)! / (4^n (n!)^2)
+        asin[0] = a;
+        for (int n = 1; n < 60; ++n) {
+            a = Div(Mul(a, static_cast<double>(2 * n - 1)), static_cast<double>(2 * n));
+            asin[n] = Div(a, static_cast<double>(2 * n + 1));
+        }
+    }
+};
+
+const SeriesTables& Tables() {
+    static const SeriesTables tables;
+    return tables;
+}
+
+// exp(a) as 2^k (1 + u), u in double-double; k is returned apart so that the
+// caller scales once.
+DD ExpParts(DD a, double& k) {
+    const DD* f = Tables().inverseFactorial;
+    k = std::nearbyint(a.hi * 0x1.71547652b82fep+0);
+    const DD kLn2 = Add(TwoProduct(k, Ln2.hi), DD{k * Ln2.lo, 0.0});
+    const DD r = Add(a, Neg(kLn2));
+    // exp(r) = (exp(r / 1024))^1024: the series of expm1 at |s| < 3.4e-4,
+    // then ten squarings of 1 + u as u <- 2u + u^2.
+    const DD s{r.hi * 0x1p-10, r.lo * 0x1p-10};
+    DD p = f[13];
+    for (int n = 12; n >= 1; --n) p = Add(f[n], Mul(p, s));
+    DD u = Mul(s, p);
+    for (int i = 0; i < 10; ++i) u = Add(Mul(u, 2.0), Mul(u, u));
+    return Add(DD{1.0, 0.0}, u);
+}
+
+double ScaledNearest(DD m, double k) {
+    // 1 + u lies in [0.7, 1.5); the result is normal wherever it is used.
+    const int e = static_cast<int>(k);
+    if (e > 1000) return std::ldexp(std::ldexp(Nearest(m), e - 1000), 1000);
+    return std::ldexp(Nearest(m), e);
+}
+
+// sin(r) and cos(r) for |r| <= pi/4 by their series, to r^29 / 29!.
+DD SinSeries(DD r) {
+    const DD* f = Tables().inverseFactorial;
+    const DD w = Neg(Mul(r, r));
+    DD p = f[29];
+    for (int n = 13; n >= 0; --n) p = Add(f[2 * n + 1], Mul(p, w));
+    return Mul(r, p);
+}
+
+DD CosSeries(DD r) {
+    const DD* f = Tables().inverseFactorial;
+    const DD w = Neg(Mul(r, r));
+    DD p = f[28];
+    for (int n = 13; n >= 0; --n) p = Add(f[2 * n], Mul(p, w));
+    return p;
+}
+
+// asin(s) for 0 <= s <= 1/2 by its series, with as many terms as s needs for
+// 1e-33 (s^(2n) falls by at least 1/4 a term).
+DD AsinSeries(DD s) {
+    const DD* c = Tables().asin;
+    const DD s2 = Mul(s, s);
+    int terms = 60;
+    for (double bound = 0.25; terms > 8 && s2.hi * 1.0000001 < bound; bound *= 0.25) terms = terms * 3 / 4;
+    DD p = c[terms - 1];
+    for (int n = terms - 2; n >= 0; --n) p = Add(c[n], Mul(p, s2));
+    return Mul(s, p);
+}
+
+} // namespace
+
+double NearestExp(double x) {
+    if (std::isnan(x)) return x;
+    if (x > 709.8) return std::numeric_limits<double>::infinity();
+    if (x < -745.2) return 0.0;
+    double k = 0.0;
+    const DD m = ExpParts(DD{x, 0.0}, k);
+    if (k < -1021.0) {
+        // Among the subnormal numbers: one rounding of the scaled sum.
+        return std::ldexp(m.hi, static_cast<int>(k)) + std::ldexp(m.lo, static_cast<int>(k));
+    }
+    return ScaledNearest(m, k);
+}
+
+double NearestErf(double x) {
+    if (std::isnan(x)) return x;
+    const double a = std::fabs(x);
+    // From 6 on erf is within 2.2e-17 of 1, nearer than half the spacing of
+    // the doubles below 1.
+    if (a >= 6.0) return std::copysign(1.0, x);
+    if (a == 0.0) return x;
+    // erf(a) = 2/sqrt(pi) exp(-a^2) sum over n of (2 a^2)^n a / (1 3 5 ... (2n + 1)):
+    // every term positive.
+    const DD a2 = TwoProduct(a, a);
+    double k = 0.0;
+    const DD m = ExpParts(Neg(a2), k);
+    const DD e{std::ldexp(m.hi, static_cast<int>(k)), std::ldexp(m.lo, static_cast<int>(k))};
+    const DD twoA2 = Mul(a2, 2.0);
+    DD term{a, 0.0};
+    DD sum = term;
+    for (int n = 1; n < 400; ++n) {
+        term = Div(Mul(term, twoA2), static_cast<double>(2 * n + 1));
+        sum = Add(sum, term);
+        if (term.hi < 1e-34 * sum.hi) break;
+    }
+    return std::copysign(Nearest(Mul(Mul(TwoOverRootPi, e), sum)), x);
+}
+
+double NearestSin(double x) {
+    if (!std::isfinite(x)) return std::numeric_limits<double>::quiet_NaN();
+    const double k = std::nearbyint(x * 0x1.45f306dc9c883p-1);
+    // r = x - k pi/2 with pi/2 in three parts.
+    const DD kHi = TwoProduct(k, HalfPi.hi);
+    const DD kLo = TwoProduct(k, HalfPi.lo);
+    DD r = Add(DD{x, 0.0}, Neg(kHi));
+    r = Add(r, Neg(kLo));
+    r = Add(r, DD{-k * HalfPiTail, 0.0});
+    const long quadrant = static_cast<long>(std::fmod(k, 4.0) + 4.0) % 4;
+    DD v;
+    switch (quadrant) {
+    case 0: v = SinSeries(r); break;
+    case 1: v = CosSeries(r); break;
+    case 2: v = Neg(SinSeries(r)); break;
+    default: v = Neg(CosSeries(r)); break;
+    }
+    return Nearest(v);
+}
+
+double NearestAsin(double x) {
+    const double a = std::fabs(x);
+    if (!(a <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
+    if (a == 0.0) return x;
+    DD y;
+    if (a <= 0.5) {
+        y = AsinSeries(DD{a, 0.0});
+    } else {
+        // asin(a) = pi/2 - 2 asin(sqrt((1 - a) / 2)); 1 - a and the halving are exact.
+        const double d = (1.0 - a) * 0.5;
+        const double s0 = std::sqrt(d);
+        DD s{s0, 0.0};
+        if (s0 > 0.0) {
+            const DD square = TwoProduct(s0, s0);
+            s = QuickTwoSum(s0, ((d - square.hi) - square.lo) / (s0 + s0));
+        }
+        y = Add(Add(HalfPi, DD{HalfPiTail, 0.0}), Neg(Mul(AsinSeries(s), 2.0)));
+    }
+    return std::copysign(Nearest(y), x);
+}
+
+double NearestRoundedBracket(double R) {
+    const double bracket =
+        (1.0 - NearestErf(R)) + NearestExp(-R * R) * ((1.5 * R + R * R * R) * 0.7522527780636751);
+    return static_cast<double>(static_cast<float>(bracket));
+}
+
+double NearestRefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst, double cLast) {
+    double theta = std::fabs(IncomingWaveAngle - DikeNormal);
+    if (theta > 180.0) theta = theta - 360.0;
+    double r = NearestSin(theta * DegreesToRadians) * cLast / cFirst;
+    if (std::fabs(r) > 1.01) return std::numeric_limits<double>::quiet_NaN();
+    r = std::clamp(r, -1.0, 1.0);
+    const double refracted = NearestAsin(r) * RadiansToDegrees;
+    double beta = DikeNormal < IncomingWaveAngle ? DikeNormal + refracted : DikeNormal - refracted;
+    if (beta < 0.0) {
+        beta = beta + 360.0;
+    } else if (beta > 360.0) {
+        beta = beta - 360.0;
+    }
+    if (std::fabs(beta) < 1e-15 && std::fabs(IncomingWaveAngle - 360.0) < 1e-15) beta = 360.0;
+    return beta;
+}
+
+} // namespace qav
