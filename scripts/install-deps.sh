@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsleef-dev libhwy-dev
   python3 python3-numpy python3-pytest python3-matplotlib
-  pkg-config make valgrind binutils
+  pkg-config make valgrind binutils time
   librsvg2-bin
   gfortran
   # The Windows build: mingw-w64 (posix threads), its gfortran and windres,
