@@ -31,8 +31,6 @@ Constants InitialiseModelConstants(const ModelParameters& parameters);
 StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, std::size_t i,
                            MessageBuffer message, StepWorkspace& work);
 
-// The run's return code from its number of failed steps among n.
-[[nodiscard]] int RunReturnCode(std::size_t failures, std::size_t n);
 
 // A time step up to its march: the checks, the dam and the grid step.
 struct PreparedStep {

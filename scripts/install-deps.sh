@@ -8,7 +8,7 @@ packages=(
   python3 python3-numpy python3-pytest python3-matplotlib
   pybind11-dev python3-dev python3-pandas python3-xarray python3-netcdf4
   python3-dask python3-distributed python3-openturns
-  pkg-config make valgrind binutils
+  pkg-config make valgrind binutils time
   librsvg2-bin
   gfortran
   # The Windows build: mingw-w64 (posix threads), its gfortran and windres,

@@ -8,7 +8,7 @@ seconds="${1:-60}"
 bin=build/fuzz/fuzz
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-for target in c_entry reference_entry validate_profile validate_series; do
+for target in c_entry reference_entry validate_profile validate_series csv_reader command_line; do
   mkdir -p "$work/$target"
   echo "fuzz_$target: ${seconds} s"
   # New inputs go to the scratch corpus; findings to build/fuzz/findings/.

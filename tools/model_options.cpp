@@ -5,7 +5,6 @@
 #include <array>
 #include <string_view>
 
-#include "tools/csv_reader.h"
 #include "tools/errors.h"
 #include "tools/run_notes.h"
 
@@ -60,19 +59,6 @@ int DamTypeNumber(const std::string& dam) {
         if (DamNames[i] == dam) return static_cast<int>(i);
     }
     return -1;
-}
-
-Profile ReadProfile(const std::string& path) {
-    static constexpr std::array<std::string_view, 2> columns = {"x", "z"};
-    NumberTable table = ReadNumberTable(path, columns);
-    return {std::move(table.columns[0]), std::move(table.columns[1])};
-}
-
-Series ReadSeries(const std::string& path) {
-    static constexpr std::array<std::string_view, 4> columns = {"hm0", "tp", "wlev", "angle"};
-    NumberTable table = ReadNumberTable(path, columns);
-    return {std::move(table.columns[0]), std::move(table.columns[1]), std::move(table.columns[2]),
-            std::move(table.columns[3])};
 }
 
 RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const Series& series) {

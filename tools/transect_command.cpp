@@ -11,6 +11,7 @@
 #include "tools/commands.h"
 #include "tools/csv_writer.h"
 #include "tools/errors.h"
+#include "tools/file_options.h"
 #include "tools/model_options.h"
 #include "tools/output_file.h"
 #include "tools/run_notes.h"
@@ -28,6 +29,7 @@ struct TransectArguments {
     double wlev = 0.0;
     double angle = 0.0;
     ModelOptions model;
+    files::CsvOptions csv;
 };
 
 // The '# ' lines of the toe values, then the header; the rows follow in blocks.
@@ -101,11 +103,15 @@ TransectChart MakeChart(const TransectArguments& args, const RunInput& input, co
 }
 
 int RunTransect(const TransectArguments& args, const CLI::App& command) {
-    const NamedFile files[] = {{"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
-    CheckNamedFiles(files);
+    const NamedFile named[] = {{"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
+    CheckNamedFiles(named);
     CheckDamOptions(args.model, command);
-    const Profile profile = ReadProfile(args.profile);
-    Series series{{args.hm0}, {args.tp}, {args.wlev}, {args.angle}};
+    const Profile profile = files::ReadProfile(args.profile, args.csv);
+    Series series;
+    series.hm0 = {args.hm0};
+    series.tp = {args.tp};
+    series.wlev = {args.wlev};
+    series.angle = {args.angle};
     const RunInput input = MakeRunInput(args.model, profile, series);
     InputWarnings warnings("transect");
     warnings.CheckParameters(input.Parameters);
@@ -162,6 +168,7 @@ void AddTransectCommand(CLI::App& app, int& exitCode) {
                         "Write the table to this file (default: standard output)");
     command->add_option("--svg", args->svg, "Also draw the transect as an SVG chart into this file");
     AddModelOptions(*command, args->model);
+    AddFileOptions(*command, args->csv, files::ProfileColumns, false);
     command->footer(
         "Example:\n"
         "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 \\\n"

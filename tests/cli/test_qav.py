@@ -22,7 +22,8 @@ RUN_COLUMNS = ["step", "hm0", "tp", "wlev", "angle", "hm0_toe", "tp_toe", "angle
 
 
 def qav(*args, **kwargs):
-    return subprocess.run([QAV, *map(str, args)], capture_output=True, text=True, timeout=60, **kwargs)
+    kwargs.setdefault("timeout", 60)
+    return subprocess.run([QAV, *map(str, args)], capture_output=True, text=True, **kwargs)
 
 
 def write(directory, name, text):
@@ -319,7 +320,7 @@ class BadInput(Case):
                     self.run_bad(profile, series, expected)
 
     def test_comments_blank_lines_and_column_order_are_fine(self):
-        series = write(self.tmp, "s.csv", "# storm\n\n Angle , HM0,tp,wlev\n270,1.5,6,1\n\n# end\n260,2,7,1.5\n")
+        series = write(self.tmp, "s.csv", "# storm\n\n# from the buoy\n Angle , HM0,tp,wlev\n270,1.5,6,1\n\n  \n260,2,7,1.5\n")
         plain = write(self.tmp, "plain.csv", series_text([(1.5, 6.0, 1.0, 270.0), (2.0, 7.0, 1.5, 260.0)]))
         a = qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 270)
         b = qav("run", "--profile", self.profile, "--series", plain, "--dike-normal", 270)
@@ -356,6 +357,230 @@ class BadInput(Case):
                 self.assertNotEqual(done.stderr.strip(), "")
                 self.assertEqual(done.stdout, "")
                 self.assertEqual(os.listdir(self.tmp), [])
+
+
+STORM = [("2024-01-01 00:00", 0.8, 5.0, 0.2, 270.0), ("2024-01-01 01:00", 1.25, 5.8, 0.6, 265.0),
+         ("2024-01-01 02:00", 0.0, 6.0, 0.6, 270.0), ("2024-01-01 03:00", 2.4, 7.6, 2.0, 258.5),
+         ("2024-01-01 04:00", 1.0, 6.0, 0.4, 95.0)]
+
+
+def euro(value):
+    return repr(value).replace(".", ",")
+
+
+class Spreadsheets(Case):
+    """Files as spreadsheets and people write them read to the numbers of the plain file."""
+
+    def run_table(self, series, *extra):
+        return qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 270, "--quiet", *extra)
+
+    def test_spreadsheet_variants_read_to_the_same_numbers(self):
+        plain = write(self.tmp, "plain.csv", "time,hm0,tp,wlev,angle\n" + "".join(
+            f"{t},{h!r},{p!r},{w!r},{a!r}\n" for t, h, p, w, a in STORM))
+        variants = {
+            # Excel, "CSV UTF-8": byte order mark, CRLF, every field quoted
+            "bom, quotes, crlf": ("\ufeff\"time\",\"hm0\",\"tp\",\"wlev\",\"angle\"\r\n" + "".join(
+                f'"{t}","{h!r}","{p!r}","{w!r}","{a!r}"\r\n' for t, h, p, w, a in STORM), []),
+            # Excel in a European locale: ';' and decimal commas, with its sep= line
+            "excel european": ("\ufeffsep=;\r\nTime;Hm0;Tp;Wlev;Angle\r\n".replace("Time", "time") + "".join(
+                f"{t};{euro(h)};{euro(p)};{euro(w)};{euro(a)}\r\n" for t, h, p, w, a in STORM), []),
+            # pasted from a spreadsheet: tabs and decimal commas, blank line at the end
+            "tab": ("time\thm0\ttp\twlev\tangle\n" + "".join(
+                f"{t}\t{euro(h)}\t{euro(p)}\t{euro(w)}\t{euro(a)}\n" for t, h, p, w, a in STORM) + "\n", []),
+            # the columns named otherwise and in another order, comments above the header
+            "renamed": ("# buoy 7\n# exported 2024-01-02\nDir_deg,time,Hs_m,Tp_s,WL_m\n" + "".join(
+                f"{a!r},{t},{h!r},{p!r},{w!r}\n" for t, h, p, w, a in STORM),
+                ["--column", "hm0=Hs_m", "--column", "tp=TP_S", "--column", "wlev=WL_m", "--column",
+                 "angle=Dir_deg"]),
+            # ',' separated with decimal commas in quotes, old Mac line ends
+            "quoted decimal commas": ("time,hm0,tp,wlev,angle\r" + "".join(
+                f'{t},"{euro(h)}","{euro(p)}","{euro(w)}","{euro(a)}"\r' for t, h, p, w, a in STORM),
+                ["--decimal", ","]),
+        }
+        expected = self.run_table(plain)
+        self.assertEqual(expected.returncode, 0, expected.stderr)
+        self.assertEqual(expected.stdout.splitlines()[0], "step,time," + ",".join(RUN_COLUMNS[1:]))
+        self.assertEqual(len(expected.stdout.splitlines()), len(STORM) + 1)
+        for name, (text, options) in variants.items():
+            with self.subTest(name):
+                path = os.path.join(self.tmp, "variant.csv")
+                with open(path, "w", encoding="utf-8", newline="") as f:
+                    f.write(text)
+                done = self.run_table(path, *options)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stdout, expected.stdout)
+
+    def test_a_row_is_never_dropped_or_shifted(self):
+        # Excel's #N/A, even in a row's first cell, is a value of that row, never a comment.
+        na_first = "hm0,tp,wlev,angle,id\n1,5,0.5,270,a\n#N/A,6,0.5,270,b\n1.5,6,1,265,c\n"
+        for series, where in (
+                (na_first, r"s\.csv:3:1: '#N/A' in column 'hm0' is not a number: a missing value"),
+                ("id,hm0,tp,wlev,angle\na,1.0,5,0.5,270\nb,#N/A,6,0.5,270\n",
+                 r"s\.csv:3:3: '#N/A' in column 'hm0' is not a number: a missing value"),
+                ("hm0,tp,wlev,angle\n1,5,0.5,270\n# calm from here\n0,5,0.5,270\n",
+                 r"s\.csv:3:17: 1 fields, but the header has 4 \(comment lines are read only above the header")):
+            with self.subTest(where=where):
+                done = self.run_table(write(self.tmp, "s.csv", series))
+                self.assertEqual(done.returncode, 2)
+                self.assertRegex(done.stderr, where)
+                self.assertEqual(done.stdout, "")
+        done = self.run_table(write(self.tmp, "s.csv", na_first), "--missing", "invalid")
+        table = list(csv.DictReader(io.StringIO(done.stdout)))
+        self.assertEqual([(r["step"], r["id"], r["hm0"], r["status"]) for r in table],
+                         [("1", "a", "1", "computed"), ("2", "b", "-999", "refused"), ("3", "c", "1.5", "computed")])
+        self.assertEqual(table[1]["message"], "Hm0 is invalid")
+
+    def test_missing_values_with_and_without_the_option(self):
+        text = ("time,hm0,tp,wlev,angle\nt1,1.0,5,0.5,270\nt2,,6,0.5,270\nt3,1.5,NaN,1,265\nt4,1.2,6,NA,265\n"
+                "t5,1.1,6,0.4,270\nt6,1.3,6,0.5,268\nt7,0.9,5,0.3,271\nt8,1.0,5,0.5,275\n")
+        series = write(self.tmp, "s.csv", text)
+        done = self.run_table(series)
+        self.assertEqual(done.returncode, 2)
+        self.assertRegex(done.stderr, r"s\.csv:3:4: '' in column 'hm0' is not a number: a missing value")
+        # 3 of 8 steps refused, fewer than half: the run succeeds, and says what it took as missing
+        done = self.run_table(series, "--missing", "invalid", "--invalid-value", -5)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("3 missing values taken as the invalid value -5 (the first at ", done.stderr)
+        self.assertIn("s.csv:3:4, column 'hm0')", done.stderr)
+        table = list(csv.DictReader(io.StringIO(done.stdout)))
+        self.assertEqual([r["time"] for r in table], [f"t{i}" for i in range(1, 9)])
+        self.assertEqual([r["status"] for r in table], ["computed", "refused", "refused", "refused"] + ["computed"] * 4)
+        self.assertEqual([r["message"] for r in table[1:4]], ["Hm0 is invalid", "Tp is invalid", "Wlev is invalid"])
+        self.assertEqual((table[1]["hm0"], table[2]["tp"], table[3]["wlev"]), ("-5", "-5", "-5"))
+        # the failure rule still holds: 4 of 8 missing fail the run
+        four = write(self.tmp, "s4.csv", text.replace("t5,1.1", "t5,#N/A"))
+        done = self.run_table(four, "--missing", "invalid")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(len(done.stdout.splitlines()), 9)
+
+    def test_columns_not_found_are_listed_with_the_option(self):
+        series = write(self.tmp, "s.csv", "Hs_m,Tp_s,level,dir\n1,5,0.5,270\n")
+        done = self.run_table(series)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("s.csv:1:1: the header lacks the column 'hm0' (found 4 columns: 'Hs_m', 'Tp_s', 'level', "
+                      "'dir'); if one of them is it, name it with --column hm0=NAME", done.stderr)
+        done = self.run_table(series, "--column", "hm0=Hs_m", "--column", "tp=Tp_s", "--column", "wlev=level")
+        self.assertRegex(done.stderr, r"lacks the column 'angle' .*--column angle=NAME")
+        for bad in ("speed=Hs_m", "hm0", "hm0="):
+            with self.subTest(bad=bad):
+                done = self.run_table(series, "--column", bad)
+                self.assertEqual(done.returncode, 2)
+                self.assertIn("--column", done.stderr)
+
+    def test_other_columns_pass_through_and_a_table_reads_back(self):
+        text = ('id;time;hm0;tp;wlev;angle;remark\n'
+                '7;"2024-01-01 00:00";0,8;5;0,2;270;"calm, then ""rising"""\n'
+                '8;2024-01-01 01:00;1,2;5,8;0,6;265;\n')
+        done = self.run_table(write(self.tmp, "s.csv", text))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        table = list(csv.reader(io.StringIO(done.stdout)))
+        self.assertEqual(table[0][:4], ["step", "id", "time", "remark"])
+        self.assertEqual([r[:4] for r in table[1:]], [["1", "7", "2024-01-01 00:00", 'calm, then "rising"'],
+                                                      ["2", "8", "2024-01-01 01:00", ""]])
+        # A result table is a series too: its own columns come back under other names, numbers unchanged.
+        first = write(self.tmp, "toe.csv", done.stdout)
+        again = self.run_table(first)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        back = list(csv.DictReader(io.StringIO(again.stdout)))
+        self.assertEqual(list(back[0])[:4], ["step", "input_step", "id", "time"])
+        for row, before in zip(back, table[1:]):
+            self.assertEqual(row["hm0_toe"], before[8])
+            self.assertEqual(row["input_hm0_toe"], before[8])
+
+
+class BoundedInput(Case):
+    def test_long_lines_and_endless_files_end_promptly(self):
+        long_line = write(self.tmp, "s.csv", "hm0,tp,wlev,angle\n1,5,0.5,270\n" + "1," * 600000 + "\n")
+        done = qav("run", "--profile", self.profile, "--series", long_line, "--dike-normal", 270, timeout=20)
+        self.assertEqual(done.returncode, 2)
+        self.assertRegex(done.stderr, r"s\.csv:3: the line is longer than 1048576 bytes")
+        done = qav("run", "--profile", self.profile, "--series", "/dev/zero", "--dike-normal", 270, timeout=20)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("/dev/zero:1:1: a NUL byte", done.stderr)
+
+    def test_echoed_cells_are_cut_and_escaped(self):
+        cell = "\x1b]0;owned\x07\x1b[2J" + "9" * 100000
+        path = os.path.join(self.tmp, "s.csv")
+        with open(path, "wb") as f:
+            f.write(b"hm0,tp,wlev,angle\n1,5,0.5,270\n1," + cell.encode() + b",0.5,270\n")
+        done = subprocess.run([QAV, "run", "--profile", self.profile, "--series", path, "--dike-normal", "270"],
+                              capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 2)
+        message = done.stderr.decode()
+        self.assertLess(len(message), 400)
+        self.assertNotIn("\x1b", message)
+        self.assertNotIn("\x07", message)
+        self.assertIn(r"s.csv:3:3: '\x1b]0;owned\x07\x1b[2J9999", message)
+        self.assertIn(f"... ({len(cell)} bytes)' in column 'tp' is not a number", message)
+        with open(path, "wb") as f:
+            f.write(b"hm0,tp,wlev,angle\n1,5\x00x,0.5,270\n")
+        done = subprocess.run([QAV, "run", "--profile", self.profile, "--series", path, "--dike-normal", "270"],
+                              capture_output=True)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn(b"s.csv:2:4: a NUL byte: this is not a text file", done.stderr)
+
+
+class Blocks(Case):
+    """A series runs a block of rows at a time; nothing of the table may show it."""
+
+    def run_blocks(self, series, block_rows, threads):
+        return qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 270, "--quiet",
+                   "--block-rows", block_rows, "--threads", threads)
+
+    def test_blocks_and_threads_do_not_change_a_byte(self):
+        rng = random.Random(11)
+        lines = ["id,hm0,tp,wlev,angle"]
+        for i in range(1500):
+            hm0 = 0.0 if i % 89 == 0 else round(rng.uniform(0.2, 3.5), 3)
+            tp = -1.0 if i % 113 == 0 else round(rng.uniform(4.0, 11.0), 3)
+            lines.append(f"r{i},{hm0},{tp},{round(rng.uniform(-0.5, 4.5), 3)},{round(rng.uniform(150, 400), 2)}")
+        series = write(self.tmp, "long.csv", "\n".join(lines) + "\n")
+        whole = self.run_blocks(series, 10 ** 9, 1)
+        self.assertEqual(whole.returncode, 0, whole.stderr)
+        for block_rows, threads in ((1, 1), (7, 2), (256, 3), (1499, 2)):
+            with self.subTest(block_rows=block_rows, threads=threads):
+                done = self.run_blocks(series, block_rows, threads)
+                self.assertEqual((done.returncode, done.stdout, done.stderr), (0, whole.stdout, whole.stderr))
+
+    def test_failure_rule_and_last_message_count_over_all_blocks(self):
+        ok, refused, calm = "1.5,6,1,270", "1.5,-6,1,270", "0,6,1,270"
+        cases = {
+            # 5 of 10 refused, all in the first block of 5: the run fails, with step 5's message
+            "half fail": ([refused] * 5 + [ok] * 5, 1, "Tp is negative"),
+            # 4 of 10 refused, a block of 4 all refused: the run succeeds
+            "fewer than half": ([refused] * 4 + [ok] * 6, 0, None),
+            # the last message in time order is the calm step's of a later block
+            "calm last": ([refused] * 5 + [ok, calm, ok, ok, ok], 1, "Hm0 is (almost) zero"),
+        }
+        for name, (rows, code, message) in cases.items():
+            with self.subTest(name):
+                series = write(self.tmp, "s.csv", "hm0,tp,wlev,angle\n" + "\n".join(rows) + "\n")
+                whole = self.run_blocks(series, 10 ** 9, 1)
+                for block_rows in (1, 4, 5, 6):
+                    done = self.run_blocks(series, block_rows, 2)
+                    self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                     (whole.returncode, whole.stdout, whole.stderr), f"blocks of {block_rows}")
+                self.assertEqual(whole.returncode, code, whole.stderr)
+                if message:
+                    self.assertEqual(whole.stderr.strip(), "qav run: the run failed: 5 of 10 time steps failed; a run "
+                                                           f"fails when half or more fail; the last message: {message}")
+
+    def test_a_series_from_a_pipe_runs_in_blocks_too(self):
+        series = os.path.join(EXAMPLES, "series.csv")
+        with open(series) as f:
+            piped = qav("run", "--profile", self.profile, "--series", "/dev/stdin", "--dike-normal", 270,
+                        "--block-rows", 4, input=f.read())
+        from_file = self.run_blocks(series, 10 ** 9, 1)
+        self.assertEqual((piped.returncode, piped.stdout), (0, from_file.stdout), piped.stderr)
+
+    def test_a_bad_row_late_in_the_file_stops_the_run_before_any_output(self):
+        rows = ["1.5,6,1,270"] * 300
+        rows[250] = "1.5,6,1,west"
+        series = write(self.tmp, "s.csv", "hm0,tp,wlev,angle\n" + "\n".join(rows) + "\n")
+        done = self.run_blocks(series, 10, 2)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("s.csv:252:9: 'west' in column 'angle' is not a number", done.stderr)
+        self.assertEqual(done.stdout, "")
 
 
 class Transect(Case):
@@ -536,6 +761,22 @@ class Validate(Case):
         missing = write(self.tmp, "m.csv", series_text([(1.0, 5.0, -1.0, 0.0)]))
         self.assertEqual(qav("validate", "--series", missing, "--invalid-value", -1).returncode, 1)
         self.assertEqual(qav("validate", "--series", missing).returncode, 0)
+
+    def test_refusals_name_their_line_and_series_count_calm_steps(self):
+        profile = write(self.tmp, "p.csv", "# surveyed 2023\nx,z\n0,-8\n100,-7\n150,-1\n200,-6\n200,-5\n300,-4\n")
+        done = qav("validate", "--profile", profile)
+        self.assertEqual(done.returncode, 1)
+        # the check reports the x-values first, wherever the steeper slope lies
+        self.assertEqual(done.stderr, f"{profile}:7: refused: x-values not increasing (point 5 of 6)\n")
+        series = write(self.tmp, "s.csv", "# storm\nhm0,tp,wlev,angle\n0,5,1,270\n1,5,1,270\n1,-5,1,270\n"
+                                          "0,5,1,270\n1,5,-999,270\n")
+        done = qav("validate", "--series", series)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr,
+                         f"{series}:5: refused: Tp is negative (step 3); 2 of 5 steps refused, 2 calm\n")
+        done = qav("validate", "--series", os.path.join(EXAMPLES, "series.csv"))
+        self.assertRegex(done.stdout, r"series\.csv: accepted: 23 steps, 1 calm: Hm0 is \(almost\) zero "
+                                      r"\(the first on line 22\)")
 
 
 class Logging(Case):
