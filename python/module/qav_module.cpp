@@ -24,8 +24,7 @@
 #include "common/run_input.h"
 #include "model/model.h"
 #include "qav/version.h"
-#include "tools/csv_reader.h"
-#include "tools/errors.h"
+#include "tools/input_files.h"
 
 namespace py = pybind11;
 
@@ -352,23 +351,56 @@ py::tuple ValidateSeries(py::handle hm0, py::handle tp, py::handle wlev, py::han
     return py::make_tuple(code, Latin1(message.Trimmed()));
 }
 
-// The named columns of a CSV file of the command-line program, by its rules
-// and with its errors (qav.InputError).
-py::tuple ReadTable(const py::bytes& pathBytes, const std::vector<std::string>& names) {
+// The reading rules of a call of read_profile or read_series, as qav's
+// options give them: separator 0 (found from the file), ',', ';' or '\t';
+// decimal 0 (auto), 1 ('.' only) or 2 (',' as well); columns (input, name in
+// the file); missing values of a series an error or the invalid value.
+qav::files::CsvOptions CsvOptionsOf(int separator, int decimal,
+                                    const std::vector<std::pair<std::string, std::string>>& columns,
+                                    bool missingAsInvalid, double invalidValue) {
+    qav::files::CsvOptions options;
+    options.separator = static_cast<char>(separator);
+    options.decimal = decimal == 1   ? qav::files::Decimal::Point
+                      : decimal == 2 ? qav::files::Decimal::Comma
+                                     : qav::files::Decimal::Auto;
+    options.columns = columns;
+    options.missing =
+        missingAsInvalid ? qav::files::MissingValues::Invalid : qav::files::MissingValues::Error;
+    options.invalidValue = invalidValue;
+    return options;
+}
+
+py::array_t<double> ArrayOf(const std::vector<double>& values) {
+    py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), array.mutable_data());
+    return array;
+}
+
+// A profile file read by qav's reader (qav::files), with its errors (qav.InputError).
+py::tuple ReadProfileFile(const py::bytes& pathBytes, int separator, int decimal,
+                          const std::vector<std::pair<std::string, std::string>>& columns) {
     const std::string path = pathBytes;
-    const std::vector<std::string_view> columns(names.begin(), names.end());
-    qav::cli::NumberTable table;
+    qav::files::Profile profile;
     {
         py::gil_scoped_release release;
-        table = qav::cli::ReadNumberTable(path, columns);
+        profile = qav::files::ReadProfile(path, CsvOptionsOf(separator, decimal, columns, false, 0.0));
     }
-    py::list arrays;
-    for (const std::vector<double>& column : table.columns) {
-        py::array_t<double> array(static_cast<py::ssize_t>(column.size()));
-        std::copy(column.begin(), column.end(), array.mutable_data());
-        arrays.append(array);
+    return py::make_tuple(ArrayOf(profile.x), ArrayOf(profile.z));
+}
+
+// A series file read whole by qav's reader: the four inputs.
+py::tuple ReadSeriesFile(const py::bytes& pathBytes, int separator, int decimal,
+                         const std::vector<std::pair<std::string, std::string>>& columns,
+                         bool missingAsInvalid, double invalidValue) {
+    const std::string path = pathBytes;
+    qav::files::Series series;
+    {
+        py::gil_scoped_release release;
+        series = qav::files::ReadSeries(
+            path, CsvOptionsOf(separator, decimal, columns, missingAsInvalid, invalidValue));
     }
-    return py::tuple(arrays);
+    const qav::files::SeriesBlock& rows = series.rows;
+    return py::make_tuple(ArrayOf(rows.hm0), ArrayOf(rows.tp), ArrayOf(rows.wlev), ArrayOf(rows.angle));
 }
 
 void Initialise() {
@@ -399,8 +431,9 @@ PYBIND11_MODULE(_qav, m) {
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");
-    py::register_exception<qav::cli::InputError>(m, "InputError", PyExc_ValueError);
-    m.def("read_table", &ReadTable, "Reads named columns of a CSV file; see qav.read_profile.");
+    py::register_exception<qav::files::FileError>(m, "InputError", PyExc_ValueError);
+    m.def("read_profile", &ReadProfileFile, "Reads a profile file; see qav.read_profile.");
+    m.def("read_series", &ReadSeriesFile, "Reads a series file; see qav.read_series.");
     m.def(
         "version", [] { return std::string(QAV_VERSION_TEXT); }, "The library version.");
     m.def(

@@ -38,20 +38,57 @@ class Series(NamedTuple):
         return pd.DataFrame(self._asdict())
 
 
-def read_profile(path: str | os.PathLike) -> Profile:
-    """Reads a profile file as `qav run --profile` does.
+_SEPARATORS = {None: 0, ",": ord(","), ";": ord(";"), "\t": ord("\t"), "tab": ord("\t")}
+_DECIMALS = {None: 0, ".": 1, ",": 2}
 
-    A header row names the columns x and z (any order, case and surrounding
-    blanks ignored, further columns allowed), then one row of numbers per
-    line; '#' comment lines and blank lines are skipped. Returns a Profile
-    (x, z: float64 arrays, m). Raises InputError naming the file, line and
-    column of the first fault.
+
+def _options(separator, decimal, columns, inputs):
+    if separator not in _SEPARATORS:
+        raise ValueError(f"separator must be None (from the file), ',', ';' or 'tab', got {separator!r}")
+    if decimal not in _DECIMALS:
+        raise ValueError(f"decimal must be None (from the separator), '.' or ',', got {decimal!r}")
+    pairs = list((columns or {}).items())
+    for key, name in pairs:
+        if key not in inputs or not isinstance(name, str) or not name:
+            raise ValueError(f"columns maps the inputs {', '.join(inputs)} to the file's names, got {key!r}: {name!r}")
+    return _SEPARATORS[separator], _DECIMALS[decimal], pairs
+
+
+def read_profile(path: str | os.PathLike, *, separator: str | None = None, decimal: str | None = None,
+                 columns: dict | None = None) -> Profile:
+    """Reads a profile file as `qav run --profile` does, with the same rules and errors.
+
+    A header row names the columns x and z (case and surrounding blanks
+    ignored, further columns allowed), then one row of numbers per line;
+    '#' comment lines and blank lines are skipped; files as spreadsheets
+    write them are read too. The options are those of `qav run`:
+
+    separator  ',', ';' or 'tab'; None: from an Excel "sep=" line, else the one
+               that splits the header into the most columns
+    decimal    '.' (only) or ',' (as well as '.'); None: '.', and with the ';' or
+               tab separator ',' as well
+    columns    the file's names of the inputs where they differ, {"z": "bed_level"}
+
+    Returns a Profile (x, z: float64 arrays, m). Raises InputError naming the
+    file, line and column of the first fault, ValueError for a wrong option.
     """
-    return Profile(*_qav.read_table(os.fsencode(path), ["x", "z"]))
+    options = _options(separator, decimal, columns, ("x", "z"))
+    return Profile(*_qav.read_profile(os.fsencode(path), *options))
 
 
-def read_series(path: str | os.PathLike) -> Series:
+def read_series(path: str | os.PathLike, *, separator: str | None = None, decimal: str | None = None,
+                columns: dict | None = None, missing: str = "error",
+                invalid_value: float = -999.0) -> Series:
     """Reads a series file as `qav run --series` does: the columns hm0 (m), tp (s),
     wlev (m) and angle (deg), one row per time step, by the rules of read_profile.
-    Returns a Series of float64 arrays; raises InputError on the first fault."""
-    return Series(*_qav.read_table(os.fsencode(path), ["hm0", "tp", "wlev", "angle"]))
+
+    missing        a cell that is empty, NaN, NA, N/A or #N/A: 'error' (InputError),
+                   or 'invalid': it reads as invalid_value, and qav.run refuses that step
+    invalid_value  the value of a missing cell with missing='invalid'
+
+    Returns a Series of float64 arrays; raises InputError on the first fault.
+    """
+    options = _options(separator, decimal, columns, ("hm0", "tp", "wlev", "angle"))
+    if missing not in ("error", "invalid"):
+        raise ValueError(f"missing must be 'error' or 'invalid', got {missing!r}")
+    return Series(*_qav.read_series(os.fsencode(path), *options, missing == "invalid", float(invalid_value)))

@@ -187,10 +187,28 @@ class TestReadFiles:
         assert program.returncode == 2
         assert program.stderr == f"qav: {error.value}\n"
 
+    @needs_program
     def test_missing_file(self, tmp_path):
-        with pytest.raises(qav.InputError, match="cannot open the file"):
+        with pytest.raises(qav.InputError) as error:
             qav.read_profile(tmp_path / "nothing.csv")
+        program = qav_program("validate", "--profile", tmp_path / "nothing.csv")
+        assert program.stderr == f"qav: {error.value}\n"
         assert issubclass(qav.InputError, ValueError)
+
+    def test_spreadsheet_options(self, tmp_path):
+        # As a spreadsheet in a comma-decimal locale writes it, with its own column names.
+        series = tmp_path / "series.csv"
+        series.write_text("sep=;\ntime;Hs_m;tp;wlev;angle\n06:00;1,5;6;0,25;270\n07:00;;6,5;0,5;265\n")
+        with pytest.raises(qav.InputError, match="series.csv:4:"):
+            qav.read_series(series, columns={"hm0": "Hs_m"})
+        hm0, tp, wlev, angle = qav.read_series(series, columns={"hm0": "Hs_m"}, missing="invalid",
+                                               invalid_value=-7.0)
+        assert (hm0.tolist(), tp.tolist(), wlev.tolist(), angle.tolist()) == \
+               ([1.5, -7.0], [6.0, 6.5], [0.25, 0.5], [270.0, 265.0])
+        with pytest.raises(ValueError, match="separator"):
+            qav.read_series(series, separator="|")
+        with pytest.raises(ValueError, match="columns"):
+            qav.read_profile(series, columns={"hm0": "Hs_m"})
 
 
 def test_contiguous_doubles_are_read_in_place(example):
