@@ -29,7 +29,7 @@ def test_status_and_messages_are_those_of_qav_run(example, tmp_path):
     # Steps that are calm, refused, from behind the dike and computed, with a dam.
     series = tmp_path / "series.csv"
     rows = list(zip(example["hm0"], example["tp"], example["wlev"], example["angle"]))
-    rows += [(1.0, -2.0, 0.0, 270.0), (float("nan"), 5.0, 0.0, 270.0), (2.0, 6.0, 9.0, 270.0)]
+    rows += [(1.0, -2.0, 0.0, 270.0), (-1.0, 5.0, 0.0, 270.0), (2.0, 6.0, 9.0, 270.0)]
     series.write_text("hm0,tp,wlev,angle\n" + "".join(",".join(map(repr, r)) + "\n" for r in rows))
     table = qav_program("run", "--profile", EXAMPLES / "profile.csv", "--series", series, "--dike-normal", 270,
                         "--dam", "dam", "--dam-height", -1, "--quiet")
