@@ -1,14 +1,21 @@
 // Cost per grid point of the energy march, of a whole time step (grid and
-// march) and of a call of the C entry over a storm series, for the reference
-// march and every faster path the machine supports. After the runs a table gives each path's
+// march), of a call of the C entry over a storm series, and of the storm
+// handed to the C entry a few time steps per call, from one host thread or
+// two; for the reference march, every faster path the machine supports, and
+// the library's own choice (Default: a step alone and steps in lanes each on
+// the path that does it fastest). After the runs a table gives each path's
 // ns per grid point and its speed-up over the reference measured in the same
-// run (medians when repetitions are asked for).
+// run (medians when repetitions are asked for), and one the speed-up of two
+// host threads over one.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/grid.h"
@@ -136,6 +143,79 @@ void CEntry(benchmark::State& state, qav::MarchPath path) {
     qav::ResetThreadMarchPath();
 }
 
+// The storm's steps first .. first + count - 1 through the C entry
+// C_FORTRANENTRY_RollerModel5, perCall steps a call (the last call takes the
+// rest).
+struct StormCalls {
+    const Storm& storm;
+    int damType = 0;
+    double damHeight = 0.0;
+    int points;
+    int logging = 0;
+    std::vector<double> h, t, a;
+
+    explicit StormCalls(const Storm& s)
+        : storm(s), points(static_cast<int>(s.x.size())), h(s.hm0.size()), t(s.hm0.size()), a(s.hm0.size()) {}
+
+    int Run(std::size_t first, std::size_t count, std::size_t perCall) {
+        const qav::ModelParameters& p = storm.input.Parameters;
+        char text[1000];
+        int failed = 0;
+        for (std::size_t at = first; at < first + count; at += perCall) {
+            const int steps = static_cast<int>(std::min(perCall, first + count - at));
+            failed += C_FORTRANENTRY_RollerModel5(
+                &damType, &damHeight, &p.Alpha, &p.Fc, &p.InvalidValue, &steps, &storm.hm0[at], &storm.tp[at],
+                &storm.wlev[at], &storm.angle[at], &storm.input.DikeNormal, &points, storm.x.data(),
+                &p.MinStepSize, storm.z.data(), &p.RatioDepth, &logging, " ", 1, &p.Ag, &p.Rho, &h[at], &t[at],
+                &a[at], text);
+        }
+        return failed;
+    }
+};
+
+// The path a host thread's calls take: one path for every step, or the
+// library's own choice.
+void UsePath(std::optional<qav::MarchPath> path) {
+    if (path) {
+        qav::SetThreadMarchPath(*path);
+    } else {
+        qav::ResetThreadMarchPath();
+    }
+}
+
+// The 1000 steps of the storm through the C entry, state.range(0) steps a
+// call.
+void Calls(benchmark::State& state, std::optional<qav::MarchPath> path) {
+    UsePath(path);
+    static const Storm storm(1000);
+    StormCalls calls(storm);
+    const auto perCall = static_cast<std::size_t>(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(calls.Run(0, storm.hm0.size(), perCall));
+    SetPerPoint(state, storm.levels);
+    qav::ResetThreadMarchPath();
+}
+
+// The 1000 steps of the storm from state.range(0) host threads, each calling
+// the C entry one step a call for its share of them (wall time).
+void HostThreads(benchmark::State& state, std::optional<qav::MarchPath> path) {
+    static const Storm storm(1000);
+    const auto threads = static_cast<std::size_t>(state.range(0));
+    const std::size_t n = storm.hm0.size();
+    StormCalls calls(storm);
+    for (auto _ : state) {
+        std::vector<std::thread> hosts;
+        for (std::size_t t = 0; t < threads; ++t) {
+            hosts.emplace_back([&, t] {
+                UsePath(path);
+                const std::size_t first = n * t / threads;
+                benchmark::DoNotOptimize(calls.Run(first, n * (t + 1) / threads - first, 1));
+            });
+        }
+        for (std::thread& host : hosts) host.join();
+    }
+    SetPerPoint(state, storm.levels);
+}
+
 // Prints the per-point table with the speed-up of each path over the
 // reference of the same case.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -146,7 +226,12 @@ public:
             if (run.aggregate_name != "" && run.aggregate_name != "median") continue;
             const auto counter = run.counters.find("ns_per_point");
             if (counter == run.counters.end()) continue;
-            const std::string name = run.run_name.str();
+            std::string name = run.run_name.str();
+            // "/real_time" and the like name how a case was timed, not which.
+            for (const char* suffix : {"/real_time", "/manual_time"}) {
+                const auto at = name.find(suffix);
+                if (at != std::string::npos) name.erase(at, std::string(suffix).size());
+            }
             const auto slash = name.find('/');
             const std::string path = name.substr(0, slash);
             const std::string rest = slash == std::string::npos ? "" : name.substr(slash);
@@ -170,6 +255,14 @@ public:
                                 reference->second / ns);
                 }
             }
+        }
+        const auto one = seen_.find("HostThreads/1");
+        const auto two = seen_.find("HostThreads/2");
+        if (one == seen_.end() || two == seen_.end()) return;
+        std::printf("\n| two host threads, one step a call | path | speed-up over one thread |\n|---|---|---|\n");
+        for (const auto& [kind, ns] : two->second) {
+            const auto alone = one->second.find(kind);
+            if (alone != one->second.end()) std::printf("| HostThreads/2 | %s | %.2fx |\n", kind.c_str(), alone->second / ns);
         }
     }
 
@@ -196,6 +289,26 @@ int main(int argc, char** argv) {
     for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
         const std::string name = "CEntry_" + std::string(qav::MarchPathName(path));
         benchmark::RegisterBenchmark(name.c_str(), CEntry, path)->Unit(benchmark::kMillisecond);
+    }
+    // Every path, and the library's own choice.
+    std::vector<std::pair<std::string, std::optional<qav::MarchPath>>> choices;
+    for (const qav::MarchPath path : qav::SupportedMarchPaths()) choices.emplace_back(qav::MarchPathName(path), path);
+    choices.emplace_back("Default", std::nullopt);
+    for (const int perCall : {1, 2, 3, 4, 8, 64, 1000}) {
+        for (const auto& [name, path] : choices) {
+            benchmark::RegisterBenchmark(("Calls_" + name).c_str(), Calls, path)
+                ->Arg(perCall)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    for (const int threads : {1, 2}) {
+        for (const auto& [name, path] : choices) {
+            if (path && *path != qav::MarchPath::Reference) continue;
+            benchmark::RegisterBenchmark(("HostThreads_" + name).c_str(), HostThreads, path)
+                ->Arg(threads)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
     }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

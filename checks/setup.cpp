@@ -10,7 +10,7 @@ namespace {
 
 int Refuse(MessageBuffer message, std::string_view text, std::string_view label) {
     message.Append(text);
-    WriteLogLine(std::string(label) + std::string(message.Trimmed()));
+    WriteLogLine(label, message.Trimmed());
     return -1;
 }
 
@@ -26,7 +26,7 @@ int CheckModelSetup(const RunInput& input, MessageBuffer message) {
 
     const bool foreshore = input.ProfileX.size() >= 2 && input.ProfileBottomLevel.size() >= 2;
     message.Replace(foreshore ? "Foreshore present-" : "No Foreshore present-");
-    WriteLogLine("Entry Foreshore:" + std::string(message.Trimmed()));
+    if (LogEnabled()) WriteLogLine("Entry Foreshore:", message.Trimmed());
 
     static constexpr const char* DamTexts[] = {"No Dam present-", "Caisson dam type present-",
                                                "Wand dam type present-", "Dam dam type present-"};
@@ -35,7 +35,7 @@ int CheckModelSetup(const RunInput& input, MessageBuffer message) {
         return -1;
     }
     message.Append(DamTexts[input.DamType]);
-    WriteLogLine("Entry Dam Type:" + std::string(message.Trimmed()));
+    if (LogEnabled()) WriteLogLine("Entry Dam Type:", message.Trimmed());
 
     if (input.Hm0.size() != input.Tp.size() || input.Tp.size() != input.Wlev.size() ||
         input.IncomingWaveAngle.size() != input.Wlev.size()) {

@@ -102,6 +102,13 @@ void WriteLogLine(std::string_view text) {
     AppendLine(settings.fileName, line);
 }
 
+void WriteLogLine(std::string_view label, std::string_view text) {
+    if (!LogEnabled()) return;
+    std::string line(label);
+    line += text;
+    WriteLogLine(line);
+}
+
 std::string FormatIntegerField(int value) {
     char field[16];
     std::snprintf(field, sizeof field, "%5d", value);

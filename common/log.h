@@ -24,6 +24,9 @@ bool InitLog(int flag, std::string_view fileName);
 
 // Writes text, trailing blanks removed, as one line.
 void WriteLogLine(std::string_view text);
+// Writes label directly followed by text as one line (joined only while the
+// log is on).
+void WriteLogLine(std::string_view label, std::string_view text);
 // Writes the label (trailing blanks removed) followed by the value
 // right-justified in 5 columns and 5 blanks ("*****" when it does not fit).
 void LogInteger(std::string_view label, int value);

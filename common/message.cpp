@@ -1,12 +1,24 @@
 #include "common/message.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace qav {
 
 std::string_view TrimTrailingBlanks(std::string_view text) {
-    const auto last = text.find_last_not_of(' ');
-    return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+    // Eight characters at a time over the blanks at the end (a message is
+    // mostly blanks), then one at a time.
+    constexpr std::uint64_t Blanks = 0x2020202020202020u;
+    std::size_t end = text.size();
+    while (end >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + end - 8, sizeof word);
+        if (word != Blanks) break;
+        end -= 8;
+    }
+    while (end > 0 && text[end - 1] == ' ') --end;
+    return text.substr(0, end);
 }
 
 void MessageBuffer::Replace(std::string_view text) {

@@ -16,6 +16,7 @@ void LogFirst(const char* label, std::span<const double> values) {
 }  // namespace
 
 void LogInputLines(const RunInput& input, std::span<const InputLine> lines) {
+    if (!LogEnabled()) return;
     const ModelParameters& p = input.Parameters;
     for (const InputLine line : lines) {
         switch (line) {

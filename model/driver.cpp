@@ -129,40 +129,55 @@ StepResult GridFailure(const RunInput& input, MessageBuffer message) {
 
 StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, std::size_t i,
                            MessageBuffer message, StepWorkspace& work) {
+    const WalkProfile profile(input.ProfileX, input.ProfileBottomLevel);
+    return ComputeTimeStep(input, profile, constants, i, message, work);
+}
+
+StepResult ComputeTimeStep(const RunInput& input, const WalkProfile& profile, const Constants& constants,
+                           std::size_t i, MessageBuffer message, StepWorkspace& work) {
     const ModelParameters& p = input.Parameters;
     const PreparedStep prepared = PrepareTimeStep(input, i, message);
     if (!prepared.marches) return prepared.result;
-    const double tp = input.Tp[i];
-    const double wlev = input.Wlev[i];
-    const double angle = input.IncomingWaveAngle[i];
 
     ToeWaves toe{};
+    if (work.path != MarchPath::Reference) {
+        // The levels walked along the profile a block at a time as the march
+        // goes: nothing of the grid's length is held.
+        const std::int64_t count = RegularGridPointCount(input.ProfileX, prepared.gridStep);
+        if (count < 1) return NoGridStep(p.InvalidValue, message);
+        toe = MarchWalked(work.path, input, profile, i, prepared, count, constants);
+        return FinishTimeStep(input, i, toe, message);
+    }
     try {
-        if (work.path == MarchPath::Reference) {
-            CreateRegularGrid(input.ProfileX, prepared.gridStep, work.gridX);
-            InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, work.gridX,
-                                    work.gridBottomLevel);
-            if (work.gridBottomLevel.empty()) return NoGridStep(p.InvalidValue, message);
-            // One extra point repeats the last level: the march ends one step
-            // beyond the last grid point over constant depth.
-            work.gridBottomLevel.push_back(work.gridBottomLevel.back());
-            toe = RunRollerModel(tp, prepared.transmittedHm0, p.Alpha, p.Fc, wlev, input.DikeNormal, angle,
-                                 prepared.gridStep, work.gridBottomLevel, constants, work.roller);
-        } else {
-            // The same levels, extra one included, in one walk along the profile.
-            BuildGridBottomLevels(input.ProfileX, input.ProfileBottomLevel, prepared.gridStep,
-                                  work.gridBottomLevel);
-            toe = RunRollerModelOn(work.path, tp, prepared.transmittedHm0, p.Alpha, p.Fc, wlev,
-                                   input.DikeNormal, angle, prepared.gridStep, work.gridBottomLevel,
-                                   constants, work.march);
-        }
+        CreateRegularGrid(input.ProfileX, prepared.gridStep, work.gridX);
+        InterpolateBottomLevels(input.ProfileX, input.ProfileBottomLevel, work.gridX, work.gridBottomLevel);
+        if (work.gridBottomLevel.empty()) return NoGridStep(p.InvalidValue, message);
+        // One extra point repeats the last level: the march ends one step
+        // beyond the last grid point over constant depth.
+        work.gridBottomLevel.push_back(work.gridBottomLevel.back());
+        toe = RunRollerModel(input.Tp[i], prepared.transmittedHm0, p.Alpha, p.Fc, input.Wlev[i], input.DikeNormal,
+                             input.IncomingWaveAngle[i], prepared.gridStep, work.gridBottomLevel, constants,
+                             work.roller);
     } catch (const std::bad_alloc&) {
-        const MarchPath path = work.path;
-        work = StepWorkspace{};
-        work.path = path;
+        work.gridX = {};
+        work.gridBottomLevel = {};
+        work.roller = {};
         return NoGridStep(p.InvalidValue, message);
     }
     return FinishTimeStep(input, i, toe, message);
+}
+
+void StepWorkspace::Trim() {
+    // Levels of the grids a run usually has (a 10 km foreshore at 0.5 m);
+    // a larger grid's arrays are let go after its run.
+    constexpr std::size_t Kept = 1u << 15;
+    const auto trim = [](std::vector<double>& values) {
+        if (values.capacity() > Kept) values = std::vector<double>{};
+    };
+    trim(gridX);
+    trim(gridBottomLevel);
+    trim(roller.depth);
+    trim(roller.waveNumber);
 }
 
 bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, MessageBuffer message) {
@@ -191,18 +206,21 @@ struct Chunk {
     std::exception_ptr error;
 };
 
-// A range of time steps of an accepted set-up, one after another or side by
-// side in SIMD lanes; message receives each step's text as it is written.
-// Returns the number of failed steps.
+// A range of time steps of an accepted set-up, one after another or in
+// groups marched together; message receives each step's text as it is
+// written. Returns the number of failed steps.
 std::size_t RunSteps(const RunInput& input, const Constants& constants, const RunOutput& output,
-                     MessageBuffer message, StepWorkspace& work) {
-    if (!LogEnabled() && LaneCount(work.path) > 1) {
+                     MessageBuffer message, StepWorkspace& work, const MarchChoice& choice) {
+    work.path = choice.Single();
+    if (!LogEnabled() && choice.GroupSize() > 1) {
         // Consecutive steps marched together; the log would show the order.
-        return RunStepsInLanes(input, constants, output, message, work, work.path);
+        return RunStepsInLanes(input, constants, output, message, work, choice);
     }
+    const WalkProfile profile(input.ProfileX, input.ProfileBottomLevel);
     std::size_t failures = 0;
     for (std::size_t i = 0; i < input.Hm0.size(); ++i) {
-        if (RecordStep(output, i, ComputeTimeStep(input, constants, i, message, work), message)) ++failures;
+        const StepResult step = ComputeTimeStep(input, profile, constants, i, message, work);
+        if (RecordStep(output, i, step, message)) ++failures;
     }
     return failures;
 }
@@ -229,7 +247,7 @@ RunOutput Part(const RunOutput& output, std::size_t begin, std::size_t count) {
 
 // Runs a chunk a block at a time, so that the progress keeps moving.
 void RunChunk(const RunInput& input, const Constants& constants, const RunOutput& output, Chunk& chunk,
-              std::size_t messageLength, std::atomic<std::size_t>& done) {
+              std::size_t messageLength, const MarchChoice& choice, std::atomic<std::size_t>& done) {
     try {
         constexpr std::size_t Block = 256;
         // Blanked first: a text in it at the end was written by one of the
@@ -239,8 +257,8 @@ void RunChunk(const RunInput& input, const Constants& constants, const RunOutput
         StepWorkspace work;
         for (std::size_t begin = chunk.begin; begin < chunk.end; begin += Block) {
             const std::size_t count = std::min(Block, chunk.end - begin);
-            chunk.failures +=
-                RunSteps(Part(input, begin, count), constants, Part(output, begin, count), message, work);
+            chunk.failures += RunSteps(Part(input, begin, count), constants, Part(output, begin, count), message,
+                                       work, choice);
             done.fetch_add(count, std::memory_order_relaxed);
         }
         chunk.lastMessage.assign(message.Trimmed());
@@ -253,7 +271,7 @@ void RunChunk(const RunInput& input, const Constants& constants, const RunOutput
 // The steps over threads. Returns the number of failed steps; message ends
 // with the text of the last step, in time order, that wrote one.
 std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants, const RunOutput& output,
-                              MessageBuffer message, const RunOptions& options) {
+                              MessageBuffer message, const RunOptions& options, const MarchChoice& choice) {
     const std::size_t n = input.Hm0.size();
     const unsigned threads = static_cast<unsigned>(
         std::min<std::size_t>(std::max(1u, options.Threads), std::max<std::size_t>(n, 1)));
@@ -271,7 +289,7 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     workers.reserve(threads);
     for (Chunk& chunk : chunks) {
         const auto work = [&, chunkPointer = &chunk] {
-            RunChunk(input, constants, output, *chunkPointer, message.Length(), done);
+            RunChunk(input, constants, output, *chunkPointer, message.Length(), choice, done);
             {
                 const std::lock_guard lock(mutex);
                 ++finished;
@@ -311,6 +329,37 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
 
 }  // namespace
 
+namespace {
+
+// The calling thread's workspace, kept from one run to the next. A run that
+// finds it in use (one started from a progress callback) takes its own.
+struct ThreadWorkspace {
+    StepWorkspace work;
+    bool busy = false;
+};
+thread_local ThreadWorkspace threadWorkspace;
+
+// The steps of an accepted set-up on the calling thread.
+std::size_t RunStepsHere(const RunInput& input, const Constants& constants, const RunOutput& output,
+                         MessageBuffer message, const MarchChoice& choice) {
+    ThreadWorkspace& kept = threadWorkspace;
+    if (kept.busy) {
+        StepWorkspace work;
+        return RunSteps(input, constants, output, message, work, choice);
+    }
+    kept.busy = true;
+    struct Release {
+        ThreadWorkspace& kept;
+        ~Release() {
+            kept.work.Trim();
+            kept.busy = false;
+        }
+    } release{kept};
+    return RunSteps(input, constants, output, message, kept.work, choice);
+}
+
+}  // namespace
+
 int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer message,
                  const RunOptions& options) {
     message.Clear();
@@ -331,16 +380,22 @@ int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer m
 
     int code = -1;
     if (CheckModelSetup(input, message) == 0) {
+        const MarchChoice choice = MarchChoice::ForThisThread();
         std::size_t failures = 0;
-        if (LogEnabled() || (options.Threads <= 1 && !options.Progress)) {
-            StepWorkspace work;
-            failures = RunSteps(input, constants, output, message, work);
+        // A run of fewer steps than threads takes a thread for each step; a
+        // run of one step runs on the calling thread unless progress is
+        // reported from it.
+        const bool oneThread = options.Threads <= 1 || n <= 1;
+        if (LogEnabled() || (oneThread && !options.Progress)) {
+            failures = RunStepsHere(input, constants, output, message, choice);
         } else {
-            failures = RunStepsOnThreads(input, constants, output, message, options);
+            failures = RunStepsOnThreads(input, constants, output, message, options, choice);
         }
         code = RunReturnCode(failures, n);
-        const DateTimeText stamp = DateTimeStamp();
-        WriteLogLine("Entry Log Finished at" + std::string(View(stamp)) + std::string(41, '-'));
+        if (LogEnabled()) {
+            const DateTimeText stamp = DateTimeStamp();
+            WriteLogLine("Entry Log Finished at" + std::string(View(stamp)) + std::string(41, '-'));
+        }
     }
     if (options.Log && options.Log->Logging != 0) InitLog(0, "");
     return code;
@@ -356,7 +411,19 @@ int ValidateSeries(std::span<const double> Hm0, std::span<const double> Tp, std:
     return ValidateHydraulicSeries(Hm0, Tp, Wlev, IncomingWaveAngle, InvalidValue, message);
 }
 
-std::string_view MarchPathInUse() { return MarchPathName(ThreadMarchPath()); }
+std::string MarchPathInUse() {
+    const MarchChoice choice = MarchChoice::ForThisThread();
+    if (choice.Lanes().empty() || (choice.Lanes().size() == 1 && choice.Lanes()[0] == choice.Single())) {
+        return std::string(MarchPathName(choice.Single()));
+    }
+    std::string text(MarchPathName(choice.Single()));
+    text += " alone, in lanes";
+    for (const MarchPath path : choice.Lanes()) {
+        text += ' ';
+        text += MarchPathName(path);
+    }
+    return text;
+}
 
 std::vector<std::string_view> SupportedMarchPathNames() {
     std::vector<std::string_view> names;

@@ -1,13 +1,11 @@
-// Consecutive time steps that reach the march, marched together one per SIMD
-// lane. The checks run step by step as always; the march of a group waits
-// until the group is full or a step that does not march comes up, and then
-// the group's results, messages and failures are written in time-step order,
-// before anything of that later step.
+// Consecutive time steps that reach the march, marched together. The checks
+// run step by step as always; the march of a group waits until the group is
+// full or a step that does not march (or writes a message) comes up. The
+// group is then split into pieces, each marched alone or side by side in SIMD
+// lanes, and its results, messages and failures are written in time-step
+// order, before anything of that later step.
 #include <algorithm>
-#include <cstring>
-#include <new>
-#include <string>
-#include <vector>
+#include <span>
 
 #include "model/grid_walk.h"
 #include "model/step_pieces.h"
@@ -15,122 +13,132 @@
 namespace qav {
 namespace {
 
-struct Pending {
-    std::size_t index;
-    PreparedStep prepared;
-    std::int64_t count;  // grid points, extra level not counted
+// The levels of a step alone, walked as the march asks for them.
+const double* ReadWalk(void* context, std::size_t /*first*/, std::size_t count, double* buffer) {
+    static_cast<GridWalk*>(context)->Next(buffer, count, 1);
+    return buffer;
+}
+
+// Rows of the lanes of a piece, each lane walked along its own grid; lanes
+// without a step repeat the first lane's levels.
+struct LaneWalks {
+    GridWalk* walks;
+    std::size_t count;
+    std::size_t stride;
 };
 
-// A message buffer that shows whether anything was written into it.
-class ScratchMessage {
+const double* ReadLaneWalks(void* context, std::size_t /*first*/, std::size_t rows, double* buffer) {
+    const auto& lanes = *static_cast<const LaneWalks*>(context);
+    for (std::size_t l = 0; l < lanes.count; ++l) lanes.walks[l].Next(buffer + l, rows, lanes.stride);
+    if (lanes.count < lanes.stride) {
+        for (std::size_t r = 0; r < rows; ++r) {
+            double* row = buffer + r * lanes.stride;
+            std::fill(row + lanes.count, row + lanes.stride, row[0]);
+        }
+    }
+    return buffer;
+}
+
+// Writes whether a check wrote a message: every check replaces the whole
+// text, which changes its first character (or appends, which changes the
+// second).
+class WriteDetector {
 public:
-    explicit ScratchMessage(std::size_t length) : text_(std::max<std::size_t>(length, 1), '\x01') {}
     MessageBuffer Buffer() {
-        std::fill(text_.begin(), text_.end(), '\x01');
-        return {text_.data(), text_.size()};
+        text_[0] = '\x01';
+        text_[1] = ' ';
+        return {text_, sizeof text_};
     }
-    [[nodiscard]] bool Written() const {
-        return std::any_of(text_.begin(), text_.end(), [](char c) { return c != '\x01'; });
-    }
+    [[nodiscard]] bool Written() const { return text_[0] != '\x01' || text_[1] != ' '; }
 
 private:
-    std::string text_;
+    char text_[2] = {'\x01', ' '};
 };
 
 }  // namespace
 
-std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, const RunOutput& output,
-                            MessageBuffer message, StepWorkspace& work, MarchPath path) {
+ToeWaves MarchWalked(MarchPath path, const RunInput& input, const WalkProfile& profile, std::size_t i,
+                     const PreparedStep& prepared, std::int64_t count, const Constants& constants) {
     const ModelParameters& p = input.Parameters;
-    const std::size_t lanes = static_cast<std::size_t>(LaneCount(path));
-    const std::size_t n = input.Hm0.size();
-    std::vector<Pending> group;
-    group.reserve(lanes);
-    std::vector<LaneStep> steps(lanes);
-    std::vector<ToeWaves> toe(lanes);
-    ScratchMessage scratch(message.Length());
+    GridWalk walk(profile, prepared.gridStep, count);
+    return RunRollerModelOn(path, input.Tp[i], prepared.transmittedHm0, p.Alpha, p.Fc, input.Wlev[i],
+                            input.DikeNormal, input.IncomingWaveAngle[i], prepared.gridStep,
+                            static_cast<std::size_t>(count) + 1, {&ReadWalk, &walk}, constants);
+}
+
+std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, const RunOutput& output,
+                            MessageBuffer message, StepWorkspace& work, const MarchChoice& choice) {
+    const ModelParameters& p = input.Parameters;
+    const WalkProfile profile(input.ProfileX, input.ProfileBottomLevel);
+    const std::size_t capacity = choice.GroupSize();
+    GroupWorkspace& group = work.group;
+    group.steps.clear();
+    WriteDetector scratch;
     std::size_t failures = 0;
 
     const auto record = [&](std::size_t i, const StepResult& step) {
         if (RecordStep(output, i, step, message)) ++failures;
     };
+    // Marches one piece of the group: a step alone, or steps side by side.
+    const auto march = [&](const MarchPiece& piece) {
+        if (piece.count == 1) {
+            const GroupWorkspace::Pending& s = group.steps[piece.first];
+            group.toe[piece.first] = MarchWalked(piece.path, input, profile, s.index, s.prepared, s.count, constants);
+            return;
+        }
+        group.lanes.clear();
+        group.walks.clear();
+        for (std::size_t l = piece.first; l < piece.first + piece.count; ++l) {
+            const GroupWorkspace::Pending& s = group.steps[l];
+            group.lanes.push_back({input.Tp[s.index], s.prepared.transmittedHm0, input.Wlev[s.index],
+                                   input.IncomingWaveAngle[s.index], s.prepared.gridStep, group.points[l]});
+            group.walks.emplace_back(profile, s.prepared.gridStep, s.count);
+        }
+        LaneWalks lanes{group.walks.data(), piece.count, static_cast<std::size_t>(LaneCount(piece.path))};
+        RunRollerModelLanes(piece.path, p.Alpha, p.Fc, input.DikeNormal, group.lanes, {&ReadLaneWalks, &lanes},
+                            constants, std::span(group.toe).subspan(piece.first, piece.count));
+    };
     // Marches the waiting steps and writes their results in order.
     const auto flush = [&] {
-        if (group.empty()) return;
-        std::size_t longest = 0;
-        for (std::size_t l = 0; l < group.size(); ++l) {
-            const std::size_t i = group[l].index;
-            steps[l] = {input.Tp[i],
-                        group[l].prepared.transmittedHm0,
-                        input.Wlev[i],
-                        input.IncomingWaveAngle[i],
-                        group[l].prepared.gridStep,
-                        static_cast<std::size_t>(group[l].count) + 1};
-            longest = std::max(longest, steps[l].points);
+        if (group.steps.empty()) return;
+        group.points.clear();
+        for (const GroupWorkspace::Pending& s : group.steps) group.points.push_back(static_cast<std::size_t>(s.count) + 1);
+        group.toe.resize(group.steps.size());
+        choice.Plan(group.points, group.pieces);
+        for (const MarchPiece& piece : group.pieces) march(piece);
+        for (std::size_t l = 0; l < group.steps.size(); ++l) {
+            const std::size_t i = group.steps[l].index;
+            record(i, FinishTimeStep(input, i, group.toe[l], message));
         }
-        bool marched = false;
-        try {
-            work.gridBottomLevel.resize(longest * lanes);
-            double* levels = work.gridBottomLevel.data();
-            for (std::size_t l = 0; l < lanes; ++l) {
-                // Unused lanes repeat the first step.
-                const std::size_t from = l < group.size() ? l : 0;
-                WalkGridBottomLevels(input.ProfileX, input.ProfileBottomLevel, steps[from].gridStep,
-                                     group[from].count, levels + l, lanes);
-                // A shorter lane rests on its last level until the longest ends.
-                for (std::size_t i = steps[from].points; i < longest; ++i) {
-                    levels[i * lanes + l] = levels[(steps[from].points - 1) * lanes + l];
-                }
-            }
-            RunRollerModelLanes(path, p.Alpha, p.Fc, input.DikeNormal, std::span(steps.data(), group.size()),
-                                levels, constants, toe, work.march);
-            marched = true;
-        } catch (const std::bad_alloc&) {
-            work.gridBottomLevel = std::vector<double>{};
-        }
-        for (std::size_t l = 0; l < group.size(); ++l) {
-            const std::size_t i = group[l].index;
-            if (marched) {
-                record(i, FinishTimeStep(input, i, toe[l], message));
-            } else {
-                record(i, GridFailure(input, message));
-            }
-        }
-        group.clear();
+        group.steps.clear();
     };
 
+    const std::size_t n = input.Hm0.size();
     for (std::size_t i = 0; i < n; ++i) {
-        if (group.empty()) {
-            const PreparedStep prepared = PrepareTimeStep(input, i, message);
-            if (!prepared.marches) {
-                record(i, prepared.result);
-                continue;
-            }
-            group.push_back({i, prepared, RegularGridPointCount(input.ProfileX, prepared.gridStep)});
+        PreparedStep prepared{};
+        if (group.steps.empty()) {
+            prepared = PrepareTimeStep(input, i, message);
         } else {
             // Steps are waiting: this step's messages must come after theirs.
-            const PreparedStep prepared = PrepareTimeStep(input, i, scratch.Buffer());
+            prepared = PrepareTimeStep(input, i, scratch.Buffer());
             if (!prepared.marches || scratch.Written()) {
                 flush();
-                const PreparedStep again = PrepareTimeStep(input, i, message);
-                if (!again.marches) {
-                    record(i, again.result);
-                    continue;
-                }
-                group.push_back({i, again, RegularGridPointCount(input.ProfileX, again.gridStep)});
-            } else {
-                group.push_back({i, prepared, RegularGridPointCount(input.ProfileX, prepared.gridStep)});
+                prepared = PrepareTimeStep(input, i, message);
             }
         }
-        if (group.back().count < 1) {
-            // No grid after all (not for a grid step the checks let through).
-            const std::size_t index = group.back().index;
-            group.pop_back();
-            flush();
-            record(index, GridFailure(input, message));
+        if (!prepared.marches) {
+            record(i, prepared.result);
             continue;
         }
-        if (group.size() == lanes) flush();
+        const std::int64_t count = RegularGridPointCount(input.ProfileX, prepared.gridStep);
+        if (count < 1) {
+            // No grid after all (not for a grid step the checks let through).
+            flush();
+            record(i, GridFailure(input, message));
+            continue;
+        }
+        group.steps.push_back({i, prepared, count});
+        if (group.steps.size() == capacity) flush();
     }
     flush();
     return failures;

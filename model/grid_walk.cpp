@@ -19,34 +19,42 @@ std::int64_t RegularGridPointCount(std::span<const double> ProfileX, double Grid
     return static_cast<std::int64_t>(static_cast<std::int32_t>(steps)) + 1;
 }
 
-void WalkGridBottomLevels(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel,
-                          double GridStep, std::int64_t count, double* out, std::size_t stride) {
-    const auto& X = ProfileX;
-    const auto& Z = ProfileBottomLevel;
-    const int n = static_cast<int>(X.size());
-    const double first = X[0];
-    const double last = X[n - 1];
-
+WalkProfile::WalkProfile(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel)
+    : X(ProfileX), Z(ProfileBottomLevel), walkable(true) {
     // The walk counts the profile points at or before x, which is what the
-    // bisection finds on a profile in non-decreasing order. Any other order
-    // keeps the search.
-    bool walkable = true;
-    for (int j = 1; j < n; ++j) walkable = walkable && X[j - 1] <= X[j];
+    // bisection finds on a profile in non-decreasing order.
+    for (std::size_t j = 1; j < X.size(); ++j) walkable = walkable && X[j - 1] <= X[j];
+}
 
-    int below = 0;  // profile points with X <= x
+GridWalk::GridWalk(const WalkProfile& profile, double GridStep, std::int64_t count)
+    : profile_(&profile), step_(GridStep), count_(count) {}
+
+void GridWalk::Next(double* out, std::size_t n, std::size_t stride) {
+    const auto& X = profile_->X;
+    const auto& Z = profile_->Z;
+    const bool walkable = profile_->walkable;
+    const int m = static_cast<int>(X.size());
+    const double first = X[0];
+    const double last = X[m - 1];
+    const double step = step_;
+    const std::int64_t count = count_;
+    std::int64_t i = next_;
+    int below = below_;
+    double level = last_;
     std::size_t at = 0;
-    for (std::int64_t i = 0; i < count; ++i, at += stride) {
+    const std::size_t end = n * stride;
+    while (at < end && i < count) {
         // Each point from its own index, not as a running sum.
-        const double x = static_cast<double>(static_cast<std::int32_t>(i)) * GridStep + first;
+        const double x = static_cast<double>(static_cast<std::int32_t>(i)) * step + first;
         int j;
         if (walkable) {
-            while (below < n && X[below] <= x) ++below;
+            while (below < m && X[below] <= x) ++below;
             // Only a NaN coordinate can stand behind the one before.
             while (below > 0 && !(X[below - 1] <= x)) --below;
             if (std::fabs(x - first) < 1e-10) {
                 j = 1;
             } else if (std::fabs(x - last) < 1e-10) {
-                j = n - 1;
+                j = m - 1;
             } else {
                 j = below;
             }
@@ -54,10 +62,13 @@ void WalkGridBottomLevels(std::span<const double> ProfileX, std::span<const doub
             j = LocateSegment(X, x);
         }
         // Points off the profile by rounding use the end segment.
-        j = std::clamp(j, 1, n - 1);
+        j = std::clamp(j, 1, m - 1);
         const double xj = X[j - 1];
         const double xNext = X[j];
-        out[at] = Z[j] + (Z[j - 1] - Z[j]) * (xNext - x) / (xNext - xj);
+        level = Z[j] + (Z[j - 1] - Z[j]) * (xNext - x) / (xNext - xj);
+        out[at] = level;
+        at += stride;
+        ++i;
 
         if (walkable && j == below) {
             // The points that follow inside the same segment and clear of
@@ -66,17 +77,29 @@ void WalkGridBottomLevels(std::span<const double> ProfileX, std::span<const doub
             const double zNext = Z[j];
             const double dz = Z[j - 1] - Z[j];
             const double dx = xNext - xj;
-            while (i + 1 < count) {
-                const double y = static_cast<double>(static_cast<std::int32_t>(i + 1)) * GridStep + first;
+            while (at < end && i < count) {
+                const double y = static_cast<double>(static_cast<std::int32_t>(i)) * step + first;
                 if (!(y < xNext) || std::fabs(y - first) < 1e-10 || std::fabs(y - last) < 1e-10) break;
-                ++i;
+                level = zNext + dz * (xNext - y) / dx;
+                out[at] = level;
                 at += stride;
-                out[at] = zNext + dz * (xNext - y) / dx;
+                ++i;
             }
         }
     }
-    // The extra level of the march's last step over constant depth.
-    out[at] = out[at - stride];
+    // Past the grid: its last level, the first time as the level the march
+    // ends on over constant depth.
+    for (; at < end; at += stride) out[at] = level;
+    next_ = i;
+    below_ = below;
+    last_ = level;
+}
+
+void WalkGridBottomLevels(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel,
+                          double GridStep, std::int64_t count, double* out, std::size_t stride) {
+    const WalkProfile profile(ProfileX, ProfileBottomLevel);
+    GridWalk walk(profile, GridStep, count);
+    walk.Next(out, static_cast<std::size_t>(count) + 1, stride);
 }
 
 bool BuildGridBottomLevels(std::span<const double> ProfileX, std::span<const double> ProfileBottomLevel,

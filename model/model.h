@@ -127,9 +127,10 @@ int ValidateProfile(std::span<const double> ProfileX, std::span<const double> Pr
 int ValidateSeries(std::span<const double> Hm0, std::span<const double> Tp, std::span<const double> Wlev,
                    std::span<const double> IncomingWaveAngle, double InvalidValue, MessageBuffer message);
 
-// The march the calling thread's runs take on this processor, and every one
-// the processor could take, by name.
-[[nodiscard]] std::string_view MarchPathInUse();
+// The marches the calling thread's runs take on this processor (one name, or
+// the path of a step alone and those of steps in lanes), and every one the
+// processor could take, by name.
+[[nodiscard]] std::string MarchPathInUse();
 [[nodiscard]] std::vector<std::string_view> SupportedMarchPathNames();
 
 }  // namespace qav

@@ -5,22 +5,54 @@
 // Inside the model only: callers go through the driver of model/model.h.
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "model/grid_walk.h"
+#include "model/march_plan.h"
 #include "model/model.h"
 #include "physics/physics.h"
 #include "physics/roller_fast.h"
 
 namespace qav {
 
-// Reusable storage of one thread's time steps, and the march they take
-// (the calling thread's, see ThreadMarchPath).
+// A time step up to its march: the checks, the dam and the grid step.
+struct PreparedStep {
+    bool marches;           // false: result is final
+    StepResult result;      // when the step does not march
+    double transmittedHm0;  // when it does
+    double gridStep;
+};
+
+// Consecutive marching steps waiting for their march, and the pieces of it.
+struct GroupWorkspace {
+    struct Pending {
+        std::size_t index;
+        PreparedStep prepared;
+        std::int64_t count;  // grid points, extra level not counted
+    };
+    std::vector<Pending> steps;
+    std::vector<std::size_t> points;
+    std::vector<MarchPiece> pieces;
+    std::vector<LaneStep> lanes;
+    std::vector<GridWalk> walks;
+    std::vector<ToeWaves> toe;
+};
+
+// Reusable storage of one thread's time steps, and the march a step alone
+// takes (the calling thread's, see ThreadMarchPath). The fast marches walk
+// the grid a block at a time and hold nothing of its length; the reference
+// march holds the whole grid.
 struct StepWorkspace {
     std::vector<double> gridX;
     std::vector<double> gridBottomLevel;
     RollerWorkspace roller;
-    MarchWorkspace march;
+    GroupWorkspace group;
     MarchPath path = ThreadMarchPath();
+
+    // Lets go of the reference's arrays when they hold more than a usual grid,
+    // so that a thread's workspace kept between runs stays small.
+    void Trim();
 };
 
 // Writes the model constants' log lines and returns the run's constants.
@@ -30,15 +62,10 @@ Constants InitialiseModelConstants(const ModelParameters& parameters);
 // exactly what the one-at-a-time run writes for that step.
 StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, std::size_t i,
                            MessageBuffer message, StepWorkspace& work);
+// As above, with the run's profile ready for walking.
+StepResult ComputeTimeStep(const RunInput& input, const WalkProfile& profile, const Constants& constants,
+                           std::size_t i, MessageBuffer message, StepWorkspace& work);
 
-
-// A time step up to its march: the checks, the dam and the grid step.
-struct PreparedStep {
-    bool marches;           // false: result is final
-    StepResult result;      // when the step does not march
-    double transmittedHm0;  // when it does
-    double gridStep;
-};
 
 // Runs the checks of time step i, with their messages and log lines.
 PreparedStep PrepareTimeStep(const RunInput& input, std::size_t i, MessageBuffer message);
@@ -50,11 +77,17 @@ StepResult GridFailure(const RunInput& input, MessageBuffer message);
 // Writes step i's results to output; true when the step failed.
 bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, MessageBuffer message);
 
-// The time steps of an accepted set-up with up to LaneCount(path) consecutive
-// marching steps in one march: results, message and failure count as those of
-// one step after another. For a thread whose log is off. Returns the number
-// of failed steps.
+// The march of prepared step i alone on a fast path, over the count levels
+// of its grid (and the extra one), walked a block at a time.
+[[nodiscard]] ToeWaves MarchWalked(MarchPath path, const RunInput& input, const WalkProfile& profile,
+                                   std::size_t i, const PreparedStep& prepared, std::int64_t count,
+                                   const Constants& constants);
+
+// The time steps of an accepted set-up, consecutive marching steps in groups
+// of up to choice.GroupSize() marched at once in the pieces choice.Plan
+// gives: results, message and failure count as those of one step after
+// another. For a thread whose log is off. Returns the number of failed steps.
 std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, const RunOutput& output,
-                            MessageBuffer message, StepWorkspace& work, MarchPath path);
+                            MessageBuffer message, StepWorkspace& work, const MarchChoice& choice);
 
 }  // namespace qav

@@ -2,6 +2,7 @@
 // dispatch table of roller_march.cpp.
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <iterator>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "physics/march_kernel.h"
 #include "physics/roller_fast.h"
@@ -132,6 +134,11 @@ void SetThreadMarchPath(MarchPath path) {
 
 void ResetThreadMarchPath() { threadPathSet = false; }
 
+bool MarchPathPicked() {
+    static const bool named = PathFromEnvironment().has_value();
+    return threadPathSet || named;
+}
+
 std::vector<MarchPath> SupportedMarchPaths() {
     std::vector<MarchPath> paths{MarchPath::Reference};
     std::size_t count = 0;
@@ -199,6 +206,81 @@ void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNor
         return;
     }
     k->lanes_march(Alpha, Fc, DikeNormal, steps.data(), steps.size(), {&ReadRows, &rows}, k->lanes, c, toe.data());
+}
+
+namespace {
+
+// Every level of a source at once, for the reference march.
+std::vector<double> Gather(LevelSource source, std::size_t values) {
+    std::vector<double> all(values);
+    for (std::size_t first = 0; first < values; first += detail::BlockValues) {
+        const std::size_t count = std::min(detail::BlockValues, values - first);
+        const double* block = source.read(source.context, first, count, all.data() + first);
+        if (block != all.data() + first) std::copy(block, block + count, all.data() + first);
+    }
+    return all;
+}
+
+} // namespace
+
+ToeWaves RunRollerModelOn(MarchPath path, double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev,
+                          double DikeNormal, double IncomingWaveAngle, double gridStep, std::size_t points,
+                          LevelSource levels, const Constants& c) {
+    const detail::MarchKernels* k = path == MarchPath::Reference ? nullptr : KernelsOf(path);
+    if (k == nullptr) {
+        const std::vector<double> all = Gather(levels, points);
+        RollerWorkspace roller;
+        return RunRollerModel(Tp, TransmittedHm0, Alpha, Fc, Wlev, DikeNormal, IncomingWaveAngle, gridStep, all,
+                              c, roller);
+    }
+    const detail::SingleStep step{Tp, TransmittedHm0, Alpha, Fc, Wlev, DikeNormal, IncomingWaveAngle, gridStep,
+                                  points};
+    return k->one(step, {levels.read, levels.context}, c);
+}
+
+void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
+                         std::span<const LaneStep> steps, LevelSource rows, const Constants& c,
+                         std::span<ToeWaves> toe) {
+    if (steps.empty()) return;
+    const detail::MarchKernels* k = path == MarchPath::Reference ? nullptr : KernelsOf(path);
+    if (k == nullptr) {
+        // One lane: the reference march of that step.
+        const LaneStep& s = steps[0];
+        const std::vector<double> all = Gather(rows, s.points);
+        RollerWorkspace roller;
+        toe[0] = RunRollerModel(s.Tp, s.TransmittedHm0, Alpha, Fc, s.Wlev, DikeNormal, s.IncomingWaveAngle,
+                                s.gridStep, all, c, roller);
+        return;
+    }
+    if (steps.size() > k->lanes) throw std::invalid_argument("too many lanes");
+    if (steps.size() == 1) {
+        // One step alone marches on the single-step path, to the same bits;
+        // its levels are the first of every row, read BlockValues / stride
+        // rows at a time.
+        struct Column {
+            LevelSource rows;
+            std::size_t stride;
+            double block[detail::BlockValues];
+        };
+        const LaneStep& s = steps[0];
+        const detail::SingleStep step{s.Tp, s.TransmittedHm0, Alpha, Fc, s.Wlev, DikeNormal, s.IncomingWaveAngle,
+                                      s.gridStep, s.points};
+        Column column{rows, k->lanes, {}};
+        const auto read = [](void* context, std::size_t first, std::size_t count, double* buffer) -> const double* {
+            auto* col = static_cast<Column*>(context);
+            const std::size_t perBlock = detail::BlockValues / col->stride;
+            for (std::size_t done = 0; done < count; done += perBlock) {
+                const std::size_t n = std::min(perBlock, count - done);
+                const double* r = col->rows.read(col->rows.context, first + done, n, col->block);
+                for (std::size_t i = 0; i < n; ++i) buffer[done + i] = r[i * col->stride];
+            }
+            return buffer;
+        };
+        toe[0] = k->one(step, {+read, &column}, c);
+        return;
+    }
+    k->lanes_march(Alpha, Fc, DikeNormal, steps.data(), steps.size(), {rows.read, rows.context}, k->lanes, c,
+                   toe.data());
 }
 
 } // namespace qav

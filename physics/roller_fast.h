@@ -37,6 +37,9 @@ enum class MarchPath : std::uint8_t { Reference, Baseline, Sse4, Avx2, Avx512, N
 [[nodiscard]] MarchPath ThreadMarchPath();
 void SetThreadMarchPath(MarchPath path);
 void ResetThreadMarchPath();
+// True when the calling thread's path was picked, by SetThreadMarchPath or by
+// QAV_MARCH_PATH, rather than taken as the processor's best.
+[[nodiscard]] bool MarchPathPicked();
 
 // Time steps one call of RunRollerModelLanes marches at once: 1 for the
 // reference, else two SIMD registers of lanes (2 for the baseline, 4 for
@@ -75,5 +78,30 @@ struct LaneStep {
 void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
                          std::span<const LaneStep> steps, const double* levels, const Constants& c,
                          std::span<ToeWaves> toe, MarchWorkspace& work);
+
+// Bottom levels handed to a march a block at a time, from the first point
+// on: read(context, first, count, buffer) gives the levels of points first ..
+// first + count - 1 (for lanes: rows of LaneCount(path) levels, lane l at
+// position l of a row), where they already lie or written into buffer, which
+// has room for count points (rows). The march asks for each block once, in
+// order, and for no point (row) past the last.
+struct LevelSource {
+    const double* (*read)(void* context, std::size_t first, std::size_t count, double* buffer);
+    void* context;
+};
+
+// RunRollerModelOn over points levels from source: a fast path holds one block
+// of them at a time, whatever the grid's length (the reference gathers them
+// all first).
+[[nodiscard]] ToeWaves RunRollerModelOn(MarchPath path, double Tp, double TransmittedHm0, double Alpha,
+                                        double Fc, double Wlev, double DikeNormal, double IncomingWaveAngle,
+                                        double gridStep, std::size_t points, LevelSource levels,
+                                        const Constants& c);
+
+// RunRollerModelLanes over rows of levels from source, up to the longest
+// lane's points; lanes from steps.size() on hold some finite level.
+void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
+                         std::span<const LaneStep> steps, LevelSource rows, const Constants& c,
+                         std::span<ToeWaves> toe);
 
 } // namespace qav

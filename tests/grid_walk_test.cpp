@@ -2,6 +2,7 @@
 // search per grid point.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -33,6 +34,19 @@ void ExpectSameBits(const std::vector<double>& x, const std::vector<double>& z, 
     for (std::size_t i = 0; i < expected.size(); ++i) {
         ASSERT_EQ(std::memcmp(&walked[i], &expected[i], sizeof(double)), 0)
             << "point " << i << ": " << walked[i] << " vs " << expected[i] << ", step " << step;
+    }
+    if (expected.empty()) return;
+    // The same levels handed out a block at a time, as a march asks for them,
+    // blocks of 1 to 300 points, and past the end the last level again.
+    const qav::WalkProfile profile(x, z);
+    qav::GridWalk walk(profile, step, qav::RegularGridPointCount(x, step));
+    std::vector<double> blocks(expected.size() + 5);
+    for (std::size_t at = 0, size = 1; at < blocks.size(); at += size, size = size * 7 % 300 + 1) {
+        walk.Next(blocks.data() + at, std::min(size, blocks.size() - at), 1);
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const double& e = expected[std::min(i, expected.size() - 1)];
+        ASSERT_EQ(std::memcmp(&blocks[i], &e, sizeof(double)), 0) << "block point " << i << ", step " << step;
     }
 }
 

@@ -20,7 +20,7 @@ struct Case {
     std::vector<double> levels;
 };
 
-Case RandomCase(std::mt19937_64& random) {
+inline Case RandomCase(std::mt19937_64& random) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     Case c;
     c.Tp = 2.0 + 13.0 * unit(random);
@@ -52,7 +52,49 @@ Case RandomCase(std::mt19937_64& random) {
     return c;
 }
 
-double RelativeDifference(double a, double b) {
+// A random storm on a random profile of two to 31 points that the set-up
+// check accepts (no slope steeper than 1:10, nothing below the first point):
+// mostly waves that reach the march, with calm, refused and from-behind steps
+// between, grids of about 2 to maxLevels levels.
+struct Storm {
+    std::vector<double> x, z, hm0, tp, wlev, angle;
+    qav::RunInput input;
+};
+
+inline Storm RandomStorm(std::mt19937_64& random, std::size_t steps, double maxLevels) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    Storm s;
+    const int n = 2 + static_cast<int>(unit(random) * 30);
+    s.x.push_back(0.0);
+    s.z.push_back(-3.0 - 25.0 * unit(random));
+    for (int j = 1; j < n; ++j) {
+        s.x.push_back(s.x.back() + 50.0 + 550.0 * unit(random));
+        s.z.push_back(std::clamp(s.z.back() + (unit(random) - 0.25) * 4.0, s.z.front(), 1.5));
+    }
+    const double normal = 360.0 * unit(random);
+    for (std::size_t i = 0; i < steps; ++i) {
+        const double pick = unit(random);
+        s.hm0.push_back(pick < 0.03 ? 0.0 : pick < 0.05 ? -999.0 : 0.1 + 4.9 * unit(random));
+        s.tp.push_back(2.0 + 13.0 * unit(random));
+        s.wlev.push_back(2.0 * unit(random) - 0.5);
+        s.angle.push_back(normal + (pick > 0.97 ? 120.0 : 180.0 * unit(random) - 90.0));
+    }
+    qav::ModelParameters& p = s.input.Parameters;
+    p.Alpha = 0.5 + 1.5 * unit(random);
+    p.Fc = 0.05 * unit(random);
+    p.RatioDepth = 1e-6;
+    p.MinStepSize = (s.x.back() - s.x.front()) / std::exp(unit(random) * std::log(maxLevels));
+    s.input.Hm0 = s.hm0;
+    s.input.Tp = s.tp;
+    s.input.Wlev = s.wlev;
+    s.input.IncomingWaveAngle = s.angle;
+    s.input.DikeNormal = normal;
+    s.input.ProfileX = s.x;
+    s.input.ProfileBottomLevel = s.z;
+    return s;
+}
+
+inline double RelativeDifference(double a, double b) {
     if (a == b || (std::isnan(a) && std::isnan(b))) return 0.0;
     return std::fabs(a - b) / std::max(std::fabs(a), std::fabs(b));
 }

@@ -263,7 +263,6 @@ class Threads(Case):
         self.assertEqual(len(tables), 1)
 
     @skip_when_sanitized
-    @unittest.expectedFailure  # until a step's march takes bounded memory (grid walked in blocks)
     def test_memory_limit_does_not_fail_steps_on_more_threads(self):
         # Steps of a million grid points each: one thread runs them under
         # 200 MB; more threads must not fail some of them for lack of memory.
