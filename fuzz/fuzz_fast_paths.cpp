@@ -48,8 +48,23 @@ bool SameBits(const ToeWaves& a, const ToeWaves& b) {
     return Same(a.hm0, b.hm0) && Same(a.direction, b.direction) && a.energyClamped == b.energyClamped;
 }
 
+// The march's arguments of the step being compared, for the report.
+std::string current;
+
+void Describe(double Tp, double Hm0, double Alpha, double Fc, double Wlev, double DikeNormal, double Angle,
+              double gridStep, const std::vector<double>& levels, const qav::Constants& c) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "Tp %.17g TransmittedHm0 %.17g Alpha %.17g Fc %.17g Wlev %.17g DikeNormal %.17g "
+                  "IncomingWaveAngle %.17g gridStep %.17g g %.17g rho %.17g, %zu levels from %.17g to %.17g",
+                  Tp, Hm0, Alpha, Fc, Wlev, DikeNormal, Angle, gridStep, c.g, c.rho, levels.size(),
+                  levels.empty() ? 0.0 : levels.front(), levels.empty() ? 0.0 : levels.back());
+    current = text;
+}
+
 [[noreturn]] void Breach(const char* what, MarchPath path, std::size_t step, const ToeWaves& got,
                          const ToeWaves& expected) {
+    std::fprintf(stderr, "march of %s\n", current.c_str());
     std::fprintf(stderr,
                  "contract broken: %s on %s, time step %zu: hm0 %.17g vs %.17g, direction %.17g vs %.17g, "
                  "clamped %d vs %d\n",
@@ -130,6 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                [](double a, double b) { return Same(a, b); }),
                 "the walk lays the levels of the reference's grid");
         if (!built) continue;
+        Describe(input.Tp[i], step.transmittedHm0, p.Alpha, p.Fc, input.Wlev[i], input.DikeNormal,
+                 input.IncomingWaveAngle[i], step.gridStep, step.levels, constants);
         step.reference = qav::RunRollerModel(input.Tp[i], step.transmittedHm0, p.Alpha, p.Fc, input.Wlev[i],
                                              input.DikeNormal, input.IncomingWaveAngle[i], step.gridStep,
                                              step.levels, constants, referenceWork);
@@ -162,8 +179,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (marching.empty()) return 0;
 
-    // In lanes: the marching steps in groups of sizes the input chooses, each
-    // lane resting on its last level until the longest ends.
+    // In lanes: the marching steps in groups of sizes the input chooses (taken
+    // in turn, each cut to the path's lanes), each lane resting on its last
+    // level until the longest ends.
     std::vector<std::size_t> groupSizes;
     for (std::size_t first = 0; first < marching.size();) {
         const std::size_t size = in.ConsumeIntegralInRange<std::size_t>(1, 16);
@@ -175,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
         std::size_t g = 0;
         for (std::size_t first = 0; first < marching.size(); ++g) {
-            const std::size_t count = std::min({(groupSizes[g] - 1) % lanes + 1, marching.size() - first});
+            const std::size_t count = std::min((groupSizes[g % groupSizes.size()] - 1) % lanes + 1, marching.size() - first);
             std::vector<qav::LaneStep> steps;
             std::size_t longest = 0;
             for (std::size_t l = 0; l < count; ++l) {
