@@ -20,7 +20,7 @@ for target in c_entry reference_entry fast_paths validate_profile validate_serie
   "$bin/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
     -artifact_prefix="build/fuzz/findings/$target-" "$work/$target" "fuzz/corpus/$target" \
     > "$work/$target.log" 2>&1 || status=$?
-  grep -E '^#[0-9]+ +DONE|^hits:|stat::number_of_executed_units' "$work/$target.log" || tail -n 4 "$work/$target.log"
+  grep -E '^#[0-9]+[[:space:]]+DONE|^hits:|stat::number_of_executed_units' "$work/$target.log" || tail -n 4 "$work/$target.log"
   if [ "$status" -ne 0 ]; then
     grep -E -A12 'ERROR|runtime error|contract broken' "$work/$target.log" | head -n 40 >&2 || true
     echo "fuzz_$target found a fault (exit $status); the input is in build/fuzz/findings/" >&2
