@@ -225,6 +225,24 @@ class RunOutcomes(Case):
         self.assertEqual(os.listdir(self.tmp), ["toe.csv"])
 
 
+    def test_absurd_wave_angle_is_computed_alike_on_every_march_path(self):
+        # A direction 1e300 degrees from the dike normal: the reference computes
+        # it, and so must every fast path (their sine once failed such a step).
+        profile = write(self.tmp, "p.csv", "x,z\n0,-10\n1000,-3\n")
+        series = write(self.tmp, "s.csv", series_text([(1.0, 6.0, 0.0, 1e300), (1.0, 6.0, 0.0, -3e120)]))
+        version = qav("version").stdout
+        paths = version[version.index("(supported: ") + 12:version.index(")")].split()
+        tables = {}
+        for path in paths:
+            done = qav("run", "--profile", profile, "--series", series, "--dike-normal", 0, "--quiet",
+                       env={**os.environ, "QAV_MARCH_PATH": path})
+            tables[path] = [row[:5] + row[6:] for row in csv.reader(io.StringIO(done.stdout))]
+            self.assertEqual(done.returncode, 0, f"{path}: {done.stderr}")
+        self.assertEqual(tables["Reference"][1][-3], "computed")
+        for path, table in tables.items():
+            self.assertEqual([r[-3:] for r in table], [r[-3:] for r in tables["Reference"]], path)
+
+
 class Threads(Case):
     def test_thread_count_does_not_change_a_byte(self):
         rng = random.Random(7)
