@@ -72,18 +72,49 @@ void GridWalk::Next(double* out, std::size_t n, std::size_t stride) {
 
         if (walkable && j == below) {
             // The points that follow inside the same segment and clear of
-            // both end tolerances take it as they are: no search, no tests
-            // beyond those three.
-            const double zNext = Z[j];
-            const double dz = Z[j - 1] - Z[j];
-            const double dx = xNext - xj;
-            while (at < end && i < count) {
-                const double y = static_cast<double>(static_cast<std::int32_t>(i)) * step + first;
-                if (!(y < xNext) || std::fabs(y - first) < 1e-10 || std::fabs(y - last) < 1e-10) break;
-                level = zNext + dz * (xNext - y) / dx;
-                out[at] = level;
-                at += stride;
-                ++i;
+            // both end tolerances take it as they are, without a search.
+            // Their number first, then their levels in a loop of its own
+            // whose divisions do not wait for one another. x grows with the
+            // index, so the points that pass the tests come before those that
+            // fail one (and past the first point the first end's test passes
+            // for good): the number is found by doubling, then halving.
+            const std::int64_t room =
+                std::min(count - i, static_cast<std::int64_t>((end - at + stride - 1) / stride));
+            const auto passes = [&](std::int64_t q) {
+                const double y = static_cast<double>(static_cast<std::int32_t>(i + q)) * step + first;
+                return y < xNext && !(std::fabs(y - last) < 1e-10);
+            };
+            std::int64_t run = 0;
+            const double y0 = static_cast<double>(static_cast<std::int32_t>(i)) * step + first;
+            if (room > 0 && passes(0) && !(std::fabs(y0 - first) < 1e-10)) {
+                std::int64_t pass = 0;  // passes
+                std::int64_t fail = 1;  // fails, or is room
+                while (fail < room && passes(fail)) {
+                    pass = fail;
+                    fail = std::min(2 * fail, room);
+                }
+                while (fail - pass > 1) {
+                    const std::int64_t mid = pass + (fail - pass) / 2;
+                    if (passes(mid)) {
+                        pass = mid;
+                    } else {
+                        fail = mid;
+                    }
+                }
+                run = pass + 1;
+            }
+            if (run > 0) {
+                const double zNext = Z[j];
+                const double dz = Z[j - 1] - Z[j];
+                const double dx = xNext - xj;
+                double* to = out + at;
+                for (std::int64_t q = 0; q < run; ++q) {
+                    const double y = static_cast<double>(static_cast<std::int32_t>(i + q)) * step + first;
+                    to[static_cast<std::size_t>(q) * stride] = zNext + dz * (xNext - y) / dx;
+                }
+                level = to[static_cast<std::size_t>(run - 1) * stride];
+                i += run;
+                at += static_cast<std::size_t>(run) * stride;
             }
         }
     }

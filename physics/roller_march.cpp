@@ -359,20 +359,17 @@ struct PointQuantities {
 
 PointQuantities FromWaveNumber(V h, V k, V omega2, V Tp, const Constants& c) {
     const D d;
-    PointQuantities p;
-    p.h = h;
-    p.k = k;
     // t stands for tanh(k h), from the dispersion relation.
     const V t = hn::Div(omega2, hn::Mul(k, hn::Set(d, c.g)));
     const V sech2 = hn::Sub(hn::Set(d, 1.0), hn::Mul(t, t));
     const V n = hn::Add(hn::Div(hn::Mul(sech2, hn::Mul(h, k)), hn::Add(t, t)), hn::Set(d, 0.5));
-    p.cg = hn::Div(hn::Mul(n, hn::Set(d, TwoPi)), hn::Mul(Tp, k));
+    const V cg = hn::Div(hn::Mul(n, hn::Set(d, TwoPi)), hn::Mul(Tp, k));
     const V gamma = hn::Add(hn::Mul(hn::Mul(k, hn::Set(d, 0.76)), h), hn::Set(d, 0.29));
-    p.hGamma = hn::Mul(h, gamma);
     // sqrt(max(1 - t^2, 0)) as std::max has it: a NaN stays NaN.
-    p.sech = hn::Sqrt(hn::IfThenElse(hn::Lt(sech2, hn::Zero(d)), hn::Zero(d), sech2));
-    p.tTp = hn::Mul(t, Tp);
-    return p;
+    const V sech = hn::Sqrt(hn::IfThenElse(hn::Lt(sech2, hn::Zero(d)), hn::Zero(d), sech2));
+    // Built whole: a default-constructed register is not available on every
+    // target (NEON with GCC).
+    return PointQuantities{h, k, cg, hn::Mul(h, gamma), sech, hn::Mul(t, Tp)};
 }
 
 // Energy, height, group velocity and dissipation at the offshore end of a
