@@ -104,61 +104,41 @@ constexpr double IntegerShift = 6755399441055744.0;
 constexpr std::uint64_t HeadMask = 0xFFFFFFFFF8000000u;
 
 template <class DD, class VV = hn::Vec<DD>>
-struct Parts {
-    VV value, head, tail;
-};
-
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE Parts<DD> PartsOf(DD d, VV a) {
+HWY_INLINE VV HeadOf(DD d, VV a) {
     const hn::RebindToUnsigned<DD> du;
-    const VV head = hn::And(a, hn::BitCast(d, hn::Set(du, HeadMask)));
-    return {a, head, hn::Sub(a, head)};
+    return hn::And(a, hn::BitCast(d, hn::Set(du, HeadMask)));
 }
 
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE Parts<DD> ScaledParts(DD d, const Parts<DD>& a, double scale) {
-    const VV s = hn::Set(d, scale);
-    return {hn::Mul(a.value, s), hn::Mul(a.head, s), hn::Mul(a.tail, s)};
+// a b - p for p = fl(a b), from the heads and tails of a and b.
+template <class VV>
+HWY_INLINE VV ProductError(VV aHead, VV aTail, VV bHead, VV bTail, VV p) {
+    return hn::Add(hn::Add(hn::Add(hn::Sub(hn::Mul(aHead, bHead), p), hn::Mul(aHead, bTail)), hn::Mul(aTail, bHead)),
+                   hn::Mul(aTail, bTail));
 }
 
-// a b - p for p = fl(a b).
+// fl(c - a b) for |c| >= |a b| (with a given by its head and tail): the
+// sum's rounding error by Dekker's two-sum of ordered terms, the product's
+// added back with one more rounding. This is the fused result except where
+// that last rounding meets a tie.
 template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV ProductError(const Parts<DD>& a, const Parts<DD>& b, VV p) {
-    return hn::Add(hn::Add(hn::Add(hn::Sub(hn::Mul(a.head, b.head), p), hn::Mul(a.head, b.tail)),
-                           hn::Mul(a.tail, b.head)),
-                   hn::Mul(a.tail, b.tail));
-}
-
-// fl(c + a b) for |c| >= |a b|: the sum's rounding error by Dekker's
-// two-sum of ordered terms, the product's added back with one more rounding.
-// This is the fused result except where that last rounding meets a tie.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV AddLargeProduct(DD d, double c, const Parts<DD>& a, const Parts<DD>& b) {
+HWY_INLINE VV SubtractSmallProduct(DD d, double c, VV a, VV aHead, VV aTail, VV b) {
     const VV vc = hn::Set(d, c);
-    const VV p = hn::Mul(a.value, b.value);
-    const VV s = hn::Add(vc, p);
-    const VV se = hn::Add(hn::Sub(vc, s), p);
-    return hn::Add(s, hn::Add(se, ProductError(a, b, p)));
-}
-
-// fl(c - a b) for |c| >= |a b|.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV SubtractSmallProduct(DD d, double c, const Parts<DD>& a, const Parts<DD>& b) {
-    const VV vc = hn::Set(d, c);
-    const VV p = hn::Mul(a.value, b.value);
+    const VV bHead = HeadOf(d, b);
+    const VV p = hn::Mul(a, b);
     const VV s = hn::Sub(vc, p);
     const VV se = hn::Sub(hn::Sub(vc, s), p);
-    return hn::Add(s, hn::Sub(se, ProductError(a, b, p)));
+    return hn::Add(s, hn::Sub(se, ProductError(aHead, aTail, bHead, hn::Sub(b, bHead), p)));
 }
 
-// fl(a b - c) for any sizes: Knuth's two-sum.
+// fl(a b - c) for any sizes, by Knuth's two-sum.
 template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV ProductMinus(const Parts<DD>& a, const Parts<DD>& b, VV c) {
-    const VV p = hn::Mul(a.value, b.value);
+HWY_INLINE VV ProductMinus(DD d, VV a, VV aHead, VV aTail, VV b, VV c) {
+    const VV bHead = HeadOf(d, b);
+    const VV p = hn::Mul(a, b);
     const VV s = hn::Sub(p, c);
     const VV bb = hn::Sub(s, p);
     const VV se = hn::Sub(hn::Sub(p, hn::Sub(s, bb)), hn::Add(c, bb));
-    return hn::Add(s, hn::Add(se, ProductError(a, b, p)));
+    return hn::Add(s, hn::Add(se, ProductError(aHead, aTail, bHead, hn::Sub(b, bHead), p)));
 }
 
 // 2^k for integral k in [-1022, 1023].
@@ -195,22 +175,24 @@ HWY_INLINE VV Expm1(DD d, VV y) {
 
     const VV hfx = hn::Mul(hn::Set(d, 0.5), x);
     const VV hxs = hn::Mul(x, hfx);
-    constexpr double Q1 = -0x1.11111111110f4p-5;
-    constexpr double Q1Head = std::bit_cast<double>(std::bit_cast<std::uint64_t>(Q1) & HeadMask);
-    const Parts<DD> q1{hn::Set(d, Q1), hn::Set(d, Q1Head), hn::Set(d, Q1 - Q1Head)};
-    const Parts<DD> hxsParts = PartsOf(d, hxs);
-    const VV r1a = AddLargeProduct(d, 1.0, hxsParts, q1);
+    // r1 = 1 + hxs Q1 + ..., the first multiply-add fused: 1 - hxs (-Q1).
+    constexpr double MinusQ1 = 0x1.11111111110f4p-5;
+    constexpr double MinusQ1Head = std::bit_cast<double>(std::bit_cast<std::uint64_t>(MinusQ1) & HeadMask);
+    const VV r1a = SubtractSmallProduct(d, 1.0, hn::Set(d, MinusQ1), hn::Set(d, MinusQ1Head),
+                                        hn::Set(d, MinusQ1 - MinusQ1Head), hxs);
     const VV h2 = hn::Mul(hxs, hxs);
     const VV r2 = hn::Add(hn::Set(d, 0x1.a01a019fe5585p-10), hn::Mul(hxs, hn::Set(d, -0x1.4ce199eaadbb7p-14)));
     const VV h4 = hn::Mul(h2, h2);
     const VV r3 = hn::Add(hn::Set(d, 0x1.0cfca86e65239p-18), hn::Mul(hxs, hn::Set(d, -0x1.afdb76e09c32dp-23)));
     const VV r1 = hn::Add(hn::Add(r1a, hn::Mul(h2, r2)), hn::Mul(h4, r3));
-    const Parts<DD> xParts = PartsOf(d, x);
+    const VV xHead = HeadOf(d, x);
+    const VV xTail = hn::Sub(x, xHead);
+    const VV half1 = hn::Set(d, 0.5);
     // t = 3 - r1 hfx; e = hxs (r1 - t) / (6 - x t).
-    const VV t = SubtractSmallProduct(d, 3.0, PartsOf(d, r1), ScaledParts(d, xParts, 0.5));
-    const VV e = hn::Mul(hxs, hn::Div(hn::Sub(r1, t), SubtractSmallProduct(d, 6.0, xParts, PartsOf(d, t))));
+    const VV t = SubtractSmallProduct(d, 3.0, hfx, hn::Mul(xHead, half1), hn::Mul(xTail, half1), r1);
+    const VV e = hn::Mul(hxs, hn::Div(hn::Sub(r1, t), SubtractSmallProduct(d, 6.0, x, xHead, xTail, t)));
     // k = 0: x - (x e - hxs); otherwise e <- (x (e - c) - c) - hxs.
-    const VV fused = ProductMinus(xParts, PartsOf(d, hn::Sub(e, c)), hn::IfThenElse(reduced, c, hxs));
+    const VV fused = ProductMinus(d, x, xHead, xTail, hn::Sub(e, c), hn::IfThenElse(reduced, c, hxs));
     const VV r0 = hn::Sub(x, fused);
     const VV ek = hn::Sub(fused, hxs);
     const VV ex = hn::Sub(ek, x);
@@ -281,10 +263,15 @@ HWY_INLINE double FitPolynomial(const double* c, double s, double s2, double s4,
     return (p03 + p47 * s4) + (c[8] + c[9] * s) * s8;
 }
 
-HWY_INLINE V FitPolynomial(const V* c, V s, V s2, V s4, V s8) {
-    const V p03 = hn::Add(hn::Add(c[0], hn::Mul(c[1], s)), hn::Mul(hn::Add(c[2], hn::Mul(c[3], s)), s2));
-    const V p47 = hn::Add(hn::Add(c[4], hn::Mul(c[5], s)), hn::Mul(hn::Add(c[6], hn::Mul(c[7], s)), s2));
-    return hn::Add(hn::Add(p03, hn::Mul(p47, s4)), hn::Mul(hn::Add(c[8], hn::Mul(c[9], s)), s8));
+// The same for a register, each lane with the coefficients of its own piece:
+// the fit's row starts offset doubles past fit.
+template <class VI>
+HWY_INLINE V FitPolynomial(const double* fit, VI offset, V s, V s2, V s4, V s8) {
+    const D d;
+    const auto c = [&](int m) HWY_ATTR { return hn::GatherIndex(d, fit + m, offset); };
+    const V p03 = hn::Add(hn::Add(c(0), hn::Mul(c(1), s)), hn::Mul(hn::Add(c(2), hn::Mul(c(3), s)), s2));
+    const V p47 = hn::Add(hn::Add(c(4), hn::Mul(c(5), s)), hn::Mul(hn::Add(c(6), hn::Mul(c(7), s)), s2));
+    return hn::Add(hn::Add(p03, hn::Mul(p47, s4)), hn::Mul(hn::Add(c(8), hn::Mul(c(9), s)), s8));
 }
 
 HWY_INLINE double ToFloatAndBack(double x) { return static_cast<double>(static_cast<float>(x)); }
@@ -391,14 +378,12 @@ HWY_INLINE V RoundedBracket(V R, M active) {
     static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
     const auto offsets = hn::Add(hn::ShiftLeft<4>(pieces), hn::ShiftLeft<2>(pieces));
     const double* fit = &detail::ScaledBracket.coefficient[0][0];
-    V c[BracketFit::Stride];
-    for (int m = 0; m < BracketFit::Stride; ++m) c[m] = hn::GatherIndex(d, fit + m, offsets);
     const V s = hn::Sub(r, hn::Mul(hn::Sub(u, shift), hn::Set(d, PieceWidth)));
     const V s2 = hn::Mul(s, s);
     const V s4 = hn::Mul(s2, s2);
     const V s8 = hn::Mul(s4, s4);
-    const V erfc = FitPolynomial(c, s, s2, s4, s8);
-    const V second = FitPolynomial(c + BracketFit::Terms, s, s2, s4, s8);
+    const V erfc = FitPolynomial(fit, offsets, s, s2, s4, s8);
+    const V second = FitPolynomial(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
     const M rounded = hn::Lt(erfc, hn::Set(d, RoundedErfcBelow));
     const V multiple = hn::Set(d, MultipleOf2To53);
     const V first = hn::IfThenElse(rounded, hn::Sub(hn::Add(erfc, multiple), multiple), erfc);
@@ -421,106 +406,102 @@ HWY_INLINE V RoundedBracket(V R, M active) {
 }
 
 // ---- wave numbers and the quantities of a point ----
+//
+// Registers live in local variables only (not in arrays or structures), as
+// scalable vectors require; values kept between stages go through memory.
 
-V Depth(V bottom, V Wlev) {
-    const D d;
-    const V minimum = hn::Set(d, MinimumWaterDepth);
-    const V depth = hn::Sub(Wlev, bottom);
+template <class DD, class VV = hn::Vec<DD>>
+HWY_INLINE VV Depth(DD d, VV bottom, VV Wlev) {
+    const VV minimum = hn::Set(d, MinimumWaterDepth);
+    const VV depth = hn::Sub(Wlev, bottom);
     // A dry point, or a NaN difference, keeps the minimum depth.
     return hn::IfThenElse(hn::Gt(depth, minimum), depth, minimum);
 }
 
 // One Halley step of WaveNumber on x = k h, given T = tanh(x).
-HWY_INLINE V HalleyStep(V x, V T, V deep) {
-    const D d;
-    const V one = hn::Set(d, 1.0);
-    const V sech2 = hn::Sub(one, hn::Mul(T, T));
-    const V halfSlope = hn::Mul(hn::Add(hn::Mul(sech2, x), T), hn::Set(d, 0.5));
-    const V Tx = hn::Mul(T, x);
-    const V f = hn::Sub(Tx, deep);
-    const V curvature = hn::Mul(hn::Mul(hn::Sub(Tx, one), sech2), f);
-    const V root = hn::Sqrt(hn::Add(curvature, hn::Mul(halfSlope, halfSlope)));
+template <class DD, class VV = hn::Vec<DD>>
+HWY_INLINE VV HalleyStep(DD d, VV x, VV T, VV deep) {
+    const VV one = hn::Set(d, 1.0);
+    const VV sech2 = hn::Sub(one, hn::Mul(T, T));
+    const VV halfSlope = hn::Mul(hn::Add(hn::Mul(sech2, x), T), hn::Set(d, 0.5));
+    const VV Tx = hn::Mul(T, x);
+    const VV f = hn::Sub(Tx, deep);
+    const VV curvature = hn::Mul(hn::Mul(hn::Sub(Tx, one), sech2), f);
+    const VV root = hn::Sqrt(hn::Add(curvature, hn::Mul(halfSlope, halfSlope)));
     return hn::Sub(x, hn::Div(f, hn::Add(root, halfSlope)));
 }
 
-// k from x = k h: x / h, negated for a negative omega (the quotient's sign
-// does not change its rounding).
-HWY_INLINE V WaveNumberOf(V x, V h, V omega) {
-    const D d;
-    const V q = hn::Div(x, h);
-    return hn::IfThenElse(hn::Ge(omega, hn::Zero(d)), q, hn::Neg(q));
-}
-
-// The quantities of a register of points that do not depend on the energy.
-struct PointQuantities {
-    V h, k, cg, hGamma, sech, tTp;
-};
-
-HWY_INLINE PointQuantities FromWaveNumber(V h, V k, V omega2, V Tp, const Constants& c) {
-    const D d;
-    PointQuantities p;
-    p.h = h;
-    p.k = k;
-    // t stands for tanh(k h), from the dispersion relation.
-    const V t = hn::Div(omega2, hn::Mul(k, hn::Set(d, c.g)));
-    const V sech2 = hn::Sub(hn::Set(d, 1.0), hn::Mul(t, t));
-    const V n = hn::Add(hn::Div(hn::Mul(sech2, hn::Mul(h, k)), hn::Add(t, t)), hn::Set(d, 0.5));
-    p.cg = hn::Div(hn::Mul(n, hn::Set(d, TwoPi)), hn::Mul(Tp, k));
-    const V gamma = hn::Add(hn::Mul(hn::Mul(k, hn::Set(d, 0.76)), h), hn::Set(d, 0.29));
-    p.hGamma = hn::Mul(h, gamma);
-    // sqrt(max(1 - t^2, 0)) as std::max has it: a NaN stays NaN.
-    p.sech = hn::Sqrt(hn::IfThenElse(hn::Lt(sech2, hn::Zero(d)), hn::Zero(d), sech2));
-    p.tTp = hn::Mul(t, Tp);
-    return p;
-}
-
-// The quantities of points in a ring of registers: slot i holds those of
-// every point (or row) congruent to i.
-template <std::size_t Slots>
+// The quantities of points that do not depend on the energy, in a ring: entry
+// i holds those of every point (or lane of a row) whose place is congruent
+// to i.
+template <std::size_t Entries>
 struct QuantityRing {
-    HWY_ALIGN double h[Slots * MaxLanes];
-    HWY_ALIGN double k[Slots * MaxLanes];
-    HWY_ALIGN double cg[Slots * MaxLanes];
-    HWY_ALIGN double hGamma[Slots * MaxLanes];
-    HWY_ALIGN double sech[Slots * MaxLanes];
-    HWY_ALIGN double tTp[Slots * MaxLanes];
-
-    void Store(const PointQuantities& p, std::size_t at) {
-        const D d;
-        hn::Store(p.h, d, h + at);
-        hn::Store(p.k, d, k + at);
-        hn::Store(p.cg, d, cg + at);
-        hn::Store(p.hGamma, d, hGamma + at);
-        hn::Store(p.sech, d, sech + at);
-        hn::Store(p.tTp, d, tTp + at);
-    }
+    HWY_ALIGN double h[Entries];
+    HWY_ALIGN double k[Entries];
+    HWY_ALIGN double cg[Entries];
+    HWY_ALIGN double hGamma[Entries];
+    HWY_ALIGN double sech[Entries];
+    HWY_ALIGN double tTp[Entries];
 };
 
-// The wave numbers and quantities of one register of depths, in three stages
-// of about equal work that a march places between the points of its chain.
-struct WaveNumberStages {
-    V h, deep, x, T;
+// The wave numbers of a register of points from x = k h after the second
+// Halley step, and the quantities that follow, stored at entry at.
+template <class DD, std::size_t Entries, class VV = hn::Vec<DD>>
+HWY_INLINE void StoreQuantities(DD d, VV h, VV x, VV omega, VV omega2, VV Tp, const Constants& c,
+                                QuantityRing<Entries>& ring, std::size_t at) {
+    // -x / h is the negated x / h: the quotient's sign does not change its rounding.
+    const VV q = hn::Div(x, h);
+    const VV k = hn::IfThenElse(hn::Ge(omega, hn::Zero(d)), q, hn::Neg(q));
+    // t stands for tanh(k h), from the dispersion relation.
+    const VV t = hn::Div(omega2, hn::Mul(k, hn::Set(d, c.g)));
+    const VV sech2 = hn::Sub(hn::Set(d, 1.0), hn::Mul(t, t));
+    const VV n = hn::Add(hn::Div(hn::Mul(sech2, hn::Mul(h, k)), hn::Add(t, t)), hn::Set(d, 0.5));
+    const VV gamma = hn::Add(hn::Mul(hn::Mul(k, hn::Set(d, 0.76)), h), hn::Set(d, 0.29));
+    hn::Store(h, d, ring.h + at);
+    hn::Store(k, d, ring.k + at);
+    hn::Store(hn::Div(hn::Mul(n, hn::Set(d, TwoPi)), hn::Mul(Tp, k)), d, ring.cg + at);
+    hn::Store(hn::Mul(h, gamma), d, ring.hGamma + at);
+    // sqrt(max(1 - t^2, 0)) as std::max has it: a NaN stays NaN.
+    hn::Store(hn::Sqrt(hn::IfThenElse(hn::Lt(sech2, hn::Zero(d)), hn::Zero(d), sech2)), d, ring.sech + at);
+    hn::Store(hn::Mul(t, Tp), d, ring.tTp + at);
+}
 
-    // The depths, the deep-water start and the first tanh.
-    HWY_INLINE void First(V depth, V omega, double inverseG) {
-        const D d;
-        h = depth;
-        deep = hn::Mul(hn::Mul(h, hn::Mul(omega, omega)), hn::Set(d, inverseG));
-        x = deep;
-        T = Tanh(d, x);
-    }
-    // The first Halley step and the second tanh.
-    HWY_INLINE void Second() {
-        const D d;
-        x = HalleyStep(x, T, deep);
-        T = Tanh(d, x);
-    }
-    // The second Halley step and the quantities of the points.
-    HWY_INLINE PointQuantities Third(V omega, V omega2, V Tp, const Constants& c) {
-        x = HalleyStep(x, T, deep);
-        return FromWaveNumber(h, WaveNumberOf(x, h, omega), omega2, Tp, c);
-    }
+// The wave numbers of a register of depths, in three stages of about equal
+// work that a march runs between the points of its chain, each long after the
+// one before has finished. In between, the stages keep their values here.
+struct StageValues {
+    HWY_ALIGN double h[MaxLanes];
+    HWY_ALIGN double deep[MaxLanes];
+    HWY_ALIGN double x[MaxLanes];
+    HWY_ALIGN double T[MaxLanes];
 };
+
+// The depths, the deep-water start and the first tanh.
+template <class DD, class VV = hn::Vec<DD>>
+HWY_INLINE void FirstStage(DD d, VV bottom, VV Wlev, VV omega, double inverseG, StageValues& v) {
+    const VV h = Depth(d, bottom, Wlev);
+    const VV deep = hn::Mul(hn::Mul(h, hn::Mul(omega, omega)), hn::Set(d, inverseG));
+    hn::Store(h, d, v.h);
+    hn::Store(deep, d, v.deep);
+    hn::Store(Tanh(d, deep), d, v.T);
+}
+
+// The first Halley step and the second tanh.
+template <class DD, class VV = hn::Vec<DD>>
+HWY_INLINE void SecondStage(DD d, StageValues& v) {
+    const VV deep = hn::Load(d, v.deep);
+    const VV x = HalleyStep(d, deep, hn::Load(d, v.T), deep);
+    hn::Store(x, d, v.x);
+    hn::Store(Tanh(d, x), d, v.T);
+}
+
+// The second Halley step and the quantities of the points.
+template <class DD, std::size_t Entries, class VV = hn::Vec<DD>>
+HWY_INLINE void ThirdStage(DD d, const StageValues& v, VV omega, VV omega2, VV Tp, const Constants& c,
+                           QuantityRing<Entries>& ring, std::size_t at) {
+    const VV x = HalleyStep(d, hn::Load(d, v.x), hn::Load(d, v.T), hn::Load(d, v.deep));
+    StoreQuantities(d, hn::Load(d, v.h), x, omega, omega2, Tp, c, ring, at);
+}
 
 // Energy, height, group velocity and dissipation at the offshore end of a
 // time step, from its depth h0 and wave number k0.
@@ -553,8 +534,10 @@ double QuotientFormBelow(double gRho) { return gRho >= 0x1p-1019 ? 0x1p1020 : 0.
 class PointReader {
 public:
     PointReader(detail::LevelBlocks source, std::size_t points) : source_(source), points_(points) {}
-    V Group(std::size_t first) {
-        const D d;
+    // The levels of points first .. first + Lanes(d) - 1; first grows from
+    // call to call in steps of Lanes(d).
+    template <class DD>
+    hn::Vec<DD> Group(DD d, std::size_t first) {
         const std::size_t N = hn::Lanes(d);
         if (first >= blockFirst_ + blockCount_) {
             blockFirst_ = first;
@@ -585,14 +568,21 @@ struct Chain {
     std::size_t piece;
 };
 
+// The single step's registers hold at most four points: a wider register
+// would only make the chain wait longer for the divisions of its wave
+// numbers.
+using DOne = hn::CappedTag<double, 4>;
+
 // One time step, marched point after point. The quantities of the points come
-// from a ring of four registers of points: while the march works through
-// points 1 + g N .. (g + 1) N, the stages of the wave numbers of register
-// g + 2 run between its points.
+// from a ring of 16 points. The stages of the wave numbers of register G
+// (points G N .. G N + N - 1) run after points G N - 8, G N - 6 and G N - 3 of
+// the chain: each stage well after the one before has finished, the last
+// three points before the register's first point is marched.
 ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const Constants& c) {
     const std::size_t P = s.points;
     if (P == 0) return {std::nan(""), std::nan("")};
-    const D d;
+    const DOne d;
+    using VOne = hn::Vec<DOne>;
     const std::size_t N = hn::Lanes(d);
     const double f = 1.0 / s.Tp;
     const double omega = f * TwoPi;
@@ -604,36 +594,26 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     const double quotientFormBelow = QuotientFormBelow(gRho);
     const double inverseG = 1.0 / c.g;
 
-    constexpr std::size_t Registers = 4;
-    QuantityRing<Registers> ring;
-    const std::size_t mask = Registers * N - 1;  // N is a power of two
+    constexpr std::size_t RingPoints = 16;
+    constexpr std::size_t Lead = 8;
+    constexpr std::size_t SecondAfter = 2;
+    constexpr std::size_t ThirdAfter = 5;
+    static_assert(RingPoints >= Lead + 1 + 4 && Lead >= ThirdAfter + 3, "ring and stages");
+    QuantityRing<RingPoints> ring;
+    constexpr std::size_t StageEntries = 16;
+    StageValues stages[StageEntries];  // register G's in stages[G % StageEntries]
     PointReader reader(levels, P);
-    const V vWlev = hn::Set(d, s.Wlev);
-    const V vOmega = hn::Set(d, omega);
-    const V vOmega2 = hn::Set(d, omega2);
-    const V vTp = hn::Set(d, s.Tp);
+    const VOne vWlev = hn::Set(d, s.Wlev);
+    const VOne vOmega = hn::Set(d, omega);
+    const VOne vOmega2 = hn::Set(d, omega2);
+    const VOne vTp = hn::Set(d, s.Tp);
     const std::size_t groups = (P + N - 1) / N;
+    // Registers whose first stage would come before the march: all at once.
+    const std::size_t early = std::min(groups, (Lead + N) / N);
+    for (std::size_t g = 0; g < early; ++g) FirstStage(d, reader.Group(d, g * N), vWlev, vOmega, inverseG, stages[g]);
+    for (std::size_t g = 0; g < early; ++g) SecondStage(d, stages[g]);
+    for (std::size_t g = 0; g < early; ++g) ThirdStage(d, stages[g], vOmega, vOmega2, vTp, c, ring, g * N);
 
-    // Registers 0 and 1 side by side before the march.
-    {
-        WaveNumberStages w[2];
-        const std::size_t count = std::min<std::size_t>(groups, 2);
-        for (std::size_t g = 0; g < 2; ++g) {
-            const V h = Depth(reader.Group(std::min(g, count - 1) * N), vWlev);
-            w[g].h = h;
-            w[g].deep = hn::Mul(hn::Mul(h, hn::Mul(vOmega, vOmega)), hn::Set(d, inverseG));
-            w[g].x = w[g].deep;
-        }
-        for (int step = 0; step < 2; ++step) {
-            const V T0 = Tanh(d, w[0].x);
-            const V T1 = Tanh(d, w[1].x);
-            w[0].x = HalleyStep(w[0].x, T0, w[0].deep);
-            w[1].x = HalleyStep(w[1].x, T1, w[1].deep);
-        }
-        for (std::size_t g = 0; g < count; ++g) {
-            ring.Store(FromWaveNumber(w[g].h, WaveNumberOf(w[g].x, w[g].h, vOmega), vOmega2, vTp, c), g * N);
-        }
-    }
     const double kFirst = ring.k[0];
     Chain m{};
     {
@@ -644,10 +624,9 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
         m.D = start.D;
     }
     const double significant = ClampedEnergyShare * m.E;
-
-    // Point i of the chain.
-    const auto march = [&](std::size_t i) HWY_ATTR {
-        const std::size_t at = i & mask;
+    const std::size_t lanesMask = N - 1;  // N is a power of two
+    for (std::size_t i = 1; i < P; ++i) {
+        const std::size_t at = i & (RingPoints - 1);
         const double cgNext = ring.cg[at];
         // First-order upwind; a negative or NaN energy becomes 0.
         const double v = (m.cgBehind * m.E - m.D * s.gridStep) / cgNext;
@@ -668,29 +647,24 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
             m.H = 0.0;
             m.D = 0.0;
         }
-    };
 
-    // Where in a register of points the three stages run.
-    const std::size_t second = N / 3;
-    const std::size_t third = 2 * N / 3;
-    WaveNumberStages w;
-    for (std::size_t g = 0; g < groups; ++g) {
-        const std::size_t begin = 1 + g * N;
-        if (g + 2 < groups) {
-            // Points begin .. begin + N - 1 all exist.
-            const std::size_t ahead = g + 2;
-            for (std::size_t l = 0; l < N; ++l) {
-                march(begin + l);
-                if (l == 0) w.First(Depth(reader.Group(ahead * N), vWlev), vOmega, inverseG);
-                if (l == second) w.Second();
-                if (l == third) ring.Store(w.Third(vOmega, vOmega2, vTp, c), (ahead * N) & mask);
+        const std::size_t lead = i + Lead;
+        if ((lead & lanesMask) == 0 && lead / N < groups) {
+            const std::size_t g = lead / N;
+            FirstStage(d, reader.Group(d, g * N), vWlev, vOmega, inverseG, stages[g % StageEntries]);
+        }
+        if (((lead - SecondAfter) & lanesMask) == 0) {
+            const std::size_t g = (lead - SecondAfter) / N;
+            if (g >= early && g < groups) SecondStage(d, stages[g % StageEntries]);
+        }
+        if (((lead - ThirdAfter) & lanesMask) == 0) {
+            const std::size_t g = (lead - ThirdAfter) / N;
+            if (g >= early && g < groups) {
+                ThirdStage(d, stages[g % StageEntries], vOmega, vOmega2, vTp, c, ring, (g * N) & (RingPoints - 1));
             }
-        } else {
-            const std::size_t end = std::min(begin + N, P);
-            for (std::size_t i = begin; i < end; ++i) march(i);
         }
     }
-    const double kLast = ring.k[(P - 1) & mask];
+    const double kLast = ring.k[(P - 1) & (RingPoints - 1)];
     return {m.H * HrmsToHm0,
             NearestRefractedWaveDirection(s.DikeNormal, s.IncomingWaveAngle, omega / kFirst, omega / kLast),
             m.clamped};
@@ -722,10 +696,60 @@ private:
     HWY_ALIGN double buffer_[detail::BlockValues];
 };
 
+// What a group of lanes keeps from row to row, and its constants, lane by
+// lane.
+struct LaneGroup {
+    HWY_ALIGN double Tp[MaxLanes];
+    HWY_ALIGN double omega[MaxLanes];
+    HWY_ALIGN double omega2[MaxLanes];
+    HWY_ALIGN double Wlev[MaxLanes];
+    HWY_ALIGN double dx[MaxLanes];
+    HWY_ALIGN double points[MaxLanes];
+    HWY_ALIGN double lastRow[MaxLanes];
+    HWY_ALIGN double A[MaxLanes];
+    HWY_ALIGN double significant[MaxLanes];
+};
+
+// The lanes' chain over one row: the energy, height, group velocity and
+// dissipation carried on, the clamp seen, and the wave number of each lane's
+// last point. Lanes past their last point keep their values.
+template <std::size_t Entries>
+HWY_INLINE void MarchRow(const LaneGroup& lanes, const QuantityRing<Entries>& ring, std::size_t at,
+                         std::size_t row, V gRho, V gRhoEighth, V quotientFormBelow, V friction, V& E, V& H,
+                         V& cg, V& Dis, M& clamped, V& kLast) {
+    const D d;
+    const V zero = hn::Zero(d);
+    const V index = hn::Set(d, static_cast<double>(row));
+    const M active = hn::Gt(hn::Load(d, lanes.points), index);
+    const V cgNext = hn::Load(d, ring.cg + at);
+    const V h = hn::Load(d, ring.h + at);
+    const V v = hn::Div(hn::Sub(hn::Mul(cg, E), hn::Mul(Dis, hn::Load(d, lanes.dx))), cgNext);
+    clamped = hn::Or(clamped, hn::And(hn::And(active, hn::Lt(v, zero)),
+                                      hn::And(hn::Gt(E, hn::Load(d, lanes.significant)),
+                                              hn::Gt(h, hn::Set(d, MinimumWaterDepth)))));
+    const V energy = hn::IfThenElseZero(hn::Gt(v, zero), v);
+    const M wet = hn::Gt(energy, hn::Set(d, EnergyThreshold));
+    V height = hn::Sqrt(hn::Div(energy, gRhoEighth));
+    if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Lt(energy, quotientFormBelow)))) {
+        height = hn::Sqrt(hn::Div(hn::Mul(energy, hn::Set(d, 8.0)), gRho));
+    }
+    const V Q = RoundedBracket(hn::Div(hn::Load(d, ring.hGamma + at), height), hn::And(active, wet));
+    const V Db = hn::Div(hn::Mul(Q, hn::Mul(hn::Mul(hn::Mul(height, height), height), hn::Load(d, lanes.A))), h);
+    const V u = hn::Div(hn::Mul(hn::Load(d, ring.sech + at), hn::Mul(height, hn::Set(d, Pi))),
+                        hn::Load(d, ring.tTp + at));
+    const V Df = hn::Mul(hn::Mul(hn::Mul(u, u), u), friction);
+    E = hn::IfThenElse(active, energy, E);
+    cg = hn::IfThenElse(active, cgNext, cg);
+    Dis = hn::IfThenElse(active, hn::IfThenElseZero(wet, hn::Add(Db, Df)), Dis);
+    H = hn::IfThenElse(active, hn::IfThenElseZero(wet, height), H);
+    kLast = hn::IfThenElse(hn::Eq(index, hn::Load(d, lanes.lastRow)), hn::Load(d, ring.k + at), kLast);
+}
+
 // Up to Groups registers of time steps, one per lane, marched together to the
 // longest one's last point; a lane stops changing after its own last point.
 // The groups' chains of dependent operations are independent of each other
-// and of the wave numbers of the rows ahead, whose stages run between them.
+// and of the wave numbers of the rows ahead: the stages of row R run after
+// rows R - 5 (first), R - 4 (second) and R - 2 (third) of the chains.
 template <std::size_t Groups>
 void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* steps, std::size_t count,
                 detail::LevelBlocks rows, std::size_t stride, const Constants& c, ToeWaves* toe) {
@@ -733,159 +757,118 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     const std::size_t N = hn::Lanes(d);
     const std::size_t L = Groups * N;
     const double inverseG = 1.0 / c.g;
-    HWY_ALIGN double tp[Groups * MaxLanes], wlev[Groups * MaxLanes], dx[Groups * MaxLanes],
-        points[Groups * MaxLanes];
+    LaneGroup group[Groups];
     std::size_t longest = 0;
     for (std::size_t l = 0; l < L; ++l) {
         // Lanes without a step march a copy of the first one.
         const LaneStep& s = steps[l < count ? l : 0];
-        tp[l] = s.Tp;
-        wlev[l] = s.Wlev;
-        dx[l] = s.gridStep;
-        points[l] = l < count ? static_cast<double>(s.points) : 0.0;
+        LaneGroup& g = group[l / N];
+        const std::size_t lane = l % N;
+        g.Tp[lane] = s.Tp;
+        g.Wlev[lane] = s.Wlev;
+        g.dx[lane] = s.gridStep;
+        g.points[lane] = l < count ? static_cast<double>(s.points) : 0.0;
+        g.lastRow[lane] = g.points[lane] - 1.0;
         longest = std::max(longest, s.points);
     }
-    V vTp[Groups], omega[Groups], omega2[Groups], vWlev[Groups], vDx[Groups], vPoints[Groups], A[Groups];
     for (std::size_t g = 0; g < Groups; ++g) {
-        vTp[g] = hn::Load(d, tp + g * N);
-        const V f = hn::Div(hn::Set(d, 1.0), vTp[g]);
-        omega[g] = hn::Mul(f, hn::Set(d, TwoPi));
-        omega2[g] = hn::Mul(omega[g], omega[g]);
-        vWlev[g] = hn::Load(d, wlev + g * N);
-        vDx[g] = hn::Load(d, dx + g * N);
-        vPoints[g] = hn::Load(d, points + g * N);
-        A[g] = hn::Mul(hn::Set(d, Alpha * 0.33233509704478426 * c.rho * c.g), f);
+        const V f = hn::Div(hn::Set(d, 1.0), hn::Load(d, group[g].Tp));
+        const V omega = hn::Mul(f, hn::Set(d, TwoPi));
+        hn::Store(omega, d, group[g].omega);
+        hn::Store(hn::Mul(omega, omega), d, group[g].omega2);
+        hn::Store(hn::Mul(hn::Set(d, Alpha * 0.33233509704478426 * c.rho * c.g), f), d, group[g].A);
     }
     RowReader reader(rows, longest, stride);
 
-    // A ring of rows: row i in slot i % Rows, a register per group. The
-    // stages of row i + 2 run while the chains march row i.
-    constexpr std::size_t Rows = 4;
-    QuantityRing<Rows * Groups> ring;
-    const auto slot = [&](std::size_t row, std::size_t g) { return ((row % Rows) * Groups + g) * N; };
-    {
-        // Rows 0 .. 2 side by side before the march.
-        constexpr std::size_t Side = 3 * Groups;
-        V h[Side], x[Side], deep[Side];
-        for (std::size_t j = 0; j < Side; ++j) {
-            const std::size_t row = std::min(j / Groups, longest - 1);
-            const std::size_t g = j % Groups;
-            h[j] = Depth(hn::LoadU(d, reader.Row(row) + g * N), vWlev[g]);
-            deep[j] = hn::Mul(hn::Mul(h[j], hn::Mul(omega[g], omega[g])), hn::Set(d, inverseG));
-            x[j] = deep[j];
+    constexpr std::size_t RingRows = 8;
+    constexpr std::size_t FirstLead = 5;
+    constexpr std::size_t SecondLead = 4;
+    constexpr std::size_t ThirdLead = 2;
+    QuantityRing<RingRows * Groups * MaxLanes> ring;
+    StageValues stages[RingRows][Groups];  // row R's in stages[R % RingRows]
+    const auto slot = [N](std::size_t row, std::size_t g) { return ((row % RingRows) * Groups + g) * N; };
+    const auto first = [&](std::size_t row) HWY_ATTR {
+        const double* levels = reader.Row(row);
+        for (std::size_t g = 0; g < Groups; ++g) {
+            FirstStage(d, hn::LoadU(d, levels + g * N), hn::Load(d, group[g].Wlev), hn::Load(d, group[g].omega),
+                       inverseG, stages[row % RingRows][g]);
         }
-        for (int step = 0; step < 2; ++step) {
-            V T[Side];
-            for (std::size_t j = 0; j < Side; ++j) T[j] = Tanh(d, x[j]);
-            for (std::size_t j = 0; j < Side; ++j) x[j] = HalleyStep(x[j], T[j], deep[j]);
+    };
+    const auto second = [&](std::size_t row) HWY_ATTR {
+        for (std::size_t g = 0; g < Groups; ++g) SecondStage(d, stages[row % RingRows][g]);
+    };
+    const auto third = [&](std::size_t row) HWY_ATTR {
+        for (std::size_t g = 0; g < Groups; ++g) {
+            ThirdStage(d, stages[row % RingRows][g], hn::Load(d, group[g].omega), hn::Load(d, group[g].omega2),
+                       hn::Load(d, group[g].Tp), c, ring, slot(row, g));
         }
-        for (std::size_t j = 0; j < Side; ++j) {
-            const std::size_t g = j % Groups;
-            ring.Store(FromWaveNumber(h[j], WaveNumberOf(x[j], h[j], omega[g]), omega2[g], vTp[g], c),
-                       slot(j / Groups, g));
-        }
-    }
+    };
+    // Rows whose first stage would come before the march: all at once (a
+    // lane's rows past its end repeat its last level).
+    const std::size_t early = std::min(longest, FirstLead + 1);
+    for (std::size_t row = 0; row < early; ++row) first(row);
+    for (std::size_t row = 0; row < early; ++row) second(row);
+    for (std::size_t row = 0; row < early; ++row) third(row);
 
     // The first point of every lane, as the single-step march has it.
     HWY_ALIGN double k0[Groups * MaxLanes], e0[Groups * MaxLanes], hrms0[Groups * MaxLanes],
-        cg0[Groups * MaxLanes], d0[Groups * MaxLanes], significant[Groups * MaxLanes], omegas[Groups * MaxLanes],
-        omega2s[Groups * MaxLanes], As[Groups * MaxLanes];
-    for (std::size_t g = 0; g < Groups; ++g) {
-        hn::Store(omega[g], d, omegas + g * N);
-        hn::Store(omega2[g], d, omega2s + g * N);
-        hn::Store(A[g], d, As + g * N);
-    }
+        cg0[Groups * MaxLanes], d0[Groups * MaxLanes];
     for (std::size_t l = 0; l < L; ++l) {
         std::size_t piece = 0;
         const LaneStep& s = steps[l < count ? l : 0];
-        const std::size_t at = slot(0, l / N) + l % N;
+        LaneGroup& g = group[l / N];
+        const std::size_t lane = l % N;
+        const std::size_t at = slot(0, l / N) + lane;
         k0[l] = ring.k[at];
         const Start start =
-            FirstPoint(tp[l], s.TransmittedHm0, Fc, omega2s[l], As[l], ring.h[at], ring.k[at], c, piece);
+            FirstPoint(g.Tp[lane], s.TransmittedHm0, Fc, g.omega2[lane], g.A[lane], ring.h[at], ring.k[at], c, piece);
         e0[l] = start.E;
         hrms0[l] = start.H;
         cg0[l] = start.cg;
         d0[l] = start.D;
-        significant[l] = ClampedEnergyShare * start.E;
-    }
-    V E[Groups], H[Groups], cg[Groups], Dis[Groups], vSignificant[Groups], kLast[Groups], lastRow[Groups];
-    M clamped[Groups];
-    for (std::size_t g = 0; g < Groups; ++g) {
-        E[g] = hn::Load(d, e0 + g * N);
-        H[g] = hn::Load(d, hrms0 + g * N);
-        cg[g] = hn::Load(d, cg0 + g * N);
-        Dis[g] = hn::Load(d, d0 + g * N);
-        vSignificant[g] = hn::Load(d, significant + g * N);
-        kLast[g] = hn::Load(d, k0 + g * N);
-        lastRow[g] = hn::Sub(vPoints[g], hn::Set(d, 1.0));
-        clamped[g] = hn::Lt(hn::Zero(d), hn::Zero(d));
+        g.significant[lane] = ClampedEnergyShare * start.E;
     }
 
-    const V zero = hn::Zero(d);
     const V gRho = hn::Set(d, c.g * c.rho);
     const V gRhoEighth = hn::Set(d, c.g * c.rho * 0.125);
     const V quotientFormBelow = hn::Set(d, QuotientFormBelow(c.g * c.rho));
     const V friction = hn::Set(d, c.rho * 0.2122065907891938 * Fc);
-    const V minimumDepth = hn::Set(d, MinimumWaterDepth);
-    const V threshold = hn::Set(d, EnergyThreshold);
-    // Row i of group g's chain.
-    const auto march = [&](std::size_t row, std::size_t g) HWY_ATTR {
-        const std::size_t at = slot(row, g);
-        const V index = hn::Set(d, static_cast<double>(row));
-        const M active = hn::Gt(vPoints[g], index);
-        const V cgNext = hn::Load(d, ring.cg + at);
-        const V h = hn::Load(d, ring.h + at);
-        const V v = hn::Div(hn::Sub(hn::Mul(cg[g], E[g]), hn::Mul(Dis[g], vDx[g])), cgNext);
-        clamped[g] = hn::Or(clamped[g], hn::And(hn::And(active, hn::Lt(v, zero)),
-                                                hn::And(hn::Gt(E[g], vSignificant[g]), hn::Gt(h, minimumDepth))));
-        const V energy = hn::IfThenElseZero(hn::Gt(v, zero), v);
-        const M wet = hn::Gt(energy, threshold);
-        V height = hn::Sqrt(hn::Div(energy, gRhoEighth));
-        if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Lt(energy, quotientFormBelow)))) {
-            height = hn::Sqrt(hn::Div(hn::Mul(energy, hn::Set(d, 8.0)), gRho));
-        }
-        const V Q = RoundedBracket(hn::Div(hn::Load(d, ring.hGamma + at), height), hn::And(active, wet));
-        const V Db = hn::Div(hn::Mul(Q, hn::Mul(hn::Mul(hn::Mul(height, height), height), A[g])), h);
-        const V u =
-            hn::Div(hn::Mul(hn::Load(d, ring.sech + at), hn::Mul(height, hn::Set(d, Pi))), hn::Load(d, ring.tTp + at));
-        const V Df = hn::Mul(hn::Mul(hn::Mul(u, u), u), friction);
-        E[g] = hn::IfThenElse(active, energy, E[g]);
-        cg[g] = hn::IfThenElse(active, cgNext, cg[g]);
-        Dis[g] = hn::IfThenElse(active, hn::IfThenElseZero(wet, hn::Add(Db, Df)), Dis[g]);
-        H[g] = hn::IfThenElse(active, hn::IfThenElseZero(wet, height), H[g]);
-        // The wave number of the lane's last point, for the toe direction.
-        kLast[g] = hn::IfThenElse(hn::Eq(index, lastRow[g]), hn::Load(d, ring.k + at), kLast[g]);
-    };
-
-    WaveNumberStages w[Groups];
+    // Group 0's and group 1's chains (group 1 unused with one group).
+    const std::size_t g1 = Groups - 1;
+    V E0 = hn::Load(d, e0), H0 = hn::Load(d, hrms0), cg0v = hn::Load(d, cg0), D0 = hn::Load(d, d0),
+      kLast0 = hn::Load(d, k0);
+    V E1 = hn::Load(d, e0 + g1 * N), H1 = hn::Load(d, hrms0 + g1 * N), cg1v = hn::Load(d, cg0 + g1 * N),
+      D1 = hn::Load(d, d0 + g1 * N), kLast1 = hn::Load(d, k0 + g1 * N);
+    M clamped0 = hn::Lt(hn::Zero(d), hn::Zero(d));
+    M clamped1 = clamped0;
     for (std::size_t row = 1; row < longest; ++row) {
-        const std::size_t ahead = row + 2;
-        if (ahead < longest) {
-            const double* levels = reader.Row(ahead);
-            march(row, 0);
-            for (std::size_t g = 0; g < Groups; ++g) w[g].First(Depth(hn::LoadU(d, levels + g * N), vWlev[g]), omega[g], inverseG);
-            for (std::size_t g = 1; g < Groups; ++g) march(row, g);
-            for (std::size_t g = 0; g < Groups; ++g) w[g].Second();
-            for (std::size_t g = 0; g < Groups; ++g) ring.Store(w[g].Third(omega[g], omega2[g], vTp[g], c), slot(ahead, g));
-        } else {
-            for (std::size_t g = 0; g < Groups; ++g) march(row, g);
+        MarchRow(group[0], ring, slot(row, 0), row, gRho, gRhoEighth, quotientFormBelow, friction, E0, H0, cg0v, D0,
+                 clamped0, kLast0);
+        if (row + FirstLead < longest) first(row + FirstLead);
+        if constexpr (Groups == 2) {
+            MarchRow(group[1], ring, slot(row, 1), row, gRho, gRhoEighth, quotientFormBelow, friction, E1, H1, cg1v,
+                     D1, clamped1, kLast1);
         }
+        if (row + SecondLead >= early && row + SecondLead < longest) second(row + SecondLead);
+        if (row + ThirdLead >= early && row + ThirdLead < longest) third(row + ThirdLead);
     }
 
     HWY_ALIGN double hLast[Groups * MaxLanes], kEnd[Groups * MaxLanes];
     std::uint8_t clampedBits[Groups][(MaxLanes + 7) / 8] = {};
-    for (std::size_t g = 0; g < Groups; ++g) {
-        hn::Store(H[g], d, hLast + g * N);
-        hn::Store(kLast[g], d, kEnd + g * N);
-        hn::StoreMaskBits(d, clamped[g], clampedBits[g]);
+    hn::Store(H0, d, hLast);
+    hn::Store(kLast0, d, kEnd);
+    hn::StoreMaskBits(d, clamped0, clampedBits[0]);
+    if constexpr (Groups == 2) {
+        hn::Store(H1, d, hLast + N);
+        hn::Store(kLast1, d, kEnd + N);
+        hn::StoreMaskBits(d, clamped1, clampedBits[1]);
     }
     for (std::size_t l = 0; l < count; ++l) {
-        const std::size_t g = l / N;
         const std::size_t lane = l % N;
+        const double omega = group[l / N].omega[lane];
         toe[l] = {hLast[l] * HrmsToHm0,
-                  NearestRefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle, omegas[l] / k0[l],
-                                                omegas[l] / kEnd[l]),
-                  ((clampedBits[g][lane / 8] >> (lane % 8)) & 1u) != 0};
+                  NearestRefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle, omega / k0[l], omega / kEnd[l]),
+                  ((clampedBits[l / N][lane / 8] >> (lane % 8)) & 1u) != 0};
     }
 }
 
