@@ -24,12 +24,16 @@
 // point, which leaves most of the processor idle. The wave numbers of the
 // points ahead (independent of each other) are computed in that idle time: in
 // stages placed between the points of the chain, so that the processor's
-// window of instructions always holds work of both.
+// window of instructions always holds work of both. Registers of independent
+// work (the groups of a lane march) go side by side, operation by operation
+// (Pack), so that the processor has one to work on while another waits.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "physics/roller_march.cpp"
-// SSSE3 processors take the baseline: one target less to compile.
+// SSSE3 processors take the baseline: one target less to compile. Registers
+// side by side live in arrays, which scalable vectors (SVE) cannot: Arm
+// processors take NEON.
 #ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS HWY_SSSE3
+#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
 #endif
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
@@ -94,6 +98,119 @@ constexpr std::size_t MaxLanes = HWY_MAX_BYTES / sizeof(double);
 // bits.
 constexpr double IntegerShift = 6755399441055744.0;
 
+// ---- registers side by side ----
+
+// K registers of one computation, carried out operation by operation for all
+// of them: the processor works on one while the others wait for a result.
+template <class DD, std::size_t K>
+struct Pack {
+    hn::Vec<DD> v[K];
+};
+
+template <class DD, std::size_t K>
+struct MaskPack {
+    hn::Mask<DD> m[K];
+};
+
+template <std::size_t K, class DD>
+HWY_INLINE Pack<DD, K> Constant(DD d, double c) {
+    Pack<DD, K> r;
+    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Set(d, c);
+    return r;
+}
+
+// Register j from base + j stride.
+template <std::size_t K, class DD>
+HWY_INLINE Pack<DD, K> LoadPack(DD d, const double* base, std::size_t stride) {
+    Pack<DD, K> r;
+    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Load(d, base + j * stride);
+    return r;
+}
+
+template <class DD, std::size_t K>
+HWY_INLINE void StorePack(DD d, const Pack<DD, K>& p, double* base, std::size_t stride) {
+    for (std::size_t j = 0; j < K; ++j) hn::Store(p.v[j], d, base + j * stride);
+}
+
+#define QAV_PACK_UNARY(Name)                                          \
+    template <class DD, std::size_t K>                                \
+    HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {               \
+        Pack<DD, K> r;                                                \
+        for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Name(a.v[j]); \
+        return r;                                                     \
+    }
+#define QAV_PACK_BINARY(Name, Result, Member, Operand)                                 \
+    template <class DD, std::size_t K>                                                 \
+    HWY_INLINE Result<DD, K> Name(const Operand<DD, K>& a, const Operand<DD, K>& b) {  \
+        Result<DD, K> r;                                                               \
+        for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]);     \
+        return r;                                                                      \
+    }
+QAV_PACK_UNARY(Abs)
+QAV_PACK_UNARY(Neg)
+QAV_PACK_UNARY(Sqrt)
+QAV_PACK_UNARY(Trunc)
+QAV_PACK_BINARY(Add, Pack, v, Pack)
+QAV_PACK_BINARY(Sub, Pack, v, Pack)
+QAV_PACK_BINARY(Mul, Pack, v, Pack)
+QAV_PACK_BINARY(Div, Pack, v, Pack)
+QAV_PACK_BINARY(CopySignToAbs, Pack, v, Pack)
+QAV_PACK_BINARY(Lt, MaskPack, m, Pack)
+QAV_PACK_BINARY(Le, MaskPack, m, Pack)
+QAV_PACK_BINARY(Gt, MaskPack, m, Pack)
+QAV_PACK_BINARY(Ge, MaskPack, m, Pack)
+QAV_PACK_BINARY(Eq, MaskPack, m, Pack)
+#undef QAV_PACK_UNARY
+#undef QAV_PACK_BINARY
+
+#define QAV_MASK_BINARY(Name)                                                                \
+    template <class DD, std::size_t K>                                                       \
+    HWY_INLINE MaskPack<DD, K> Name(const MaskPack<DD, K>& a, const MaskPack<DD, K>& b) {    \
+        MaskPack<DD, K> r;                                                                   \
+        for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]);               \
+        return r;                                                                            \
+    }
+QAV_MASK_BINARY(And)
+QAV_MASK_BINARY(Or)
+QAV_MASK_BINARY(AndNot)
+#undef QAV_MASK_BINARY
+
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> IfThenElse(const MaskPack<DD, K>& m, const Pack<DD, K>& a, const Pack<DD, K>& b) {
+    Pack<DD, K> r;
+    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElse(m.m[j], a.v[j], b.v[j]);
+    return r;
+}
+
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> IfThenElseZero(const MaskPack<DD, K>& m, const Pack<DD, K>& a) {
+    Pack<DD, K> r;
+    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElseZero(m.m[j], a.v[j]);
+    return r;
+}
+
+// The bits of a with those of bits (one 64-bit pattern for every lane).
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> AndBits(DD d, const Pack<DD, K>& a, std::uint64_t bits) {
+    const hn::RebindToUnsigned<DD> du;
+    const hn::Vec<DD> pattern = hn::BitCast(d, hn::Set(du, bits));
+    Pack<DD, K> r;
+    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::And(a.v[j], pattern);
+    return r;
+}
+
+// 2^k for integral k in [-1022, 1023].
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> PowerOfTwo(DD d, const Pack<DD, K>& k) {
+    const hn::RebindToUnsigned<DD> du;
+    Pack<DD, K> r;
+    for (std::size_t j = 0; j < K; ++j) {
+        const auto bits = hn::BitCast(du, hn::Add(k.v[j], hn::Set(d, IntegerShift + 1023.0)));
+        r.v[j] = hn::BitCast(d, hn::ShiftLeft<52>(bits));
+    }
+    return r;
+}
+
 // ---- fl(a b + c) from basic operations ----
 //
 // The head of a double keeps its top 26 significant bits (the low 27 bits of
@@ -103,51 +220,46 @@ constexpr double IntegerShift = 6755399441055744.0;
 // product's rounding error, to well within the last rounding below.
 constexpr std::uint64_t HeadMask = 0xFFFFFFFFF8000000u;
 
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV HeadOf(DD d, VV a) {
-    const hn::RebindToUnsigned<DD> du;
-    return hn::And(a, hn::BitCast(d, hn::Set(du, HeadMask)));
+template <class DD, std::size_t K>
+struct Split {
+    Pack<DD, K> value, head, tail;
+};
+
+template <class DD, std::size_t K>
+HWY_INLINE Split<DD, K> SplitOf(DD d, const Pack<DD, K>& a) {
+    const Pack<DD, K> head = AndBits(d, a, HeadMask);
+    return {a, head, Sub(a, head)};
 }
 
-// a b - p for p = fl(a b), from the heads and tails of a and b.
-template <class VV>
-HWY_INLINE VV ProductError(VV aHead, VV aTail, VV bHead, VV bTail, VV p) {
-    return hn::Add(hn::Add(hn::Add(hn::Sub(hn::Mul(aHead, bHead), p), hn::Mul(aHead, bTail)), hn::Mul(aTail, bHead)),
-                   hn::Mul(aTail, bTail));
+// a b - p for p = fl(a b).
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> ProductError(const Split<DD, K>& a, const Split<DD, K>& b, const Pack<DD, K>& p) {
+    return Add(Add(Add(Sub(Mul(a.head, b.head), p), Mul(a.head, b.tail)), Mul(a.tail, b.head)), Mul(a.tail, b.tail));
 }
 
-// fl(c - a b) for |c| >= |a b| (with a given by its head and tail): the
-// sum's rounding error by Dekker's two-sum of ordered terms, the product's
-// added back with one more rounding. This is the fused result except where
-// that last rounding meets a tie.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV SubtractSmallProduct(DD d, double c, VV a, VV aHead, VV aTail, VV b) {
-    const VV vc = hn::Set(d, c);
-    const VV bHead = HeadOf(d, b);
-    const VV p = hn::Mul(a, b);
-    const VV s = hn::Sub(vc, p);
-    const VV se = hn::Sub(hn::Sub(vc, s), p);
-    return hn::Add(s, hn::Sub(se, ProductError(aHead, aTail, bHead, hn::Sub(b, bHead), p)));
+// fl(c - a b) for |c| >= |a b|: the sum's rounding error by Dekker's two-sum
+// of ordered terms, the product's added back with one more rounding. This is
+// the fused result except where that last rounding meets a tie.
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> SubtractSmallProduct(DD d, double c, const Split<DD, K>& a, const Split<DD, K>& b) {
+    const Pack<DD, K> vc = Constant<K>(d, c);
+    const Pack<DD, K> p = Mul(a.value, b.value);
+    const Pack<DD, K> s = Sub(vc, p);
+    const Pack<DD, K> se = Sub(Sub(vc, s), p);
+    return Add(s, Sub(se, ProductError(a, b, p)));
 }
 
 // fl(a b - c) for any sizes, by Knuth's two-sum.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV ProductMinus(DD d, VV a, VV aHead, VV aTail, VV b, VV c) {
-    const VV bHead = HeadOf(d, b);
-    const VV p = hn::Mul(a, b);
-    const VV s = hn::Sub(p, c);
-    const VV bb = hn::Sub(s, p);
-    const VV se = hn::Sub(hn::Sub(p, hn::Sub(s, bb)), hn::Add(c, bb));
-    return hn::Add(s, hn::Add(se, ProductError(aHead, aTail, bHead, hn::Sub(b, bHead), p)));
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> ProductMinus(const Split<DD, K>& a, const Split<DD, K>& b, const Pack<DD, K>& c) {
+    const Pack<DD, K> p = Mul(a.value, b.value);
+    const Pack<DD, K> s = Sub(p, c);
+    const Pack<DD, K> bb = Sub(s, p);
+    const Pack<DD, K> se = Sub(Sub(p, Sub(s, bb)), Add(c, bb));
+    return Add(s, Add(se, ProductError(a, b, p)));
 }
 
-// 2^k for integral k in [-1022, 1023].
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV PowerOfTwo(DD d, VV k) {
-    const hn::RebindToUnsigned<DD> du;
-    const auto bits = hn::BitCast(du, hn::Add(k, hn::Set(d, IntegerShift + 1023.0)));
-    return hn::BitCast(d, hn::ShiftLeft<52>(bits));
-}
+// ---- tanh ----
 
 // expm1(y) for -2 < y < 44 as glibc computes it (fdlibm's algorithm) on
 // processors with FMA. glibc fuses every multiply-add of it; the ones that
@@ -156,80 +268,82 @@ HWY_INLINE VV PowerOfTwo(DD d, VV k) {
 // result in 10^8 random arguments; fusing none changes 2 in 10^4.) Without
 // positive arguments below 1.04 (PlusOne false) the reduction by +ln 2 is
 // left out: tanh never asks for it.
-template <bool PlusOne, class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV Expm1(DD d, VV y) {
-    const VV one = hn::Set(d, 1.0);
-    const VV ay = hn::Abs(y);
-    const auto negative = hn::Lt(y, hn::Zero(d));
+template <bool PlusOne, class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const P one = C(1.0);
+    const P ay = Abs(y);
+    const auto negative = Lt(y, C(0.0));
     // |y| > ln2 / 2 is reduced by k ln2; |y| < 1.5 ln2 takes k = +-1.
-    const auto reduced = hn::Ge(ay, hn::Set(d, 0x1.62e43p-2));
-    const auto near = hn::Lt(ay, hn::Set(d, 0x1.0a2b2p+0));
-    const VV half = hn::IfThenElse(negative, hn::Set(d, -0.5), hn::Set(d, 0.5));
-    const VV kFar = hn::Trunc(hn::Add(hn::Mul(hn::Set(d, 0x1.71547652b82fep+0), y), half));
-    const VV kNear = PlusOne ? hn::IfThenElse(negative, hn::Neg(one), one) : hn::Neg(one);
-    const VV k = hn::IfThenElseZero(reduced, hn::IfThenElse(near, kNear, kFar));
-    const VV hi = hn::Sub(y, hn::Mul(k, hn::Set(d, 0x1.62e42feep-1)));
-    const VV lo = hn::Mul(k, hn::Set(d, 0x1.a39ef35793c76p-33));
-    const VV x = hn::Sub(hi, lo);
-    const VV c = hn::Sub(hn::Sub(hi, x), lo);
+    const auto reduced = Ge(ay, C(0x1.62e43p-2));
+    const auto near = Lt(ay, C(0x1.0a2b2p+0));
+    const P half = IfThenElse(negative, C(-0.5), C(0.5));
+    const P kFar = Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), half));
+    const P kNear = PlusOne ? IfThenElse(negative, Neg(one), one) : Neg(one);
+    const P k = IfThenElseZero(reduced, IfThenElse(near, kNear, kFar));
+    const P hi = Sub(y, Mul(k, C(0x1.62e42feep-1)));
+    const P lo = Mul(k, C(0x1.a39ef35793c76p-33));
+    const P x = Sub(hi, lo);
+    const P c = Sub(Sub(hi, x), lo);
 
-    const VV hfx = hn::Mul(hn::Set(d, 0.5), x);
-    const VV hxs = hn::Mul(x, hfx);
-    // r1 = 1 + hxs Q1 + ..., the first multiply-add fused: 1 - hxs (-Q1).
+    const P hfx = Mul(C(0.5), x);
+    const P hxs = Mul(x, hfx);
+    // r1 = 1 + hxs Q1 + ..., the first multiply-add fused: 1 - (-Q1) hxs.
     constexpr double MinusQ1 = 0x1.11111111110f4p-5;
     constexpr double MinusQ1Head = std::bit_cast<double>(std::bit_cast<std::uint64_t>(MinusQ1) & HeadMask);
-    const VV r1a = SubtractSmallProduct(d, 1.0, hn::Set(d, MinusQ1), hn::Set(d, MinusQ1Head),
-                                        hn::Set(d, MinusQ1 - MinusQ1Head), hxs);
-    const VV h2 = hn::Mul(hxs, hxs);
-    const VV r2 = hn::Add(hn::Set(d, 0x1.a01a019fe5585p-10), hn::Mul(hxs, hn::Set(d, -0x1.4ce199eaadbb7p-14)));
-    const VV h4 = hn::Mul(h2, h2);
-    const VV r3 = hn::Add(hn::Set(d, 0x1.0cfca86e65239p-18), hn::Mul(hxs, hn::Set(d, -0x1.afdb76e09c32dp-23)));
-    const VV r1 = hn::Add(hn::Add(r1a, hn::Mul(h2, r2)), hn::Mul(h4, r3));
-    const VV xHead = HeadOf(d, x);
-    const VV xTail = hn::Sub(x, xHead);
-    const VV half1 = hn::Set(d, 0.5);
+    const Split<DD, K> minusQ1{C(MinusQ1), C(MinusQ1Head), C(MinusQ1 - MinusQ1Head)};
+    const P r1a = SubtractSmallProduct(d, 1.0, minusQ1, SplitOf(d, hxs));
+    const P h2 = Mul(hxs, hxs);
+    const P r2 = Add(C(0x1.a01a019fe5585p-10), Mul(hxs, C(-0x1.4ce199eaadbb7p-14)));
+    const P h4 = Mul(h2, h2);
+    const P r3 = Add(C(0x1.0cfca86e65239p-18), Mul(hxs, C(-0x1.afdb76e09c32dp-23)));
+    const P r1 = Add(Add(r1a, Mul(h2, r2)), Mul(h4, r3));
+    const Split<DD, K> xSplit = SplitOf(d, x);
+    const Split<DD, K> hfxSplit{hfx, Mul(xSplit.head, C(0.5)), Mul(xSplit.tail, C(0.5))};
     // t = 3 - r1 hfx; e = hxs (r1 - t) / (6 - x t).
-    const VV t = SubtractSmallProduct(d, 3.0, hfx, hn::Mul(xHead, half1), hn::Mul(xTail, half1), r1);
-    const VV e = hn::Mul(hxs, hn::Div(hn::Sub(r1, t), SubtractSmallProduct(d, 6.0, x, xHead, xTail, t)));
+    const P t = SubtractSmallProduct(d, 3.0, hfxSplit, SplitOf(d, r1));
+    const P e = Mul(hxs, Div(Sub(r1, t), SubtractSmallProduct(d, 6.0, xSplit, SplitOf(d, t))));
     // k = 0: x - (x e - hxs); otherwise e <- (x (e - c) - c) - hxs.
-    const VV fused = ProductMinus(d, x, xHead, xTail, hn::Sub(e, c), hn::IfThenElse(reduced, c, hxs));
-    const VV r0 = hn::Sub(x, fused);
-    const VV ek = hn::Sub(fused, hxs);
-    const VV ex = hn::Sub(ek, x);
+    const P fused = ProductMinus(xSplit, SplitOf(d, Sub(e, c)), IfThenElse(reduced, c, hxs));
+    const P r0 = Sub(x, fused);
+    const P ek = Sub(fused, hxs);
+    const P ex = Sub(ek, x);
     // 0.5 (x - e) is exact: fused or not, the same.
-    const VV rMinus1 = hn::Sub(hn::Mul(hn::Set(d, 0.5), hn::Sub(x, ek)), hn::Set(d, 0.5));
-    const VV scale = PowerOfTwo(d, k);
-    const VV inverseScale = PowerOfTwo(d, hn::Neg(k));
-    const VV rFar = hn::Sub(hn::Mul(hn::Sub(one, ex), scale), one);
-    const VV rMid = hn::Mul(hn::Sub(hn::Sub(one, inverseScale), ex), scale);
-    const VV rHigh = hn::Mul(hn::Add(hn::Sub(x, hn::Add(ek, inverseScale)), one), scale);
-    VV r = hn::IfThenElse(hn::Lt(k, hn::Set(d, 20.0)), rMid, rHigh);
-    r = hn::IfThenElse(hn::Or(hn::Le(k, hn::Set(d, -2.0)), hn::Gt(k, hn::Set(d, 56.0))), rFar, r);
+    const P rMinus1 = Sub(Mul(C(0.5), Sub(x, ek)), C(0.5));
+    const P scale = PowerOfTwo(d, k);
+    const P inverseScale = PowerOfTwo(d, Neg(k));
+    const P rFar = Sub(Mul(Sub(one, ex), scale), one);
+    const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
+    const P rHigh = Mul(Add(Sub(x, Add(ek, inverseScale)), one), scale);
+    P r = IfThenElse(Lt(k, C(20.0)), rMid, rHigh);
+    r = IfThenElse(Or(Le(k, C(-2.0)), Gt(k, C(56.0))), rFar, r);
     if constexpr (PlusOne) {
-        const VV rPlus1 = hn::IfThenElse(hn::Lt(x, hn::Set(d, -0.25)),
-                                         hn::Mul(hn::Set(d, -2.0), hn::Sub(ek, hn::Add(x, hn::Set(d, 0.5)))),
-                                         hn::Add(one, hn::Mul(hn::Set(d, 2.0), hn::Sub(x, ek))));
-        r = hn::IfThenElse(hn::Eq(k, one), rPlus1, r);
+        const P rPlus1 = IfThenElse(Lt(x, C(-0.25)), Mul(C(-2.0), Sub(ek, Add(x, C(0.5)))),
+                                    Add(one, Mul(C(2.0), Sub(x, ek))));
+        r = IfThenElse(Eq(k, one), rPlus1, r);
     }
-    r = hn::IfThenElse(hn::Eq(k, hn::Neg(one)), rMinus1, r);
-    return hn::IfThenElse(reduced, r, r0);
+    r = IfThenElse(Eq(k, Neg(one)), rMinus1, r);
+    return IfThenElse(reduced, r, r0);
 }
 
 // tanh(x) as glibc computes it (fdlibm's algorithm) on processors with FMA.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV Tanh(DD d, VV x) {
-    const VV one = hn::Set(d, 1.0);
-    const VV two = hn::Set(d, 2.0);
-    const VV ax = hn::Abs(x);
-    const auto large = hn::Ge(ax, one);
-    const VV twice = hn::Add(ax, ax);
-    const VV t = Expm1<false>(d, hn::IfThenElse(large, twice, hn::Neg(twice)));
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const P one = C(1.0);
+    const P two = C(2.0);
+    const P ax = Abs(x);
+    const auto large = Ge(ax, one);
+    const P twice = Add(ax, ax);
+    const P t = Expm1<false>(d, IfThenElse(large, twice, Neg(twice)));
     // |x| >= 1: 1 - 2 / (t + 2); otherwise -t / (t + 2), never negative.
-    const VV q = hn::Div(hn::IfThenElse(large, two, hn::Neg(t)), hn::Add(t, two));
-    VV z = hn::IfThenElse(large, hn::Sub(one, q), q);
-    z = hn::IfThenElse(hn::Ge(ax, hn::Set(d, 22.0)), one, z);
-    z = hn::CopySignToAbs(z, x);
-    return hn::IfThenElse(hn::Lt(ax, hn::Set(d, 0x1p-55)), hn::Mul(x, hn::Add(one, x)), z);
+    const P q = Div(IfThenElse(large, two, Neg(t)), Add(t, two));
+    P z = IfThenElse(large, Sub(one, q), q);
+    z = IfThenElse(Ge(ax, C(22.0)), one, z);
+    z = CopySignToAbs(z, x);
+    return IfThenElse(Lt(ax, C(0x1p-55)), Mul(x, Add(one, x)), z);
 }
 
 // sinh(x) as glibc computes it, with the nearest exp past 22.
@@ -240,7 +354,7 @@ double Sinh(double x) {
     if (ax < 22.0) {
         if (ax < 0x1p-28) return x;
         const hn::CappedTag<double, 1> d1;
-        const double t = hn::GetLane(Expm1<true>(d1, hn::Set(d1, ax)));
+        const double t = hn::GetLane(Expm1<true>(d1, Constant<1>(d1, ax)).v[0]);
         if (ax < 1.0) return h * (2.0 * t - t * t / (t + 1.0));
         return h * (t + t / (t + 1.0));
     }
@@ -263,23 +377,31 @@ HWY_INLINE double FitPolynomial(const double* c, double s, double s2, double s4,
     return (p03 + p47 * s4) + (c[8] + c[9] * s) * s8;
 }
 
-// The same for a register, each lane with the coefficients of its own piece:
-// the fit's row starts offset doubles past fit.
-template <class VI>
-HWY_INLINE V FitPolynomial(const double* fit, VI offset, V s, V s2, V s4, V s8) {
+// The same for registers, each lane with the coefficients of its own piece:
+// the fit's row starts offset[j] doubles past fit in register j.
+template <std::size_t K, class VI>
+HWY_INLINE Pack<D, K> FitPolynomial(const double* fit, const VI* offset, const Pack<D, K>& s,
+                                    const Pack<D, K>& s2, const Pack<D, K>& s4, const Pack<D, K>& s8) {
     const D d;
-    const auto c = [&](int m) HWY_ATTR { return hn::GatherIndex(d, fit + m, offset); };
-    const V p03 = hn::Add(hn::Add(c(0), hn::Mul(c(1), s)), hn::Mul(hn::Add(c(2), hn::Mul(c(3), s)), s2));
-    const V p47 = hn::Add(hn::Add(c(4), hn::Mul(c(5), s)), hn::Mul(hn::Add(c(6), hn::Mul(c(7), s)), s2));
-    return hn::Add(hn::Add(p03, hn::Mul(p47, s4)), hn::Mul(hn::Add(c(8), hn::Mul(c(9), s)), s8));
+    const auto c = [&](int m) HWY_ATTR {
+        Pack<D, K> r;
+        for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
+        return r;
+    };
+    const Pack<D, K> p03 = Add(Add(c(0), Mul(c(1), s)), Mul(Add(c(2), Mul(c(3), s)), s2));
+    const Pack<D, K> p47 = Add(Add(c(4), Mul(c(5), s)), Mul(Add(c(6), Mul(c(7), s)), s2));
+    return Add(Add(p03, Mul(p47, s4)), Mul(Add(c(8), Mul(c(9), s)), s8));
 }
 
 HWY_INLINE double ToFloatAndBack(double x) { return static_cast<double>(static_cast<float>(x)); }
 
-HWY_INLINE V ToFloatAndBack(V x) {
+template <std::size_t K>
+HWY_INLINE Pack<D, K> ToFloatAndBack(const Pack<D, K>& x) {
     const D d;
     const hn::Rebind<float, D> df;
-    return hn::PromoteTo(d, hn::DemoteTo(df, x));
+    Pack<D, K> r;
+    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::PromoteTo(d, hn::DemoteTo(df, x.v[j]));
+    return r;
 }
 
 constexpr double PieceWidth = 1.0 / BracketFit::PerUnit;
@@ -364,71 +486,73 @@ HWY_NOINLINE V SettleBracketLanes(V Q, V R, M open) {
     return hn::Load(d, q);
 }
 
-// RoundedBracket for a register of R; lanes outside active are not looked at.
-HWY_INLINE V RoundedBracket(V R, M active) {
+// RoundedBracket for registers of R; lanes outside active are not looked at.
+template <std::size_t K>
+HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& active) {
+    using P = Pack<D, K>;
     const D d;
     const hn::RebindToSigned<D> di;
-    const V zero = hn::Zero(d);
-    const V shift = hn::Set(d, IntegerShift);
-    const M inFit = hn::And(hn::Ge(R, zero), hn::Lt(R, hn::Set(d, BracketFit::Limit)));
-    const V r = hn::IfThenElseZero(inFit, R);
-    const V u = hn::Add(hn::Mul(r, hn::Set(d, BracketFit::PerUnit)), shift);
-    const auto pieces = hn::And(hn::BitCast(di, u), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const P shift = C(IntegerShift);
+    const auto inFit = And(Ge(R, C(0.0)), Lt(R, C(BracketFit::Limit)));
+    const P r = IfThenElseZero(inFit, R);
+    const P u = Add(Mul(r, C(BracketFit::PerUnit)), shift);
     // 20 j = 16 j + 4 j.
     static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
-    const auto offsets = hn::Add(hn::ShiftLeft<4>(pieces), hn::ShiftLeft<2>(pieces));
+    hn::Vec<decltype(di)> offsets[K];
+    for (std::size_t j = 0; j < K; ++j) {
+        const auto pieces =
+            hn::And(hn::BitCast(di, u.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+        offsets[j] = hn::Add(hn::ShiftLeft<4>(pieces), hn::ShiftLeft<2>(pieces));
+    }
     const double* fit = &detail::ScaledBracket.coefficient[0][0];
-    const V s = hn::Sub(r, hn::Mul(hn::Sub(u, shift), hn::Set(d, PieceWidth)));
-    const V s2 = hn::Mul(s, s);
-    const V s4 = hn::Mul(s2, s2);
-    const V s8 = hn::Mul(s4, s4);
-    const V erfc = FitPolynomial(fit, offsets, s, s2, s4, s8);
-    const V second = FitPolynomial(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
-    const M rounded = hn::Lt(erfc, hn::Set(d, RoundedErfcBelow));
-    const V multiple = hn::Set(d, MultipleOf2To53);
-    const V first = hn::IfThenElse(rounded, hn::Sub(hn::Add(erfc, multiple), multiple), erfc);
-    const V erfcTolerance = hn::Set(d, BracketFit::ErfcTolerance);
-    const M ambiguous = hn::AndNot(
-        hn::Lt(hn::Abs(hn::Sub(erfc, first)), hn::Sub(hn::Set(d, 0x1p-54), hn::Mul(erfc, erfcTolerance))),
-        rounded);
-    V doubt = hn::Mul(second, hn::Set(d, BracketFit::Tolerance));
-    doubt = hn::IfThenElse(rounded, doubt,
-                           hn::Add(doubt, hn::Add(hn::Mul(erfc, erfcTolerance), hn::Set(d, 0x1p-53))));
-    const V b = hn::Add(first, second);
-    doubt = hn::Add(doubt, hn::Mul(b, hn::Set(d, SumDoubt)));
-    const M settled =
-        hn::AndNot(ambiguous, hn::Eq(ToFloatAndBack(hn::Sub(b, doubt)), ToFloatAndBack(hn::Add(b, doubt))));
-    const M taken = hn::And(inFit, settled);
-    const V Q = hn::IfThenElseZero(taken, ToFloatAndBack(b));
-    const M open = hn::AndNot(taken, active);
-    if (HWY_UNLIKELY(!hn::AllFalse(d, open))) return SettleBracketLanes(Q, R, open);
+    const P s = Sub(r, Mul(Sub(u, shift), C(PieceWidth)));
+    const P s2 = Mul(s, s);
+    const P s4 = Mul(s2, s2);
+    const P s8 = Mul(s4, s4);
+    const P erfc = FitPolynomial<K>(fit, offsets, s, s2, s4, s8);
+    const P second = FitPolynomial<K>(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
+    const auto rounded = Lt(erfc, C(RoundedErfcBelow));
+    const P multiple = C(MultipleOf2To53);
+    const P first = IfThenElse(rounded, Sub(Add(erfc, multiple), multiple), erfc);
+    const P erfcTolerance = C(BracketFit::ErfcTolerance);
+    const auto ambiguous = AndNot(Lt(Abs(Sub(erfc, first)), Sub(C(0x1p-54), Mul(erfc, erfcTolerance))), rounded);
+    P doubt = Mul(second, C(BracketFit::Tolerance));
+    doubt = IfThenElse(rounded, doubt, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))));
+    const P b = Add(first, second);
+    doubt = Add(doubt, Mul(b, C(SumDoubt)));
+    const auto settled = AndNot(ambiguous, Eq(ToFloatAndBack(Sub(b, doubt)), ToFloatAndBack(Add(b, doubt))));
+    const auto taken = And(inFit, settled);
+    P Q = IfThenElseZero(taken, ToFloatAndBack(b));
+    const auto open = AndNot(taken, active);
+    for (std::size_t j = 0; j < K; ++j) {
+        if (HWY_UNLIKELY(!hn::AllFalse(d, open.m[j]))) Q.v[j] = SettleBracketLanes(Q.v[j], R.v[j], open.m[j]);
+    }
     return Q;
 }
 
 // ---- wave numbers and the quantities of a point ----
-//
-// Registers live in local variables only (not in arrays or structures), as
-// scalable vectors require; values kept between stages go through memory.
 
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV Depth(DD d, VV bottom, VV Wlev) {
-    const VV minimum = hn::Set(d, MinimumWaterDepth);
-    const VV depth = hn::Sub(Wlev, bottom);
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Depth(DD d, const Pack<DD, K>& bottom, const Pack<DD, K>& Wlev) {
+    const Pack<DD, K> minimum = Constant<K>(d, MinimumWaterDepth);
+    const Pack<DD, K> depth = Sub(Wlev, bottom);
     // A dry point, or a NaN difference, keeps the minimum depth.
-    return hn::IfThenElse(hn::Gt(depth, minimum), depth, minimum);
+    return IfThenElse(Gt(depth, minimum), depth, minimum);
 }
 
 // One Halley step of WaveNumber on x = k h, given T = tanh(x).
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV HalleyStep(DD d, VV x, VV T, VV deep) {
-    const VV one = hn::Set(d, 1.0);
-    const VV sech2 = hn::Sub(one, hn::Mul(T, T));
-    const VV halfSlope = hn::Mul(hn::Add(hn::Mul(sech2, x), T), hn::Set(d, 0.5));
-    const VV Tx = hn::Mul(T, x);
-    const VV f = hn::Sub(Tx, deep);
-    const VV curvature = hn::Mul(hn::Mul(hn::Sub(Tx, one), sech2), f);
-    const VV root = hn::Sqrt(hn::Add(curvature, hn::Mul(halfSlope, halfSlope)));
-    return hn::Sub(x, hn::Div(f, hn::Add(root, halfSlope)));
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> HalleyStep(DD d, const Pack<DD, K>& x, const Pack<DD, K>& T, const Pack<DD, K>& deep) {
+    using P = Pack<DD, K>;
+    const P one = Constant<K>(d, 1.0);
+    const P sech2 = Sub(one, Mul(T, T));
+    const P halfSlope = Mul(Add(Mul(sech2, x), T), Constant<K>(d, 0.5));
+    const P Tx = Mul(T, x);
+    const P f = Sub(Tx, deep);
+    const P curvature = Mul(Mul(Sub(Tx, one), sech2), f);
+    const P root = Sqrt(Add(curvature, Mul(halfSlope, halfSlope)));
+    return Sub(x, Div(f, Add(root, halfSlope)));
 }
 
 // The quantities of points that do not depend on the energy, in a ring: entry
@@ -444,80 +568,94 @@ struct QuantityRing {
     HWY_ALIGN double tTp[Entries];
 };
 
-// The wave numbers of a register of points from x = k h after the second
-// Halley step, and the quantities that follow, stored at entry at.
-template <class DD, std::size_t Entries, class VV = hn::Vec<DD>>
-HWY_INLINE void StoreQuantities(DD d, VV h, VV x, VV omega, VV omega2, VV Tp, const Constants& c,
-                                QuantityRing<Entries>& ring, std::size_t at) {
+// The constants of K registers of lanes: omega, omega^2 and Tp.
+template <class DD, std::size_t K>
+struct Periods {
+    Pack<DD, K> omega, omega2, Tp;
+};
+
+// The wave numbers of K registers of points from x = k h after the second
+// Halley step, and the quantities that follow, stored at entry at (register
+// j at + j stride).
+template <class DD, std::size_t K, std::size_t Entries>
+HWY_INLINE void StoreQuantities(DD d, const Pack<DD, K>& h, const Pack<DD, K>& x, const Periods<DD, K>& w,
+                                const Constants& c, QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double v) HWY_ATTR { return Constant<K>(d, v); };
     // -x / h is the negated x / h: the quotient's sign does not change its rounding.
-    const VV q = hn::Div(x, h);
-    const VV k = hn::IfThenElse(hn::Ge(omega, hn::Zero(d)), q, hn::Neg(q));
+    const P q = Div(x, h);
+    const P k = IfThenElse(Ge(w.omega, C(0.0)), q, Neg(q));
     // t stands for tanh(k h), from the dispersion relation.
-    const VV t = hn::Div(omega2, hn::Mul(k, hn::Set(d, c.g)));
-    const VV sech2 = hn::Sub(hn::Set(d, 1.0), hn::Mul(t, t));
-    const VV n = hn::Add(hn::Div(hn::Mul(sech2, hn::Mul(h, k)), hn::Add(t, t)), hn::Set(d, 0.5));
-    const VV gamma = hn::Add(hn::Mul(hn::Mul(k, hn::Set(d, 0.76)), h), hn::Set(d, 0.29));
-    hn::Store(h, d, ring.h + at);
-    hn::Store(k, d, ring.k + at);
-    hn::Store(hn::Div(hn::Mul(n, hn::Set(d, TwoPi)), hn::Mul(Tp, k)), d, ring.cg + at);
-    hn::Store(hn::Mul(h, gamma), d, ring.hGamma + at);
+    const P t = Div(w.omega2, Mul(k, C(c.g)));
+    const P sech2 = Sub(C(1.0), Mul(t, t));
+    const P n = Add(Div(Mul(sech2, Mul(h, k)), Add(t, t)), C(0.5));
+    const P gamma = Add(Mul(Mul(k, C(0.76)), h), C(0.29));
+    StorePack(d, h, ring.h + at, stride);
+    StorePack(d, k, ring.k + at, stride);
+    StorePack(d, Div(Mul(n, C(TwoPi)), Mul(w.Tp, k)), ring.cg + at, stride);
+    StorePack(d, Mul(h, gamma), ring.hGamma + at, stride);
     // sqrt(max(1 - t^2, 0)) as std::max has it: a NaN stays NaN.
-    hn::Store(hn::Sqrt(hn::IfThenElse(hn::Lt(sech2, hn::Zero(d)), hn::Zero(d), sech2)), d, ring.sech + at);
-    hn::Store(hn::Mul(t, Tp), d, ring.tTp + at);
+    StorePack(d, Sqrt(IfThenElse(Lt(sech2, C(0.0)), C(0.0), sech2)), ring.sech + at, stride);
+    StorePack(d, Mul(t, w.Tp), ring.tTp + at, stride);
 }
 
-// The wave numbers of a register of depths, in three stages of about equal
+// The wave numbers of K registers of depths, in three stages of about equal
 // work that a march runs between the points of its chain, each long after the
 // one before has finished. In between, the stages keep their values here.
+template <std::size_t K>
 struct StageValues {
-    HWY_ALIGN double h[MaxLanes];
-    HWY_ALIGN double deep[MaxLanes];
-    HWY_ALIGN double x[MaxLanes];
-    HWY_ALIGN double T[MaxLanes];
+    HWY_ALIGN double h[K][MaxLanes];
+    HWY_ALIGN double deep[K][MaxLanes];
+    HWY_ALIGN double x[K][MaxLanes];
+    HWY_ALIGN double T[K][MaxLanes];
 };
 
 // The depths, the deep-water start and the first tanh.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE void FirstStage(DD d, VV bottom, VV Wlev, VV omega, double inverseG, StageValues& v) {
-    const VV h = Depth(d, bottom, Wlev);
-    const VV deep = hn::Mul(hn::Mul(h, hn::Mul(omega, omega)), hn::Set(d, inverseG));
-    hn::Store(h, d, v.h);
-    hn::Store(deep, d, v.deep);
-    hn::Store(Tanh(d, deep), d, v.T);
+template <class DD, std::size_t K>
+HWY_INLINE void FirstStage(DD d, const Pack<DD, K>& bottom, const Pack<DD, K>& Wlev, const Periods<DD, K>& w,
+                           double inverseG, StageValues<K>& v) {
+    const Pack<DD, K> h = Depth(d, bottom, Wlev);
+    const Pack<DD, K> deep = Mul(Mul(h, Mul(w.omega, w.omega)), Constant<K>(d, inverseG));
+    StorePack(d, h, &v.h[0][0], MaxLanes);
+    StorePack(d, deep, &v.deep[0][0], MaxLanes);
+    StorePack(d, Tanh(d, deep), &v.T[0][0], MaxLanes);
 }
 
 // The first Halley step and the second tanh.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE void SecondStage(DD d, StageValues& v) {
-    const VV deep = hn::Load(d, v.deep);
-    const VV x = HalleyStep(d, deep, hn::Load(d, v.T), deep);
-    hn::Store(x, d, v.x);
-    hn::Store(Tanh(d, x), d, v.T);
+template <class DD, std::size_t K>
+HWY_INLINE void SecondStage(DD d, StageValues<K>& v) {
+    const Pack<DD, K> deep = LoadPack<K>(d, &v.deep[0][0], MaxLanes);
+    const Pack<DD, K> x = HalleyStep(d, deep, LoadPack<K>(d, &v.T[0][0], MaxLanes), deep);
+    StorePack(d, x, &v.x[0][0], MaxLanes);
+    StorePack(d, Tanh(d, x), &v.T[0][0], MaxLanes);
 }
 
 // The second Halley step and the quantities of the points.
-template <class DD, std::size_t Entries, class VV = hn::Vec<DD>>
-HWY_INLINE void ThirdStage(DD d, const StageValues& v, VV omega, VV omega2, VV Tp, const Constants& c,
-                           QuantityRing<Entries>& ring, std::size_t at) {
-    const VV x = HalleyStep(d, hn::Load(d, v.x), hn::Load(d, v.T), hn::Load(d, v.deep));
-    StoreQuantities(d, hn::Load(d, v.h), x, omega, omega2, Tp, c, ring, at);
+template <class DD, std::size_t K, std::size_t Entries>
+HWY_INLINE void ThirdStage(DD d, const StageValues<K>& v, const Periods<DD, K>& w, const Constants& c,
+                           QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
+    const Pack<DD, K> x = HalleyStep(d, LoadPack<K>(d, &v.x[0][0], MaxLanes), LoadPack<K>(d, &v.T[0][0], MaxLanes),
+                                     LoadPack<K>(d, &v.deep[0][0], MaxLanes));
+    StoreQuantities(d, LoadPack<K>(d, &v.h[0][0], MaxLanes), x, w, c, ring, at, stride);
 }
 
 // Energy, height, group velocity and dissipation at the offshore end of a
 // time step, from its depth h0 and wave number k0.
 struct Start {
     double E, H, cg, D;
+    std::size_t piece;  // of the bracket fit, for the next point's guess
 };
 
 Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega2, double A, double h0, double k0,
-                 const Constants& c, std::size_t& piece) {
+                 const Constants& c) {
     Start s;
+    s.piece = 0;
     const double t0 = omega2 / (k0 * c.g);
     s.cg = GroupVelocity(GroupVelocityRatioFromTanh(k0, h0, t0), k0, Tp);
     s.E = WaveEnergy(TransmittedHm0 * Hm0ToHrms, c);
     s.H = WaveHeightFromEnergy(s.E, c);
     const double R0 = BreakerHeightRatio(BreakerIndex(k0, h0), h0, s.H);
-    const double Db = RoundedBracket(R0, piece) * (s.H * s.H * s.H * A) / h0;
+    const double Db = RoundedBracket(R0, s.piece) * (s.H * s.H * s.H * A) / h0;
     const double u = (s.H * Pi) / (Sinh(h0 * k0) * Tp);
     s.D = Db + u * u * u * (c.rho * 0.2122065907891938 * Fc);
     return s;
@@ -561,13 +699,6 @@ private:
     HWY_ALIGN double buffer_[detail::BlockValues];
 };
 
-// The energy carried from point to point of a single step.
-struct Chain {
-    double E, H, cgBehind, D;
-    bool clamped;
-    std::size_t piece;
-};
-
 // The single step's registers hold at most four points: a wider register
 // would only make the chain wait longer for the divisions of its wave
 // numbers.
@@ -582,7 +713,7 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     const std::size_t P = s.points;
     if (P == 0) return {std::nan(""), std::nan("")};
     const DOne d;
-    using VOne = hn::Vec<DOne>;
+    using POne = Pack<DOne, 1>;
     const std::size_t N = hn::Lanes(d);
     const double f = 1.0 / s.Tp;
     const double omega = f * TwoPi;
@@ -601,57 +732,60 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     static_assert(RingPoints >= Lead + 1 + 4 && Lead >= ThirdAfter + 3, "ring and stages");
     QuantityRing<RingPoints> ring;
     constexpr std::size_t StageEntries = 16;
-    StageValues stages[StageEntries];  // register G's in stages[G % StageEntries]
+    StageValues<1> stages[StageEntries];  // register G's in stages[G % StageEntries]
     PointReader reader(levels, P);
-    const VOne vWlev = hn::Set(d, s.Wlev);
-    const VOne vOmega = hn::Set(d, omega);
-    const VOne vOmega2 = hn::Set(d, omega2);
-    const VOne vTp = hn::Set(d, s.Tp);
+    const POne vWlev = Constant<1>(d, s.Wlev);
+    const Periods<DOne, 1> periods{Constant<1>(d, omega), Constant<1>(d, omega2), Constant<1>(d, s.Tp)};
+    const auto levelsOf = [&](std::size_t g) HWY_ATTR {
+        POne bottom;
+        bottom.v[0] = reader.Group(d, g * N);
+        return bottom;
+    };
     const std::size_t groups = (P + N - 1) / N;
     // Registers whose first stage would come before the march: all at once.
     const std::size_t early = std::min(groups, (Lead + N) / N);
-    for (std::size_t g = 0; g < early; ++g) FirstStage(d, reader.Group(d, g * N), vWlev, vOmega, inverseG, stages[g]);
+    for (std::size_t g = 0; g < early; ++g) FirstStage(d, levelsOf(g), vWlev, periods, inverseG, stages[g]);
     for (std::size_t g = 0; g < early; ++g) SecondStage(d, stages[g]);
-    for (std::size_t g = 0; g < early; ++g) ThirdStage(d, stages[g], vOmega, vOmega2, vTp, c, ring, g * N);
+    for (std::size_t g = 0; g < early; ++g) ThirdStage(d, stages[g], periods, c, ring, g * N, 0);
 
     const double kFirst = ring.k[0];
-    Chain m{};
-    {
-        const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega2, A, ring.h[0], ring.k[0], c, m.piece);
-        m.E = start.E;
-        m.H = start.H;
-        m.cgBehind = start.cg;
-        m.D = start.D;
-    }
-    const double significant = ClampedEnergyShare * m.E;
+    // What the chain carries from point to point.
+    const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega2, A, ring.h[0], ring.k[0], c);
+    double E = start.E;
+    double H = start.H;
+    double cgBehind = start.cg;
+    double D = start.D;
+    std::size_t piece = start.piece;
+    bool clamped = false;
+    const double significant = ClampedEnergyShare * E;
     const std::size_t lanesMask = N - 1;  // N is a power of two
     for (std::size_t i = 1; i < P; ++i) {
         const std::size_t at = i & (RingPoints - 1);
         const double cgNext = ring.cg[at];
         // First-order upwind; a negative or NaN energy becomes 0.
-        const double v = (m.cgBehind * m.E - m.D * s.gridStep) / cgNext;
-        m.clamped = m.clamped || (v < 0.0 && m.E > significant && ring.h[at] > MinimumWaterDepth);
-        m.E = v > 0.0 ? v : 0.0;
-        m.cgBehind = cgNext;
-        if (HWY_LIKELY(m.E > EnergyThreshold)) {
-            if (HWY_LIKELY(m.E < quotientFormBelow)) {
-                m.H = std::sqrt(m.E / gRhoEighth);
+        const double v = (cgBehind * E - D * s.gridStep) / cgNext;
+        clamped = clamped || (v < 0.0 && E > significant && ring.h[at] > MinimumWaterDepth);
+        E = v > 0.0 ? v : 0.0;
+        cgBehind = cgNext;
+        if (HWY_LIKELY(E > EnergyThreshold)) {
+            if (HWY_LIKELY(E < quotientFormBelow)) {
+                H = std::sqrt(E / gRhoEighth);
             } else {
-                m.H = std::sqrt(m.E * 8.0 / gRho);
+                H = std::sqrt(E * 8.0 / gRho);
             }
-            const double Q = RoundedBracket(ring.hGamma[at] / m.H, m.piece);
-            const double Db = Q * (m.H * m.H * m.H * A) / ring.h[at];
-            const double u = ring.sech[at] * (m.H * Pi) / ring.tTp[at];
-            m.D = Db + u * u * u * friction;
+            const double Q = RoundedBracket(ring.hGamma[at] / H, piece);
+            const double Db = Q * (H * H * H * A) / ring.h[at];
+            const double u = ring.sech[at] * (H * Pi) / ring.tTp[at];
+            D = Db + u * u * u * friction;
         } else {
-            m.H = 0.0;
-            m.D = 0.0;
+            H = 0.0;
+            D = 0.0;
         }
 
         const std::size_t lead = i + Lead;
         if ((lead & lanesMask) == 0 && lead / N < groups) {
             const std::size_t g = lead / N;
-            FirstStage(d, reader.Group(d, g * N), vWlev, vOmega, inverseG, stages[g % StageEntries]);
+            FirstStage(d, levelsOf(g), vWlev, periods, inverseG, stages[g % StageEntries]);
         }
         if (((lead - SecondAfter) & lanesMask) == 0) {
             const std::size_t g = (lead - SecondAfter) / N;
@@ -660,14 +794,14 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
         if (((lead - ThirdAfter) & lanesMask) == 0) {
             const std::size_t g = (lead - ThirdAfter) / N;
             if (g >= early && g < groups) {
-                ThirdStage(d, stages[g % StageEntries], vOmega, vOmega2, vTp, c, ring, (g * N) & (RingPoints - 1));
+                ThirdStage(d, stages[g % StageEntries], periods, c, ring, (g * N) & (RingPoints - 1), 0);
             }
         }
     }
     const double kLast = ring.k[(P - 1) & (RingPoints - 1)];
-    return {m.H * HrmsToHm0,
+    return {H * HrmsToHm0,
             NearestRefractedWaveDirection(s.DikeNormal, s.IncomingWaveAngle, omega / kFirst, omega / kLast),
-            m.clamped};
+            clamped};
 }
 
 // Rows of lanes read a block at a time.
@@ -696,88 +830,43 @@ private:
     HWY_ALIGN double buffer_[detail::BlockValues];
 };
 
-// What a group of lanes keeps from row to row, and its constants, lane by
-// lane.
-struct LaneGroup {
-    HWY_ALIGN double Tp[MaxLanes];
-    HWY_ALIGN double omega[MaxLanes];
-    HWY_ALIGN double omega2[MaxLanes];
-    HWY_ALIGN double Wlev[MaxLanes];
-    HWY_ALIGN double dx[MaxLanes];
-    HWY_ALIGN double points[MaxLanes];
-    HWY_ALIGN double lastRow[MaxLanes];
-    HWY_ALIGN double A[MaxLanes];
-    HWY_ALIGN double significant[MaxLanes];
-};
-
-// The lanes' chain over one row: the energy, height, group velocity and
-// dissipation carried on, the clamp seen, and the wave number of each lane's
-// last point. Lanes past their last point keep their values.
-template <std::size_t Entries>
-HWY_INLINE void MarchRow(const LaneGroup& lanes, const QuantityRing<Entries>& ring, std::size_t at,
-                         std::size_t row, V gRho, V gRhoEighth, V quotientFormBelow, V friction, V& E, V& H,
-                         V& cg, V& Dis, M& clamped, V& kLast) {
-    const D d;
-    const V zero = hn::Zero(d);
-    const V index = hn::Set(d, static_cast<double>(row));
-    const M active = hn::Gt(hn::Load(d, lanes.points), index);
-    const V cgNext = hn::Load(d, ring.cg + at);
-    const V h = hn::Load(d, ring.h + at);
-    const V v = hn::Div(hn::Sub(hn::Mul(cg, E), hn::Mul(Dis, hn::Load(d, lanes.dx))), cgNext);
-    clamped = hn::Or(clamped, hn::And(hn::And(active, hn::Lt(v, zero)),
-                                      hn::And(hn::Gt(E, hn::Load(d, lanes.significant)),
-                                              hn::Gt(h, hn::Set(d, MinimumWaterDepth)))));
-    const V energy = hn::IfThenElseZero(hn::Gt(v, zero), v);
-    const M wet = hn::Gt(energy, hn::Set(d, EnergyThreshold));
-    V height = hn::Sqrt(hn::Div(energy, gRhoEighth));
-    if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Lt(energy, quotientFormBelow)))) {
-        height = hn::Sqrt(hn::Div(hn::Mul(energy, hn::Set(d, 8.0)), gRho));
-    }
-    const V Q = RoundedBracket(hn::Div(hn::Load(d, ring.hGamma + at), height), hn::And(active, wet));
-    const V Db = hn::Div(hn::Mul(Q, hn::Mul(hn::Mul(hn::Mul(height, height), height), hn::Load(d, lanes.A))), h);
-    const V u = hn::Div(hn::Mul(hn::Load(d, ring.sech + at), hn::Mul(height, hn::Set(d, Pi))),
-                        hn::Load(d, ring.tTp + at));
-    const V Df = hn::Mul(hn::Mul(hn::Mul(u, u), u), friction);
-    E = hn::IfThenElse(active, energy, E);
-    cg = hn::IfThenElse(active, cgNext, cg);
-    Dis = hn::IfThenElse(active, hn::IfThenElseZero(wet, hn::Add(Db, Df)), Dis);
-    H = hn::IfThenElse(active, hn::IfThenElseZero(wet, height), H);
-    kLast = hn::IfThenElse(hn::Eq(index, hn::Load(d, lanes.lastRow)), hn::Load(d, ring.k + at), kLast);
-}
-
 // Up to Groups registers of time steps, one per lane, marched together to the
 // longest one's last point; a lane stops changing after its own last point.
-// The groups' chains of dependent operations are independent of each other
-// and of the wave numbers of the rows ahead: the stages of row R run after
-// rows R - 5 (first), R - 4 (second) and R - 2 (third) of the chains.
+// The groups' chains go side by side, and the stages of the wave numbers of
+// row R (all groups side by side) run after rows R - 5 (first), R - 4
+// (second) and R - 2 (third) of the chains.
 template <std::size_t Groups>
 void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* steps, std::size_t count,
                 detail::LevelBlocks rows, std::size_t stride, const Constants& c, ToeWaves* toe) {
+    using P = Pack<D, Groups>;
+    using MP = MaskPack<D, Groups>;
     const D d;
     const std::size_t N = hn::Lanes(d);
     const std::size_t L = Groups * N;
     const double inverseG = 1.0 / c.g;
-    LaneGroup group[Groups];
+    const auto C = [d](double v) HWY_ATTR { return Constant<Groups>(d, v); };
+    // Lane l of every per-lane value at l: register j at j N.
+    HWY_ALIGN double tp[Groups * MaxLanes], wlev[Groups * MaxLanes], dx[Groups * MaxLanes],
+        points[Groups * MaxLanes];
     std::size_t longest = 0;
     for (std::size_t l = 0; l < L; ++l) {
         // Lanes without a step march a copy of the first one.
         const LaneStep& s = steps[l < count ? l : 0];
-        LaneGroup& g = group[l / N];
-        const std::size_t lane = l % N;
-        g.Tp[lane] = s.Tp;
-        g.Wlev[lane] = s.Wlev;
-        g.dx[lane] = s.gridStep;
-        g.points[lane] = l < count ? static_cast<double>(s.points) : 0.0;
-        g.lastRow[lane] = g.points[lane] - 1.0;
+        tp[l] = s.Tp;
+        wlev[l] = s.Wlev;
+        dx[l] = s.gridStep;
+        points[l] = l < count ? static_cast<double>(s.points) : 0.0;
         longest = std::max(longest, s.points);
     }
-    for (std::size_t g = 0; g < Groups; ++g) {
-        const V f = hn::Div(hn::Set(d, 1.0), hn::Load(d, group[g].Tp));
-        const V omega = hn::Mul(f, hn::Set(d, TwoPi));
-        hn::Store(omega, d, group[g].omega);
-        hn::Store(hn::Mul(omega, omega), d, group[g].omega2);
-        hn::Store(hn::Mul(hn::Set(d, Alpha * 0.33233509704478426 * c.rho * c.g), f), d, group[g].A);
-    }
+    const P vTp = LoadPack<Groups>(d, tp, N);
+    const P f = Div(C(1.0), vTp);
+    const P omega = Mul(f, C(TwoPi));
+    const Periods<D, Groups> periods{omega, Mul(omega, omega), vTp};
+    const P vWlev = LoadPack<Groups>(d, wlev, N);
+    const P vDx = LoadPack<Groups>(d, dx, N);
+    const P vPoints = LoadPack<Groups>(d, points, N);
+    const P lastRow = Sub(vPoints, C(1.0));
+    const P A = Mul(C(Alpha * 0.33233509704478426 * c.rho * c.g), f);
     RowReader reader(rows, longest, stride);
 
     constexpr std::size_t RingRows = 8;
@@ -785,23 +874,17 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     constexpr std::size_t SecondLead = 4;
     constexpr std::size_t ThirdLead = 2;
     QuantityRing<RingRows * Groups * MaxLanes> ring;
-    StageValues stages[RingRows][Groups];  // row R's in stages[R % RingRows]
-    const auto slot = [N](std::size_t row, std::size_t g) { return ((row % RingRows) * Groups + g) * N; };
+    StageValues<Groups> stages[RingRows];  // row R's in stages[R % RingRows]
+    const auto slot = [N](std::size_t row) { return (row % RingRows) * Groups * N; };
     const auto first = [&](std::size_t row) HWY_ATTR {
         const double* levels = reader.Row(row);
-        for (std::size_t g = 0; g < Groups; ++g) {
-            FirstStage(d, hn::LoadU(d, levels + g * N), hn::Load(d, group[g].Wlev), hn::Load(d, group[g].omega),
-                       inverseG, stages[row % RingRows][g]);
-        }
+        P bottom;
+        for (std::size_t j = 0; j < Groups; ++j) bottom.v[j] = hn::LoadU(d, levels + j * N);
+        FirstStage(d, bottom, vWlev, periods, inverseG, stages[row % RingRows]);
     };
-    const auto second = [&](std::size_t row) HWY_ATTR {
-        for (std::size_t g = 0; g < Groups; ++g) SecondStage(d, stages[row % RingRows][g]);
-    };
+    const auto second = [&](std::size_t row) HWY_ATTR { SecondStage(d, stages[row % RingRows]); };
     const auto third = [&](std::size_t row) HWY_ATTR {
-        for (std::size_t g = 0; g < Groups; ++g) {
-            ThirdStage(d, stages[row % RingRows][g], hn::Load(d, group[g].omega), hn::Load(d, group[g].omega2),
-                       hn::Load(d, group[g].Tp), c, ring, slot(row, g));
-        }
+        ThirdStage(d, stages[row % RingRows], periods, c, ring, slot(row), N);
     };
     // Rows whose first stage would come before the march: all at once (a
     // lane's rows past its end repeat its last level).
@@ -811,63 +894,76 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     for (std::size_t row = 0; row < early; ++row) third(row);
 
     // The first point of every lane, as the single-step march has it.
+    HWY_ALIGN double omegas[Groups * MaxLanes], omega2s[Groups * MaxLanes], As[Groups * MaxLanes];
     HWY_ALIGN double k0[Groups * MaxLanes], e0[Groups * MaxLanes], hrms0[Groups * MaxLanes],
-        cg0[Groups * MaxLanes], d0[Groups * MaxLanes];
+        cg0[Groups * MaxLanes], d0[Groups * MaxLanes], significant[Groups * MaxLanes];
+    StorePack(d, omega, omegas, N);
+    StorePack(d, periods.omega2, omega2s, N);
+    StorePack(d, A, As, N);
     for (std::size_t l = 0; l < L; ++l) {
-        std::size_t piece = 0;
         const LaneStep& s = steps[l < count ? l : 0];
-        LaneGroup& g = group[l / N];
-        const std::size_t lane = l % N;
-        const std::size_t at = slot(0, l / N) + lane;
-        k0[l] = ring.k[at];
-        const Start start =
-            FirstPoint(g.Tp[lane], s.TransmittedHm0, Fc, g.omega2[lane], g.A[lane], ring.h[at], ring.k[at], c, piece);
+        k0[l] = ring.k[slot(0) + l];
+        const Start start = FirstPoint(tp[l], s.TransmittedHm0, Fc, omega2s[l], As[l], ring.h[slot(0) + l], k0[l], c);
         e0[l] = start.E;
         hrms0[l] = start.H;
         cg0[l] = start.cg;
         d0[l] = start.D;
-        g.significant[lane] = ClampedEnergyShare * start.E;
+        significant[l] = ClampedEnergyShare * start.E;
     }
 
-    const V gRho = hn::Set(d, c.g * c.rho);
-    const V gRhoEighth = hn::Set(d, c.g * c.rho * 0.125);
-    const V quotientFormBelow = hn::Set(d, QuotientFormBelow(c.g * c.rho));
-    const V friction = hn::Set(d, c.rho * 0.2122065907891938 * Fc);
-    // Group 0's and group 1's chains (group 1 unused with one group).
-    const std::size_t g1 = Groups - 1;
-    V E0 = hn::Load(d, e0), H0 = hn::Load(d, hrms0), cg0v = hn::Load(d, cg0), D0 = hn::Load(d, d0),
-      kLast0 = hn::Load(d, k0);
-    V E1 = hn::Load(d, e0 + g1 * N), H1 = hn::Load(d, hrms0 + g1 * N), cg1v = hn::Load(d, cg0 + g1 * N),
-      D1 = hn::Load(d, d0 + g1 * N), kLast1 = hn::Load(d, k0 + g1 * N);
-    M clamped0 = hn::Lt(hn::Zero(d), hn::Zero(d));
-    M clamped1 = clamped0;
+    const P vSignificant = LoadPack<Groups>(d, significant, N);
+    const P gRho = C(c.g * c.rho);
+    const P gRhoEighth = C(c.g * c.rho * 0.125);
+    const P quotientFormBelow = C(QuotientFormBelow(c.g * c.rho));
+    const P friction = C(c.rho * 0.2122065907891938 * Fc);
+    const P zero = C(0.0);
+    P E = LoadPack<Groups>(d, e0, N);
+    P H = LoadPack<Groups>(d, hrms0, N);
+    P cg = LoadPack<Groups>(d, cg0, N);
+    P Dis = LoadPack<Groups>(d, d0, N);
+    P kLast = LoadPack<Groups>(d, k0, N);
+    MP clamped = Lt(zero, zero);
     for (std::size_t row = 1; row < longest; ++row) {
-        MarchRow(group[0], ring, slot(row, 0), row, gRho, gRhoEighth, quotientFormBelow, friction, E0, H0, cg0v, D0,
-                 clamped0, kLast0);
+        const std::size_t at = slot(row);
+        const P index = C(static_cast<double>(row));
+        const MP active = Gt(vPoints, index);
+        const P cgNext = LoadPack<Groups>(d, ring.cg + at, N);
+        const P h = LoadPack<Groups>(d, ring.h + at, N);
+        const P v = Div(Sub(Mul(cg, E), Mul(Dis, vDx)), cgNext);
+        clamped = Or(clamped, And(And(active, Lt(v, zero)), And(Gt(E, vSignificant), Gt(h, C(MinimumWaterDepth)))));
+        const P energy = IfThenElseZero(Gt(v, zero), v);
+        const MP wet = Gt(energy, C(EnergyThreshold));
+        P height = Sqrt(Div(energy, gRhoEighth));
+        bool quotientForm = true;
+        for (std::size_t j = 0; j < Groups; ++j) quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
+        if (HWY_UNLIKELY(!quotientForm)) height = Sqrt(Div(Mul(energy, C(8.0)), gRho));
+        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), And(active, wet));
+        const P Db = Div(Mul(Q, Mul(Mul(Mul(height, height), height), A)), h);
+        const P u = Div(Mul(LoadPack<Groups>(d, ring.sech + at, N), Mul(height, C(Pi))),
+                        LoadPack<Groups>(d, ring.tTp + at, N));
+        const P Df = Mul(Mul(Mul(u, u), u), friction);
+        E = IfThenElse(active, energy, E);
+        cg = IfThenElse(active, cgNext, cg);
+        Dis = IfThenElse(active, IfThenElseZero(wet, Add(Db, Df)), Dis);
+        H = IfThenElse(active, IfThenElseZero(wet, height), H);
+        // The wave number of the lane's last point, for the toe direction.
+        kLast = IfThenElse(Eq(index, lastRow), LoadPack<Groups>(d, ring.k + at, N), kLast);
+
         if (row + FirstLead < longest) first(row + FirstLead);
-        if constexpr (Groups == 2) {
-            MarchRow(group[1], ring, slot(row, 1), row, gRho, gRhoEighth, quotientFormBelow, friction, E1, H1, cg1v,
-                     D1, clamped1, kLast1);
-        }
         if (row + SecondLead >= early && row + SecondLead < longest) second(row + SecondLead);
         if (row + ThirdLead >= early && row + ThirdLead < longest) third(row + ThirdLead);
     }
 
     HWY_ALIGN double hLast[Groups * MaxLanes], kEnd[Groups * MaxLanes];
     std::uint8_t clampedBits[Groups][(MaxLanes + 7) / 8] = {};
-    hn::Store(H0, d, hLast);
-    hn::Store(kLast0, d, kEnd);
-    hn::StoreMaskBits(d, clamped0, clampedBits[0]);
-    if constexpr (Groups == 2) {
-        hn::Store(H1, d, hLast + N);
-        hn::Store(kLast1, d, kEnd + N);
-        hn::StoreMaskBits(d, clamped1, clampedBits[1]);
-    }
+    StorePack(d, H, hLast, N);
+    StorePack(d, kLast, kEnd, N);
+    for (std::size_t j = 0; j < Groups; ++j) hn::StoreMaskBits(d, clamped.m[j], clampedBits[j]);
     for (std::size_t l = 0; l < count; ++l) {
         const std::size_t lane = l % N;
-        const double omega = group[l / N].omega[lane];
         toe[l] = {hLast[l] * HrmsToHm0,
-                  NearestRefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle, omega / k0[l], omega / kEnd[l]),
+                  NearestRefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle, omegas[l] / k0[l],
+                                                omegas[l] / kEnd[l]),
                   ((clampedBits[l / N][lane / 8] >> (lane % 8)) & 1u) != 0};
     }
 }
