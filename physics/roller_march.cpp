@@ -102,13 +102,17 @@ constexpr double IntegerShift = 6755399441055744.0;
 
 // K registers of one computation, carried out operation by operation for all
 // of them: the processor works on one while the others wait for a result.
+// (The constructors carry the target's attributes: some compilers would
+// otherwise make them for the baseline, which cannot build the registers.)
 template <class DD, std::size_t K>
 struct Pack {
+    HWY_ATTR Pack() {}
     hn::Vec<DD> v[K];
 };
 
 template <class DD, std::size_t K>
 struct MaskPack {
+    HWY_ATTR MaskPack() {}
     hn::Mask<DD> m[K];
 };
 
