@@ -62,6 +62,7 @@ namespace qav::detail {
 // The marches form s with one subtraction from R and the piece's centre.
 struct ScaledBracketFit {
     alignas(64) double coefficient[BracketFit::Pieces][BracketFit::Stride];
+    alignas(64) double one[BracketFit::Pieces][BracketFit::Terms];
 };
 
 constexpr ScaledBracketFit ScaleBracketFit() {
@@ -71,6 +72,7 @@ constexpr ScaledBracketFit ScaleBracketFit() {
         for (int m = 0; m < BracketFit::Terms; ++m) {
             scaled.coefficient[j][m] = FittedBracket.coefficient[j][m] * power;
             scaled.coefficient[j][BracketFit::Terms + m] = FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
+            scaled.one[j][m] = FittedBracketOne.coefficient[j][m] * power;
             power *= BracketFit::PerUnit;
         }
     }
@@ -410,11 +412,9 @@ HWY_INLINE Pack<D, K> ToFloatAndBack(const Pack<D, K>& x) {
 
 constexpr double PieceWidth = 1.0 / BracketFit::PerUnit;
 
-// Below this erfc(R) (R above 3.6), 1 - erf(R) with erf(R) rounded to a
-// double is found exactly from the fit: erfc(R) rounded to a multiple of
-// 2^-53, which adding and taking away 0.75 does. Above it the rounding of
-// 1 - erf(R) is part of the doubt.
-constexpr double RoundedErfcBelow = 0x1p-21;
+// Past the whole bracket's fit (R above 3.55), 1 - erf(R) with erf(R)
+// rounded to a double is found exactly from the fit of erfc: erfc(R) rounded
+// to a multiple of 2^-53, which adding and taking away 0.75 does.
 constexpr double MultipleOf2To53 = 0.75;
 // The rounded bracket's own last rounding, relative.
 constexpr double SumDoubt = 2.3e-16;
@@ -436,41 +436,48 @@ HWY_NOINLINE double UnsettledBracket(double R) {
 // R is known, and are swapped for the piece of R only when that differs.
 HWY_INLINE double RoundedBracket(double R, std::size_t& piece) {
     if (HWY_UNLIKELY(!(R >= 0.0 && R < BracketFit::Limit))) return UnsettledBracket(R);
-    const double* c = &detail::ScaledBracket.coefficient[piece][0];
-    double centre = static_cast<double>(piece) * PieceWidth;
+    std::size_t guess = piece;
+    double centre = static_cast<double>(guess) * PieceWidth;
     const double u = R * BracketFit::PerUnit + IntegerShift;
     std::uint64_t bits;
     std::memcpy(&bits, &u, sizeof bits);
     const std::size_t own = static_cast<std::size_t>(bits & BracketFit::PieceMask);
-    if (HWY_UNLIKELY(own != piece)) {
-        piece = own;
-        c = &detail::ScaledBracket.coefficient[own][0];
+    if (HWY_UNLIKELY(own != guess)) {
+        guess = own;
         centre = static_cast<double>(own) * PieceWidth;
-        // Keeps the compiler from selecting the address without a branch:
-        // the loads of the guessed piece then start before R is known.
+        // Keeps the compiler from selecting without a branch: the loads of
+        // the guessed piece then start before R is known.
 #if defined(__GNUC__)
-        asm volatile("" : "+r"(c), "+x"(centre));
+        asm volatile("" : "+r"(guess), "+x"(centre));
 #endif
     }
+    piece = guess;
     const double s = R - centre;
     const double s2 = s * s;
     const double s4 = s2 * s2;
     const double s8 = s4 * s4;
-    const double erfc = FitPolynomial(c, s, s2, s4, s8);
-    const double second = FitPolynomial(c + BracketFit::Terms, s, s2, s4, s8);
     double b;
-    double doubt = second * BracketFit::Tolerance;
-    if (erfc < RoundedErfcBelow) {
+    double doubt;
+    if (guess <= BracketFit::WholeUpTo) {
+        // 1 - erf(R) rounded to a double is erfc(R) to within 2^-53.
+        b = FitPolynomial(&detail::ScaledBracket.one[guess][0], s, s2, s4, s8);
+        doubt = b * BracketFit::WholeTolerance + 0x1p-53;
+    } else if (guess >= BracketFit::SecondFrom) {
+        // 1 - erf(R) is 0.
+        b = FitPolynomial(&detail::ScaledBracket.one[guess][0], s, s2, s4, s8);
+        doubt = b * BracketFit::Tolerance + b * SumDoubt;
+    } else {
+        const double* c = &detail::ScaledBracket.coefficient[guess][0];
+        const double erfc = FitPolynomial(c, s, s2, s4, s8);
+        const double second = FitPolynomial(c + BracketFit::Terms, s, s2, s4, s8);
+        // 1 - erf(R) is erfc(R) rounded to a multiple of 2^-53.
         const double first = (erfc + MultipleOf2To53) - MultipleOf2To53;
         if (HWY_UNLIKELY(!(std::fabs(erfc - first) < 0x1p-54 - erfc * BracketFit::ErfcTolerance))) {
             return NearestRoundedBracket(R);
         }
         b = first + second;
-    } else {
-        b = erfc + second;
-        doubt = doubt + (erfc * BracketFit::ErfcTolerance + 0x1p-53);
+        doubt = second * BracketFit::Tolerance + b * SumDoubt;
     }
-    doubt = doubt + b * SumDoubt;
     if (HWY_LIKELY(ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt))) return ToFloatAndBack(b);
     return NearestRoundedBracket(R);
 }
@@ -491,9 +498,12 @@ HWY_NOINLINE V SettleBracketLanes(V Q, V R, M open) {
 }
 
 // RoundedBracket for registers of R; lanes outside active are not looked at.
+// Where no lane lies between the whole bracket's fit and the second term's
+// alone, one polynomial serves every lane.
 template <std::size_t K>
 HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& active) {
     using P = Pack<D, K>;
+    using VI = hn::Vec<hn::RebindToSigned<D>>;
     const D d;
     const hn::RebindToSigned<D> di;
     const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
@@ -501,30 +511,50 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     const auto inFit = And(Ge(R, C(0.0)), Lt(R, C(BracketFit::Limit)));
     const P r = IfThenElseZero(inFit, R);
     const P u = Add(Mul(r, C(BracketFit::PerUnit)), shift);
-    // 20 j = 16 j + 4 j.
-    static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
-    hn::Vec<decltype(di)> offsets[K];
-    for (std::size_t j = 0; j < K; ++j) {
-        const auto pieces =
-            hn::And(hn::BitCast(di, u.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
-        offsets[j] = hn::Add(hn::ShiftLeft<4>(pieces), hn::ShiftLeft<2>(pieces));
-    }
-    const double* fit = &detail::ScaledBracket.coefficient[0][0];
     const P s = Sub(r, Mul(Sub(u, shift), C(PieceWidth)));
     const P s2 = Mul(s, s);
     const P s4 = Mul(s2, s2);
     const P s8 = Mul(s4, s4);
-    const P erfc = FitPolynomial<K>(fit, offsets, s, s2, s4, s8);
-    const P second = FitPolynomial<K>(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
-    const auto rounded = Lt(erfc, C(RoundedErfcBelow));
-    const P multiple = C(MultipleOf2To53);
-    const P first = IfThenElse(rounded, Sub(Add(erfc, multiple), multiple), erfc);
-    const P erfcTolerance = C(BracketFit::ErfcTolerance);
-    const auto ambiguous = AndNot(Lt(Abs(Sub(erfc, first)), Sub(C(0x1p-54), Mul(erfc, erfcTolerance))), rounded);
-    P doubt = Mul(second, C(BracketFit::Tolerance));
-    doubt = IfThenElse(rounded, doubt, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))));
-    const P b = Add(first, second);
-    doubt = Add(doubt, Mul(b, C(SumDoubt)));
+    VI pieces[K];
+    MaskPack<D, K> whole;
+    bool onePolynomial = true;
+    for (std::size_t j = 0; j < K; ++j) {
+        pieces[j] = hn::And(hn::BitCast(di, u.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+        whole.m[j] = hn::RebindMask(d, hn::Lt(pieces[j], hn::Set(di, BracketFit::WholeUpTo + 1)));
+        const auto second = hn::RebindMask(d, hn::Gt(pieces[j], hn::Set(di, BracketFit::SecondFrom - 1)));
+        const auto between = hn::AndNot(hn::Or(whole.m[j], second), hn::And(active.m[j], inFit.m[j]));
+        onePolynomial = onePolynomial && hn::AllFalse(d, between);
+    }
+    P b;
+    P doubt;
+    MaskPack<D, K> ambiguous;
+    if (HWY_LIKELY(onePolynomial)) {
+        // 10 j = 8 j + 2 j.
+        static_assert(BracketFit::Terms == 10, "offsets are 10 times the piece");
+        VI offsets[K];
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<3>(pieces[j]), hn::ShiftLeft<1>(pieces[j]));
+        b = FitPolynomial<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4, s8);
+        doubt = IfThenElse(whole, Add(Mul(b, C(BracketFit::WholeTolerance)), C(0x1p-53)),
+                           Add(Mul(b, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))));
+        ambiguous = Lt(C(0.0), C(0.0));
+    } else {
+        // 20 j = 16 j + 4 j.
+        static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
+        VI offsets[K];
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<4>(pieces[j]), hn::ShiftLeft<2>(pieces[j]));
+        const double* fit = &detail::ScaledBracket.coefficient[0][0];
+        const P erfc = FitPolynomial<K>(fit, offsets, s, s2, s4, s8);
+        const P second = FitPolynomial<K>(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
+        // Past the whole bracket's pieces, 1 - erf(R) is erfc(R) rounded to a
+        // multiple of 2^-53; before, erfc(R) to within 2^-53.
+        const P multiple = C(MultipleOf2To53);
+        const P first = IfThenElse(whole, erfc, Sub(Add(erfc, multiple), multiple));
+        const P erfcTolerance = C(BracketFit::ErfcTolerance);
+        ambiguous = AndNot(whole, Ge(Abs(Sub(erfc, first)), Sub(C(0x1p-54), Mul(erfc, erfcTolerance))));
+        b = Add(first, second);
+        doubt = Add(Mul(second, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt)));
+        doubt = IfThenElse(whole, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))), doubt);
+    }
     const auto settled = AndNot(ambiguous, Eq(ToFloatAndBack(Sub(b, doubt)), ToFloatAndBack(Add(b, doubt))));
     const auto taken = And(inFit, settled);
     P Q = IfThenElseZero(taken, ToFloatAndBack(b));
