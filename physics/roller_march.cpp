@@ -160,7 +160,7 @@ QAV_PACK_BINARY(Add, Pack, v, Pack)
 QAV_PACK_BINARY(Sub, Pack, v, Pack)
 QAV_PACK_BINARY(Mul, Pack, v, Pack)
 QAV_PACK_BINARY(Div, Pack, v, Pack)
-QAV_PACK_BINARY(CopySignToAbs, Pack, v, Pack)
+QAV_PACK_BINARY(CopySign, Pack, v, Pack)
 QAV_PACK_BINARY(Lt, MaskPack, m, Pack)
 QAV_PACK_BINARY(Le, MaskPack, m, Pack)
 QAV_PACK_BINARY(Gt, MaskPack, m, Pack)
@@ -267,34 +267,39 @@ HWY_INLINE Pack<DD, K> ProductMinus(const Split<DD, K>& a, const Split<DD, K>& b
 
 // ---- tanh ----
 
-// expm1(y) for -2 < y < 44 as glibc computes it (fdlibm's algorithm) on
-// processors with FMA. glibc fuses every multiply-add of it; the ones that
-// decide its last bit are fused here too: the polynomial's first, the two of
-// the rational step and the last. (Fusing the polynomial's others changes no
-// result in 10^8 random arguments; fusing none changes 2 in 10^4.) Without
-// positive arguments below 1.04 (PlusOne false) the reduction by +ln 2 is
-// left out: tanh never asks for it.
-template <bool PlusOne, class DD, std::size_t K>
-HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
+// What glibc's expm1(y) (fdlibm's algorithm, on processors with FMA) has
+// computed before it picks its result by k, the multiple of ln 2 taken away.
+template <class DD, std::size_t K>
+struct Expm1Parts {
+    Pack<DD, K> k, x, hxs, ek, r0;
+    MaskPack<DD, K> reduced, near;
+};
+
+// glibc fuses every multiply-add of expm1; the ones that decide its last bit
+// are fused here too: the polynomial's first, the two of the rational step
+// and the last. (Fusing the polynomial's others changes no result in 10^8
+// random arguments; fusing none changes 2 in 10^4.) ay is |y| and negative
+// says y < 0 (only where k is not 0).
+template <class DD, std::size_t K>
+HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD, K>& ay,
+                                       const MaskPack<DD, K>& negative) {
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
-    const P one = C(1.0);
-    const P ay = Abs(y);
-    const auto negative = Lt(y, C(0.0));
+    Expm1Parts<DD, K> e;
     // |y| > ln2 / 2 is reduced by k ln2; |y| < 1.5 ln2 takes k = +-1.
-    const auto reduced = Ge(ay, C(0x1.62e43p-2));
-    const auto near = Lt(ay, C(0x1.0a2b2p+0));
-    const P half = IfThenElse(negative, C(-0.5), C(0.5));
-    const P kFar = Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), half));
-    const P kNear = PlusOne ? IfThenElse(negative, Neg(one), one) : Neg(one);
-    const P k = IfThenElseZero(reduced, IfThenElse(near, kNear, kFar));
-    const P hi = Sub(y, Mul(k, C(0x1.62e42feep-1)));
-    const P lo = Mul(k, C(0x1.a39ef35793c76p-33));
+    e.reduced = Ge(ay, C(0x1.62e43p-2));
+    e.near = Lt(ay, C(0x1.0a2b2p+0));
+    const P kFar = Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), IfThenElse(negative, C(-0.5), C(0.5))));
+    e.k = IfThenElseZero(e.reduced, IfThenElse(e.near, IfThenElse(negative, C(-1.0), C(1.0)), kFar));
+    const P hi = Sub(y, Mul(e.k, C(0x1.62e42feep-1)));
+    const P lo = Mul(e.k, C(0x1.a39ef35793c76p-33));
     const P x = Sub(hi, lo);
     const P c = Sub(Sub(hi, x), lo);
+    e.x = x;
 
     const P hfx = Mul(C(0.5), x);
     const P hxs = Mul(x, hfx);
+    e.hxs = hxs;
     // r1 = 1 + hxs Q1 + ..., the first multiply-add fused: 1 - (-Q1) hxs.
     constexpr double MinusQ1 = 0x1.11111111110f4p-5;
     constexpr double MinusQ1Head = std::bit_cast<double>(std::bit_cast<std::uint64_t>(MinusQ1) & HeadMask);
@@ -309,31 +314,43 @@ HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
     const Split<DD, K> hfxSplit{hfx, Mul(xSplit.head, C(0.5)), Mul(xSplit.tail, C(0.5))};
     // t = 3 - r1 hfx; e = hxs (r1 - t) / (6 - x t).
     const P t = SubtractSmallProduct(d, 3.0, hfxSplit, SplitOf(d, r1));
-    const P e = Mul(hxs, Div(Sub(r1, t), SubtractSmallProduct(d, 6.0, xSplit, SplitOf(d, t))));
-    // k = 0: x - (x e - hxs); otherwise e <- (x (e - c) - c) - hxs.
-    const P fused = ProductMinus(xSplit, SplitOf(d, Sub(e, c)), IfThenElse(reduced, c, hxs));
-    const P r0 = Sub(x, fused);
-    const P ek = Sub(fused, hxs);
-    const P ex = Sub(ek, x);
-    // 0.5 (x - e) is exact: fused or not, the same.
-    const P rMinus1 = Sub(Mul(C(0.5), Sub(x, ek)), C(0.5));
-    const P scale = PowerOfTwo(d, k);
-    const P inverseScale = PowerOfTwo(d, Neg(k));
-    const P rFar = Sub(Mul(Sub(one, ex), scale), one);
-    const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
-    const P rHigh = Mul(Add(Sub(x, Add(ek, inverseScale)), one), scale);
-    P r = IfThenElse(Lt(k, C(20.0)), rMid, rHigh);
-    r = IfThenElse(Or(Le(k, C(-2.0)), Gt(k, C(56.0))), rFar, r);
-    if constexpr (PlusOne) {
-        const P rPlus1 = IfThenElse(Lt(x, C(-0.25)), Mul(C(-2.0), Sub(ek, Add(x, C(0.5)))),
-                                    Add(one, Mul(C(2.0), Sub(x, ek))));
-        r = IfThenElse(Eq(k, one), rPlus1, r);
-    }
-    r = IfThenElse(Eq(k, Neg(one)), rMinus1, r);
-    return IfThenElse(reduced, r, r0);
+    const P q = Mul(hxs, Div(Sub(r1, t), SubtractSmallProduct(d, 6.0, xSplit, SplitOf(d, t))));
+    // k = 0: the result is x - (x e - hxs); otherwise e <- (x (e - c) - c) - hxs.
+    const P fused = ProductMinus(xSplit, SplitOf(d, Sub(q, c)), IfThenElse(e.reduced, c, hxs));
+    e.r0 = Sub(x, fused);
+    e.ek = Sub(fused, hxs);
+    return e;
 }
 
-// tanh(x) as glibc computes it (fdlibm's algorithm) on processors with FMA.
+// expm1(y) for |y| < 44 as glibc computes it on processors with FMA.
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const Expm1Parts<DD, K> e = Expm1Core(d, y, Abs(y), Lt(y, C(0.0)));
+    const P one = C(1.0);
+    const P ex = Sub(e.ek, e.x);
+    const P scale = PowerOfTwo(d, e.k);
+    const P inverseScale = PowerOfTwo(d, Neg(e.k));
+    // 0.5 (x - e) and 2 (x - e) are exact: fused or not, the same.
+    const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
+    const P rPlus1 = IfThenElse(Lt(e.x, C(-0.25)), Mul(C(-2.0), Sub(e.ek, Add(e.x, C(0.5)))),
+                                Add(one, Mul(C(2.0), Sub(e.x, e.ek))));
+    const P rFar = Sub(Mul(Sub(one, ex), scale), one);
+    const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
+    const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
+    P r = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
+    r = IfThenElse(Or(Le(e.k, C(-2.0)), Gt(e.k, C(56.0))), rFar, r);
+    r = IfThenElse(Eq(e.k, one), rPlus1, r);
+    r = IfThenElse(Eq(e.k, Neg(one)), rMinus1, r);
+    return IfThenElse(e.reduced, r, e.r0);
+}
+
+// tanh(x) as glibc computes it (fdlibm's algorithm) on processors with FMA:
+// |x| >= 1: 1 - 2 / (t + 2) with t = expm1(2 |x|); otherwise -t / (t + 2)
+// with t = expm1(-2 |x|); the sign of x. It is 1 from |x| = 22 on, and
+// already from 19.5 on, where 2 / (t + 2) < 2^-54. Below 2^-55 glibc returns
+// x (1 + x), which is x: the same as the formula gives.
 template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
     using P = Pack<DD, K>;
@@ -343,13 +360,23 @@ HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
     const P ax = Abs(x);
     const auto large = Ge(ax, one);
     const P twice = Add(ax, ax);
-    const P t = Expm1<false>(d, IfThenElse(large, twice, Neg(twice)));
-    // |x| >= 1: 1 - 2 / (t + 2); otherwise -t / (t + 2), never negative.
+    const auto small = Lt(ax, one);
+    const Expm1Parts<DD, K> e = Expm1Core(d, IfThenElse(large, twice, Neg(twice)), twice, small);
+    // expm1(-2 |x|) takes k = 0, -1 (near) or -2, -3; expm1(2 |x|) k = 3 .. 56.
+    const P ex = Sub(e.ek, e.x);
+    const P scale = PowerOfTwo(d, e.k);
+    const P inverseScale = PowerOfTwo(d, Neg(e.k));
+    const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
+    const P rFar = Sub(Mul(Sub(one, ex), scale), one);
+    const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
+    const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
+    const P below = IfThenElse(e.reduced, IfThenElse(e.near, rMinus1, rFar), e.r0);
+    const P above = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
+    const P t = IfThenElse(large, above, below);
     const P q = Div(IfThenElse(large, two, Neg(t)), Add(t, two));
     P z = IfThenElse(large, Sub(one, q), q);
-    z = IfThenElse(Ge(ax, C(22.0)), one, z);
-    z = CopySignToAbs(z, x);
-    return IfThenElse(Lt(ax, C(0x1p-55)), Mul(x, Add(one, x)), z);
+    z = IfThenElse(Ge(ax, C(19.5)), one, z);
+    return CopySign(z, x);
 }
 
 // sinh(x) as glibc computes it, with the nearest exp past 22.
@@ -360,7 +387,7 @@ double Sinh(double x) {
     if (ax < 22.0) {
         if (ax < 0x1p-28) return x;
         const hn::CappedTag<double, 1> d1;
-        const double t = hn::GetLane(Expm1<true>(d1, Constant<1>(d1, ax)).v[0]);
+        const double t = hn::GetLane(Expm1(d1, Constant<1>(d1, ax)).v[0]);
         if (ax < 1.0) return h * (2.0 * t - t * t / (t + 1.0));
         return h * (t + t / (t + 1.0));
     }
