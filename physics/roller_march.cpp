@@ -454,21 +454,34 @@ HWY_NOINLINE double UnsettledBracket(double R) {
     return NearestRoundedBracket(R);
 }
 
+// The piece of the bracket fit a march expects at its next point: R taken on
+// by its last step from the point before.
+struct PieceGuess {
+    std::size_t piece = 0;
+    double R = 0.0;  // of the point before
+};
+
+// The piece of R, for R in [0, Limit).
+HWY_INLINE std::size_t PieceOf(double R) {
+    const double u = R * BracketFit::PerUnit + IntegerShift;
+    std::uint64_t bits;
+    std::memcpy(&bits, &u, sizeof bits);
+    return static_cast<std::size_t>(bits & BracketFit::PieceMask);
+}
+
 // The bracket of the breaking dissipation rounded to single precision, for one
 // number: the float of the bracket formed from the nearest erf and exp. The
 // fit settles it unless the fit lies too close to a boundary between two
 // floats (or, for the first term, between two multiples of 2^-53), where
-// exact_math.h forms it. piece holds the piece of the point before, which
-// usually serves this one too: its coefficients and centre are at hand before
-// R is known, and are swapped for the piece of R only when that differs.
-HWY_INLINE double RoundedBracket(double R, std::size_t& piece) {
+// exact_math.h forms it. The guessed piece nearly always is R's: its
+// coefficients and centre are at hand before R is known, and are swapped for
+// the piece of R only when that differs. The result does not depend on the
+// guess.
+HWY_INLINE double RoundedBracket(double R, PieceGuess& next) {
     if (HWY_UNLIKELY(!(R >= 0.0 && R < BracketFit::Limit))) return UnsettledBracket(R);
-    std::size_t guess = piece;
+    std::size_t guess = next.piece;
     double centre = static_cast<double>(guess) * PieceWidth;
-    const double u = R * BracketFit::PerUnit + IntegerShift;
-    std::uint64_t bits;
-    std::memcpy(&bits, &u, sizeof bits);
-    const std::size_t own = static_cast<std::size_t>(bits & BracketFit::PieceMask);
+    const std::size_t own = PieceOf(R);
     if (HWY_UNLIKELY(own != guess)) {
         guess = own;
         centre = static_cast<double>(own) * PieceWidth;
@@ -478,7 +491,10 @@ HWY_INLINE double RoundedBracket(double R, std::size_t& piece) {
         asm volatile("" : "+r"(guess), "+x"(centre));
 #endif
     }
-    piece = guess;
+    // The next point's R, if R keeps its pace; its piece, if in the fit.
+    const double ahead = R + (R - next.R);
+    next.R = R;
+    next.piece = ahead >= 0.0 && ahead < BracketFit::Limit ? PieceOf(ahead) : own;
     const double s = R - centre;
     const double s2 = s * s;
     const double s4 = s2 * s2;
@@ -704,18 +720,18 @@ HWY_INLINE void ThirdStage(DD d, const StageValues<K>& v, const Periods<DD, K>& 
 // time step, from its depth h0 and wave number k0.
 struct Start {
     double E, H, cg, D;
-    std::size_t piece;  // of the bracket fit, for the next point's guess
+    PieceGuess piece;  // of the bracket fit at the next point
 };
 
 Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega2, double A, double h0, double k0,
                  const Constants& c) {
     Start s;
-    s.piece = 0;
     const double t0 = omega2 / (k0 * c.g);
     s.cg = GroupVelocity(GroupVelocityRatioFromTanh(k0, h0, t0), k0, Tp);
     s.E = WaveEnergy(TransmittedHm0 * Hm0ToHrms, c);
     s.H = WaveHeightFromEnergy(s.E, c);
     const double R0 = BreakerHeightRatio(BreakerIndex(k0, h0), h0, s.H);
+    s.piece.R = R0;
     const double Db = RoundedBracket(R0, s.piece) * (s.H * s.H * s.H * A) / h0;
     const double u = (s.H * Pi) / (Sinh(h0 * k0) * Tp);
     s.D = Db + u * u * u * (c.rho * 0.2122065907891938 * Fc);
@@ -816,7 +832,7 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     double H = start.H;
     double cgBehind = start.cg;
     double D = start.D;
-    std::size_t piece = start.piece;
+    PieceGuess piece = start.piece;
     bool clamped = false;
     const double significant = ClampedEnergyShare * E;
     const std::size_t lanesMask = N - 1;  // N is a power of two
