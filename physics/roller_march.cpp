@@ -106,6 +106,10 @@ constexpr double IntegerShift = 6755399441055744.0;
 // of them: the processor works on one while the others wait for a result.
 // (The constructors carry the target's attributes: some compilers would
 // otherwise make them for the baseline, which cannot build the registers.)
+// Every loop over the registers of a pack is unrolled, so that they stay in
+// registers.
+#define QAV_EACH_REGISTER HWY_UNROLL(16)
+
 template <class DD, std::size_t K>
 struct Pack {
     HWY_ATTR Pack() {}
@@ -121,7 +125,7 @@ struct MaskPack {
 template <std::size_t K, class DD>
 HWY_INLINE Pack<DD, K> Constant(DD d, double c) {
     Pack<DD, K> r;
-    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Set(d, c);
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Set(d, c);
     return r;
 }
 
@@ -129,27 +133,27 @@ HWY_INLINE Pack<DD, K> Constant(DD d, double c) {
 template <std::size_t K, class DD>
 HWY_INLINE Pack<DD, K> LoadPack(DD d, const double* base, std::size_t stride) {
     Pack<DD, K> r;
-    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Load(d, base + j * stride);
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Load(d, base + j * stride);
     return r;
 }
 
 template <class DD, std::size_t K>
 HWY_INLINE void StorePack(DD d, const Pack<DD, K>& p, double* base, std::size_t stride) {
-    for (std::size_t j = 0; j < K; ++j) hn::Store(p.v[j], d, base + j * stride);
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) hn::Store(p.v[j], d, base + j * stride);
 }
 
 #define QAV_PACK_UNARY(Name)                                          \
     template <class DD, std::size_t K>                                \
     HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {               \
         Pack<DD, K> r;                                                \
-        for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Name(a.v[j]); \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Name(a.v[j]); \
         return r;                                                     \
     }
 #define QAV_PACK_BINARY(Name, Result, Member, Operand)                                 \
     template <class DD, std::size_t K>                                                 \
     HWY_INLINE Result<DD, K> Name(const Operand<DD, K>& a, const Operand<DD, K>& b) {  \
         Result<DD, K> r;                                                               \
-        for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]);     \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]);     \
         return r;                                                                      \
     }
 QAV_PACK_UNARY(Abs)
@@ -173,7 +177,7 @@ QAV_PACK_BINARY(Eq, MaskPack, m, Pack)
     template <class DD, std::size_t K>                                                       \
     HWY_INLINE MaskPack<DD, K> Name(const MaskPack<DD, K>& a, const MaskPack<DD, K>& b) {    \
         MaskPack<DD, K> r;                                                                   \
-        for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]);               \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]);               \
         return r;                                                                            \
     }
 QAV_MASK_BINARY(And)
@@ -184,14 +188,14 @@ QAV_MASK_BINARY(AndNot)
 template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> IfThenElse(const MaskPack<DD, K>& m, const Pack<DD, K>& a, const Pack<DD, K>& b) {
     Pack<DD, K> r;
-    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElse(m.m[j], a.v[j], b.v[j]);
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElse(m.m[j], a.v[j], b.v[j]);
     return r;
 }
 
 template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> IfThenElseZero(const MaskPack<DD, K>& m, const Pack<DD, K>& a) {
     Pack<DD, K> r;
-    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElseZero(m.m[j], a.v[j]);
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElseZero(m.m[j], a.v[j]);
     return r;
 }
 
@@ -201,7 +205,7 @@ HWY_INLINE Pack<DD, K> AndBits(DD d, const Pack<DD, K>& a, std::uint64_t bits) {
     const hn::RebindToUnsigned<DD> du;
     const hn::Vec<DD> pattern = hn::BitCast(d, hn::Set(du, bits));
     Pack<DD, K> r;
-    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::And(a.v[j], pattern);
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::And(a.v[j], pattern);
     return r;
 }
 
@@ -210,7 +214,7 @@ template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> PowerOfTwo(DD d, const Pack<DD, K>& k) {
     const hn::RebindToUnsigned<DD> du;
     Pack<DD, K> r;
-    for (std::size_t j = 0; j < K; ++j) {
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) {
         const auto bits = hn::BitCast(du, hn::Add(k.v[j], hn::Set(d, IntegerShift + 1023.0)));
         r.v[j] = hn::BitCast(d, hn::ShiftLeft<52>(bits));
     }
