@@ -1030,9 +1030,15 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         // The wave number of the lane's last point, for the toe direction.
         kLast = IfThenElse(Eq(index, lastRow), LoadPack<Groups>(d, ring.k + at, N), kLast);
 
+#ifdef EXP_ORDER
+        if (row + FirstLead < longest) first(row + FirstLead);
+        if (row + ThirdLead >= early && row + ThirdLead < longest) third(row + ThirdLead);
+        if (row + SecondLead >= early && row + SecondLead < longest) second(row + SecondLead);
+#else
         if (row + FirstLead < longest) first(row + FirstLead);
         if (row + SecondLead >= early && row + SecondLead < longest) second(row + SecondLead);
         if (row + ThirdLead >= early && row + ThirdLead < longest) third(row + ThirdLead);
+#endif
     }
 
     HWY_ALIGN double hLast[Groups * MaxLanes], kEnd[Groups * MaxLanes];
