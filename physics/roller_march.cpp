@@ -414,6 +414,14 @@ HWY_INLINE double FitPolynomial(const double* c, double s, double s2, double s4,
     return (p03 + p47 * s4) + (c[8] + c[9] * s) * s8;
 }
 
+// The same where the last two coefficients are 0 (the whole bracket's fit):
+// the sum above without its last term, which is 0.
+HWY_INLINE double FitPolynomial7(const double* c, double s, double s2, double s4) {
+    const double p03 = (c[0] + c[1] * s) + (c[2] + c[3] * s) * s2;
+    const double p47 = (c[4] + c[5] * s) + (c[6] + c[7] * s) * s2;
+    return p03 + p47 * s4;
+}
+
 // The same for registers, each lane with the coefficients of its own piece:
 // the fit's row starts offset[j] doubles past fit in register j.
 template <std::size_t K, class VI>
@@ -428,6 +436,20 @@ HWY_INLINE Pack<D, K> FitPolynomial(const double* fit, const VI* offset, const P
     const Pack<D, K> p03 = Add(Add(c(0), Mul(c(1), s)), Mul(Add(c(2), Mul(c(3), s)), s2));
     const Pack<D, K> p47 = Add(Add(c(4), Mul(c(5), s)), Mul(Add(c(6), Mul(c(7), s)), s2));
     return Add(Add(p03, Mul(p47, s4)), Mul(Add(c(8), Mul(c(9), s)), s8));
+}
+
+template <std::size_t K, class VI>
+HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s, const Pack<D, K>& s2,
+                                     const Pack<D, K>& s4) {
+    const D d;
+    const auto c = [&](int m) HWY_ATTR {
+        Pack<D, K> r;
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
+        return r;
+    };
+    const Pack<D, K> p03 = Add(Add(c(0), Mul(c(1), s)), Mul(Add(c(2), Mul(c(3), s)), s2));
+    const Pack<D, K> p47 = Add(Add(c(4), Mul(c(5), s)), Mul(Add(c(6), Mul(c(7), s)), s2));
+    return Add(p03, Mul(p47, s4));
 }
 
 HWY_INLINE double ToFloatAndBack(double x) { return static_cast<double>(static_cast<float>(x)); }
@@ -507,7 +529,7 @@ HWY_INLINE double RoundedBracket(double R, PieceGuess& next) {
     double doubt;
     if (guess <= BracketFit::WholeUpTo) {
         // 1 - erf(R) rounded to a double is erfc(R) to within 2^-53.
-        b = FitPolynomial(&detail::ScaledBracket.one[guess][0], s, s2, s4, s8);
+        b = FitPolynomial7(&detail::ScaledBracket.one[guess][0], s, s2, s4);
         doubt = b * BracketFit::WholeTolerance + 0x1p-53;
     } else if (guess >= BracketFit::SecondFrom) {
         // 1 - erf(R) is 0.
@@ -565,12 +587,14 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     VI pieces[K];
     MaskPack<D, K> whole;
     bool onePolynomial = true;
+    bool allWhole = true;
     for (std::size_t j = 0; j < K; ++j) {
         pieces[j] = hn::And(hn::BitCast(di, u.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
         whole.m[j] = hn::RebindMask(d, hn::Lt(pieces[j], hn::Set(di, BracketFit::WholeUpTo + 1)));
         const auto second = hn::RebindMask(d, hn::Gt(pieces[j], hn::Set(di, BracketFit::SecondFrom - 1)));
-        const auto between = hn::AndNot(hn::Or(whole.m[j], second), hn::And(active.m[j], inFit.m[j]));
-        onePolynomial = onePolynomial && hn::AllFalse(d, between);
+        const auto looked = hn::And(active.m[j], inFit.m[j]);
+        onePolynomial = onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked));
+        allWhole = allWhole && hn::AllFalse(d, hn::AndNot(whole.m[j], looked));
     }
     P b;
     P doubt;
@@ -580,7 +604,11 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
         static_assert(BracketFit::Terms == 10, "offsets are 10 times the piece");
         VI offsets[K];
         for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<3>(pieces[j]), hn::ShiftLeft<1>(pieces[j]));
-        b = FitPolynomial<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4, s8);
+        if (allWhole) {
+            b = FitPolynomial7<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4);
+        } else {
+            b = FitPolynomial<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4, s8);
+        }
         doubt = IfThenElse(whole, Add(Mul(b, C(BracketFit::WholeTolerance)), C(0x1p-53)),
                            Add(Mul(b, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))));
         ambiguous = Lt(C(0.0), C(0.0));
@@ -1030,15 +1058,10 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         // The wave number of the lane's last point, for the toe direction.
         kLast = IfThenElse(Eq(index, lastRow), LoadPack<Groups>(d, ring.k + at, N), kLast);
 
-#ifdef EXP_ORDER
+        // The stage of divisions between the two of tanh.
         if (row + FirstLead < longest) first(row + FirstLead);
         if (row + ThirdLead >= early && row + ThirdLead < longest) third(row + ThirdLead);
         if (row + SecondLead >= early && row + SecondLead < longest) second(row + SecondLead);
-#else
-        if (row + FirstLead < longest) first(row + FirstLead);
-        if (row + SecondLead >= early && row + SecondLead < longest) second(row + SecondLead);
-        if (row + ThirdLead >= early && row + ThirdLead < longest) third(row + ThirdLead);
-#endif
     }
 
     HWY_ALIGN double hLast[Groups * MaxLanes], kEnd[Groups * MaxLanes];
