@@ -978,29 +978,45 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     const P A = Mul(C(Alpha * 0.33233509704478426 * c.rho * c.g), f);
     RowReader reader(rows, longest, stride);
 
+    // The wave numbers go two rows at a time: the registers of rows R and
+    // R + 1 (R even) side by side. Their stages run after rows R - 6
+    // (first), R - 5 (second) and R - 2 (third) of the chains, into a ring of
+    // eight rows (row i at slot(i), rows R and R + 1 next to each other).
+    constexpr std::size_t Pair = 2 * Groups;
     constexpr std::size_t RingRows = 8;
-    constexpr std::size_t FirstLead = 5;
-    constexpr std::size_t SecondLead = 4;
+    constexpr std::size_t FirstLead = 6;
+    constexpr std::size_t SecondLead = 5;
     constexpr std::size_t ThirdLead = 2;
+    constexpr std::size_t Early = 8;  // rows computed before the march
     QuantityRing<RingRows * Groups * MaxLanes> ring;
-    StageValues<Groups> stages[RingRows];  // row R's in stages[R % RingRows]
+    StageValues<Pair> stages[4];  // rows R, R + 1's in stages[R / 2 % 4]
     const auto slot = [N](std::size_t row) { return (row % RingRows) * Groups * N; };
+    Pack<D, Pair> pairWlev;
+    Periods<D, Pair> pairPeriods;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < Pair; ++j) {
+        pairWlev.v[j] = vWlev.v[j % Groups];
+        pairPeriods.omega.v[j] = periods.omega.v[j % Groups];
+        pairPeriods.omega2.v[j] = periods.omega2.v[j % Groups];
+        pairPeriods.Tp.v[j] = periods.Tp.v[j % Groups];
+    }
     const auto first = [&](std::size_t row) HWY_ATTR {
+        // A lane's rows past its end repeat its last level; row + 1 past the
+        // longest lane repeats row.
+        Pack<D, Pair> bottom;
         const double* levels = reader.Row(row);
-        P bottom;
-        for (std::size_t j = 0; j < Groups; ++j) bottom.v[j] = hn::LoadU(d, levels + j * N);
-        FirstStage(d, bottom, vWlev, periods, inverseG, stages[row % RingRows]);
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[j] = hn::LoadU(d, levels + j * N);
+        if (row + 1 < longest) levels = reader.Row(row + 1);
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[Groups + j] = hn::LoadU(d, levels + j * N);
+        FirstStage(d, bottom, pairWlev, pairPeriods, inverseG, stages[row / 2 % 4]);
     };
-    const auto second = [&](std::size_t row) HWY_ATTR { SecondStage(d, stages[row % RingRows]); };
+    const auto second = [&](std::size_t row) HWY_ATTR { SecondStage(d, stages[row / 2 % 4]); };
     const auto third = [&](std::size_t row) HWY_ATTR {
-        ThirdStage(d, stages[row % RingRows], periods, c, ring, slot(row), N);
+        ThirdStage(d, stages[row / 2 % 4], pairPeriods, c, ring, slot(row), N);
     };
-    // Rows whose first stage would come before the march: all at once (a
-    // lane's rows past its end repeat its last level).
-    const std::size_t early = std::min(longest, FirstLead + 1);
-    for (std::size_t row = 0; row < early; ++row) first(row);
-    for (std::size_t row = 0; row < early; ++row) second(row);
-    for (std::size_t row = 0; row < early; ++row) third(row);
+    // Rows whose first stage would come before the march: all at once.
+    for (std::size_t row = 0; row < Early && row < longest; row += 2) first(row);
+    for (std::size_t row = 0; row < Early && row < longest; row += 2) second(row);
+    for (std::size_t row = 0; row < Early && row < longest; row += 2) third(row);
 
     // The first point of every lane, as the single-step march has it.
     HWY_ALIGN double omegas[Groups * MaxLanes], omega2s[Groups * MaxLanes], As[Groups * MaxLanes];
@@ -1058,10 +1074,14 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         // The wave number of the lane's last point, for the toe direction.
         kLast = IfThenElse(Eq(index, lastRow), LoadPack<Groups>(d, ring.k + at, N), kLast);
 
-        // The stage of divisions between the two of tanh.
-        if (row + FirstLead < longest) first(row + FirstLead);
-        if (row + ThirdLead >= early && row + ThirdLead < longest) third(row + ThirdLead);
-        if (row + SecondLead >= early && row + SecondLead < longest) second(row + SecondLead);
+        // Even rows: the first stage and the one of divisions; odd rows the
+        // second.
+        if (row % 2 == 0) {
+            if (row + FirstLead < longest) first(row + FirstLead);
+            if (row + ThirdLead >= Early && row + ThirdLead < longest) third(row + ThirdLead);
+        } else if (row + SecondLead >= Early && row + SecondLead < longest) {
+            second(row + SecondLead);
+        }
     }
 
     HWY_ALIGN double hLast[Groups * MaxLanes], kEnd[Groups * MaxLanes];
