@@ -1,9 +1,9 @@
 // Consecutive time steps that reach the march, marched together. The checks
 // run step by step as always; the march of a group waits until the group is
-// full or a step that does not march (or writes a message) comes up. The
+// full, and the steps between its steps that do not march wait with it. The
 // group is then split into pieces, each marched alone or side by side in SIMD
-// lanes, and its results, messages and failures are written in time-step
-// order, before anything of that later step.
+// lanes, and the results, messages and failures of all waiting steps are
+// written in time-step order.
 #include <algorithm>
 #include <span>
 
@@ -39,22 +39,6 @@ const double* ReadLaneWalks(void* context, std::size_t /*first*/, std::size_t ro
     return buffer;
 }
 
-// Writes whether a check wrote a message: every check replaces the whole
-// text, which changes its first character (or appends, which changes the
-// second).
-class WriteDetector {
-public:
-    MessageBuffer Buffer() {
-        text_[0] = '\x01';
-        text_[1] = ' ';
-        return {text_, sizeof text_};
-    }
-    [[nodiscard]] bool Written() const { return text_[0] != '\x01' || text_[1] != ' '; }
-
-private:
-    char text_[2] = {'\x01', ' '};
-};
-
 }  // namespace
 
 ToeWaves MarchWalked(MarchPath path, const RunInput& input, const WalkProfile& profile, std::size_t i,
@@ -68,12 +52,18 @@ ToeWaves MarchWalked(MarchPath path, const RunInput& input, const WalkProfile& p
 
 std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, const RunOutput& output,
                             MessageBuffer message, StepWorkspace& work, const MarchChoice& choice) {
+    constexpr std::size_t None = GroupWorkspace::None;
+    constexpr std::size_t MaxWaiting = 256;
     const ModelParameters& p = input.Parameters;
     const WalkProfile profile(input.ProfileX, input.ProfileBottomLevel);
     const std::size_t capacity = choice.GroupSize();
     GroupWorkspace& group = work.group;
     group.steps.clear();
-    WriteDetector scratch;
+    group.order.clear();
+    group.textsUsed = 0;
+    // A waiting step's checks write here; every check replaces the whole
+    // text, which changes its first character.
+    group.scratch.resize(std::max<std::size_t>(message.Length(), 1));
     std::size_t failures = 0;
 
     const auto record = [&](std::size_t i, const StepResult& step) {
@@ -98,47 +88,74 @@ std::size_t RunStepsInLanes(const RunInput& input, const Constants& constants, c
         RunRollerModelLanes(piece.path, p.Alpha, p.Fc, input.DikeNormal, group.lanes, {&ReadLaneWalks, &lanes},
                             constants, std::span(group.toe).subspan(piece.first, piece.count));
     };
-    // Marches the waiting steps and writes their results in order.
+    // Marches the waiting steps and writes the results and messages of all
+    // waiting steps in order.
     const auto flush = [&] {
-        if (group.steps.empty()) return;
-        group.points.clear();
-        for (const GroupWorkspace::Pending& s : group.steps) group.points.push_back(static_cast<std::size_t>(s.count) + 1);
-        group.toe.resize(group.steps.size());
-        choice.Plan(group.points, group.pieces);
-        for (const MarchPiece& piece : group.pieces) march(piece);
-        for (std::size_t l = 0; l < group.steps.size(); ++l) {
-            const std::size_t i = group.steps[l].index;
-            record(i, FinishTimeStep(input, i, group.toe[l], message));
+        if (!group.steps.empty()) {
+            group.points.clear();
+            for (const GroupWorkspace::Pending& s : group.steps) {
+                group.points.push_back(static_cast<std::size_t>(s.count) + 1);
+            }
+            group.toe.resize(group.steps.size());
+            choice.Plan(group.points, group.pieces);
+            for (const MarchPiece& piece : group.pieces) march(piece);
+        }
+        for (const GroupWorkspace::Waiting& w : group.order) {
+            if (w.text != None) message.Replace(group.texts[w.text]);
+            if (w.marching != None) {
+                record(w.index, FinishTimeStep(input, w.index, group.toe[w.marching], message));
+            } else {
+                record(w.index, w.result);
+            }
         }
         group.steps.clear();
+        group.order.clear();
+        group.textsUsed = 0;
     };
 
     const std::size_t n = input.Hm0.size();
     for (std::size_t i = 0; i < n; ++i) {
-        PreparedStep prepared{};
-        if (group.steps.empty()) {
-            prepared = PrepareTimeStep(input, i, message);
+        if (group.order.empty()) {
+            // Nothing waits: the step writes its message and, unless it
+            // marches, its results at once.
+            const PreparedStep prepared = PrepareTimeStep(input, i, message);
+            const std::int64_t count =
+                prepared.marches ? RegularGridPointCount(input.ProfileX, prepared.gridStep) : 0;
+            if (!prepared.marches) {
+                record(i, prepared.result);
+            } else if (count < 1) {
+                // No grid after all (not for a grid step the checks let through).
+                record(i, GridFailure(input, message));
+            } else {
+                group.order.push_back({i, group.steps.size(), {}, None});
+                group.steps.push_back({i, prepared, count});
+            }
         } else {
-            // Steps are waiting: this step's messages must come after theirs.
-            prepared = PrepareTimeStep(input, i, scratch.Buffer());
-            if (!prepared.marches || scratch.Written()) {
-                flush();
-                prepared = PrepareTimeStep(input, i, message);
+            // Steps wait: this one waits with them, its message kept aside.
+            MessageBuffer scratch(group.scratch.data(), group.scratch.size());
+            group.scratch[0] = '\x01';
+            PreparedStep prepared = PrepareTimeStep(input, i, scratch);
+            const std::int64_t count =
+                prepared.marches ? RegularGridPointCount(input.ProfileX, prepared.gridStep) : 0;
+            if (prepared.marches && count < 1) {
+                prepared = {false, GridFailure(input, scratch), 0.0, 0.0};
+            }
+            std::size_t text = None;
+            if (group.scratch[0] != '\x01') {
+                if (group.textsUsed == group.texts.size()) group.texts.emplace_back();
+                group.texts[group.textsUsed].assign(scratch.Trimmed());
+                text = group.textsUsed++;
+            }
+            if (prepared.marches) {
+                group.order.push_back({i, group.steps.size(), {}, text});
+                group.steps.push_back({i, prepared, count});
+            } else {
+                group.order.push_back({i, None, prepared.result, text});
             }
         }
-        if (!prepared.marches) {
-            record(i, prepared.result);
-            continue;
-        }
-        const std::int64_t count = RegularGridPointCount(input.ProfileX, prepared.gridStep);
-        if (count < 1) {
-            // No grid after all (not for a grid step the checks let through).
-            flush();
-            record(i, GridFailure(input, message));
-            continue;
-        }
-        group.steps.push_back({i, prepared, count});
-        if (group.steps.size() == capacity) flush();
+        // A full group marches; so does one behind a long calm, whose
+        // messages would otherwise pile up.
+        if (group.steps.size() == capacity || group.order.size() >= MaxWaiting) flush();
     }
     flush();
     return failures;

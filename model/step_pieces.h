@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "model/grid_walk.h"
@@ -24,14 +25,29 @@ struct PreparedStep {
     double gridStep;
 };
 
-// Consecutive marching steps waiting for their march, and the pieces of it.
+// Consecutive marching steps waiting for their march, and the pieces of it;
+// the steps between them that do not march wait with them, so that every
+// step's results and message come in time-step order.
 struct GroupWorkspace {
     struct Pending {
         std::size_t index;
         PreparedStep prepared;
         std::int64_t count;  // grid points, extra level not counted
     };
+    static constexpr std::size_t None = static_cast<std::size_t>(-1);
+    // A waiting step in time order: a marching one (its place in steps) or
+    // one whose result is settled; with the message its checks wrote.
+    struct Waiting {
+        std::size_t index;
+        std::size_t marching;  // place in steps, or None
+        StepResult result;     // when not marching
+        std::size_t text;      // place in texts, or None
+    };
     std::vector<Pending> steps;
+    std::vector<Waiting> order;
+    std::vector<std::string> texts;
+    std::size_t textsUsed = 0;
+    std::string scratch;  // the message a waiting step's checks write into
     std::vector<std::size_t> points;
     std::vector<MarchPiece> pieces;
     std::vector<LaneStep> lanes;

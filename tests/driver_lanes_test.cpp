@@ -155,4 +155,30 @@ TEST(LaneRuns, MessagesOfStepsBetweenGroupsKeepTheirOrder) {
     }
 }
 
+TEST(LaneRuns, LongCalmBetweenStormsKeepsEveryStepsMessage) {
+    // A storm step, a calm of 600 steps (some refused, some from behind) that
+    // waits with it, then storm steps again.
+    std::vector<double> x{0, 300};
+    std::vector<double> z{-12, -2};
+    std::vector<double> hm0, tp, wlev, angle;
+    for (int i = 0; i < 640; ++i) {
+        const bool storm = i == 0 || i >= 601;
+        hm0.push_back(storm ? 1.0 + 0.01 * i : i % 7 == 0 ? -999.0 : 0.0);
+        tp.push_back(6.0);
+        wlev.push_back(0.1 * (i % 5));
+        angle.push_back(!storm && i % 11 == 0 ? 30.0 : 265.0);
+    }
+    qav::RunInput input;
+    input.Hm0 = hm0;
+    input.Tp = tp;
+    input.Wlev = wlev;
+    input.IncomingWaveAngle = angle;
+    input.DikeNormal = 270.0;
+    input.ProfileX = x;
+    input.ProfileBottomLevel = z;
+    for (const MarchPath path : qav::SupportedMarchPaths()) {
+        ExpectSameSteps(RunOn(input, path), OneAtATime(input, path), 0.0, std::string(qav::MarchPathName(path)));
+    }
+}
+
 } // namespace
