@@ -49,10 +49,10 @@ def _module_from_build_tree():
     found.sort(key=lambda p: (p.parents[2].name != "release", str(p)))
     if not found:
         return None
-    spec = importlib.util.spec_from_file_location(f"{__name__}._qav", found[0])
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    sys.modules[spec.name] = module
+    module_source = importlib.util.spec_from_file_location(f"{__name__}._qav", found[0])
+    module = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(module)
+    sys.modules[module_source.name] = module
     return module
 
 
