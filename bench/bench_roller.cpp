@@ -71,6 +71,31 @@ void MarchFast(benchmark::State& state, qav::MarchPath path) {
     SetPerPoint(state, static_cast<double>(f.level.size()));
 }
 
+// The lane march: LaneCount(path) time steps at once over the same foreshore,
+// each lane with its own period and water level, as the driver hands over
+// consecutive steps of a storm.
+void MarchLanes(benchmark::State& state, qav::MarchPath path) {
+    const Foreshore f = MakeForeshore(static_cast<int>(state.range(0)));
+    const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
+    const std::size_t P = f.level.size();
+    std::vector<qav::LaneStep> steps;
+    for (std::size_t l = 0; l < lanes; ++l) {
+        const double s = static_cast<double>(l) / static_cast<double>(lanes);
+        steps.push_back({7.0 + 2.0 * s, 2.0, 0.2 * s, 280.0, f.step, P});
+    }
+    std::vector<double> levels(P * lanes);
+    for (std::size_t i = 0; i < P; ++i) {
+        for (std::size_t l = 0; l < lanes; ++l) levels[i * lanes + l] = f.level[i];
+    }
+    std::vector<qav::ToeWaves> toe(lanes);
+    qav::MarchWorkspace work;
+    for (auto _ : state) {
+        qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, levels.data(), kConstants, toe, work);
+        benchmark::DoNotOptimize(toe.data());
+    }
+    SetPerPoint(state, static_cast<double>(P * lanes));
+}
+
 // The 1000 m profile at 1:100 from -12 m to -2 m, two points.
 struct Storm {
     std::vector<double> x{0.0, 1000.0};
@@ -281,6 +306,11 @@ int main(int argc, char** argv) {
             const std::string name = "March_" + std::string(qav::MarchPathName(path));
             benchmark::RegisterBenchmark(name.c_str(), MarchFast, path)->Arg(P);
         }
+    }
+    for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+        // The reference has one lane: its lane march is its single step.
+        const std::string name = "MarchLanes_" + std::string(qav::MarchPathName(path));
+        benchmark::RegisterBenchmark(name.c_str(), MarchLanes, path)->Arg(1000);
     }
     for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
         const std::string name = "TimeStep_" + std::string(qav::MarchPathName(path));

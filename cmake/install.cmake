@@ -15,8 +15,14 @@ install(TARGETS DynamicLib-Qav
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-install(FILES ${PROJECT_SOURCE_DIR}/interface/qav.h
+install(FILES ${PROJECT_SOURCE_DIR}/interface/qav.h ${PROJECT_SOURCE_DIR}/interface/qav.f90
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+if(WIN32)
+  # Beside the import library: the exports as a .def file, for linkers that
+  # make their own import library from it.
+  install(FILES ${PROJECT_BINARY_DIR}/DynamicLib-Qav.def
+    DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+endif()
 
 # The qav program, when the build has one. Decided at the end of the top-level
 # directory, so that it does not matter where tools/ is added.
@@ -66,14 +72,11 @@ else()
   set(QAV_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qav.pc.in ${PROJECT_BINARY_DIR}/cmake/qav.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/cmake/qav.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+# qav.pc names the Linux library (DynamicLib-Qav.so).
+if(NOT WIN32)
+  install(FILES ${PROJECT_BINARY_DIR}/cmake/qav.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+endif()
 
-# The Python binding is pure Python; it is installed as a plain package under
-# share/qav/python and finds the library through ../../../lib (see its
-# locator), or through QAV_LIBRARY.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qav
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/qav/python
-  COMPONENT python
-  FILES_MATCHING PATTERN "*.py"
-  PATTERN "__pycache__" EXCLUDE)
+# The Python package qav is installed from python/CMakeLists.txt, into
+# QAV_PYTHON_INSTALL_DIR (lib/python3/dist-packages by default).

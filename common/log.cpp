@@ -1,6 +1,8 @@
 #include "common/log.h"
 
+#if !defined(_WIN32)
 #include <omp.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -33,7 +35,15 @@ thread_local LogSettings settings;
 
 std::atomic<ClockFunction> clockOverride{nullptr};
 
+#if defined(_WIN32)
+// On Windows the host's OpenMP runtime (Intel's, Microsoft's or GCC's) is a
+// DLL of its own, and the library depends on no DLL outside Windows: a runtime
+// linked into it would not know the host's teams and would answer 0 for every
+// thread. The settings are per OS thread and need no such bound.
+bool ThreadNumberTooLarge() { return false; }
+#else
 bool ThreadNumberTooLarge() { return omp_get_thread_num() >= MaxLogThreads; }
+#endif
 
 LocalTime SystemLocalTime() {
     const auto now = std::chrono::system_clock::now();

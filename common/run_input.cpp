@@ -1,5 +1,7 @@
 #include "common/run_input.h"
 
+#include <string>
+
 #include "common/log.h"
 
 namespace qav {
@@ -87,6 +89,19 @@ void LogInputLines(const RunInput& input, std::span<const InputLine> lines) {
                 break;
         }
     }
+}
+
+void LogInterfaceHeader(const RunInput& input, std::string_view versionText) {
+    using enum InputLine;
+    static constexpr InputLine Lines[] = {Alpha,      Fc,         Ag,          Rho,         InvalidValue,
+                                          DamType,    DamHeight,  MinStepSize, RatioDepth,  Hm0Count,
+                                          Hm0First,   TpCount,    TpFirst,     WlevCount,   WlevFirst,
+                                          AngleCount, AngleFirst, XCount,      BottomCount, DikeNormal};
+    WriteLogLine("Start Interface Logging:" + std::string(View(DateTimeStamp())));
+    WriteLogLine("DynamicLib-Qav.dll: VERSION " + std::string(versionText));
+    LogInputLines(input, Lines);
+    WriteLogLine("Entry Log Interface Finished at" + std::string(View(DateTimeStamp())) +
+                 std::string(41, '-'));
 }
 
 }  // namespace qav

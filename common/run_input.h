@@ -3,6 +3,7 @@
 // What a model run reads: the seven model parameters and the caller's arrays.
 
 #include <span>
+#include <string_view>
 
 namespace qav {
 
@@ -68,5 +69,10 @@ enum class InputLine {
 // Writes the lines in the order given. A "first value" line of an empty array
 // is left out: there is no value to show.
 void LogInputLines(const RunInput& input, std::span<const InputLine> lines);
+
+// The lines a host's call writes to the log before the run: the time, the
+// library's version ("major.minor.build.revision") and the arguments as
+// passed. The C entries and the Python module write the same header.
+void LogInterfaceHeader(const RunInput& input, std::string_view versionText);
 
 }  // namespace qav

@@ -6,13 +6,21 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <initializer_list>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "physics/roller_fast.h"
 
 namespace qav_fuzz {
 
@@ -71,17 +79,145 @@ inline void Profile(FuzzedDataProvider& in, int m, std::vector<double>& x, std::
     }
 }
 
-// The smallest grid step that keeps the grid below 20000 points, so a run
-// stays quick under the sanitizers; the grid limit itself is exercised by the
-// tests.
-inline double BoundedMinStepSize(FuzzedDataProvider& in, const std::vector<double>& x) {
+// A series of n values of a few drawn ones, repeated with a small drift: a
+// long series from a short input. Empty when n < 1.
+inline std::vector<double> Tiled(FuzzedDataProvider& in, int n, double low, double high) {
+    std::vector<double> values(n > 0 ? static_cast<std::size_t>(n) : 0);
+    const std::vector<double> pattern = Array(in, in.ConsumeIntegralInRange<int>(1, 8), low, high);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double drift = 1.0 + 1e-3 * static_cast<double>(i / pattern.size());
+        values[i] = pattern[i % pattern.size()] * drift;
+    }
+    return values;
+}
+
+// The four series of n time steps, value by value or tiled from a few.
+struct Series {
+    std::vector<double> hm0, tp, wlev, angle;
+};
+inline Series DrawSeries(FuzzedDataProvider& in, int n, double hm0Low = 0) {
+    Series s;
+    const bool tiled = in.ConsumeBool();
+    const auto draw = [&](double low, double high) { return tiled ? Tiled(in, n, low, high) : Array(in, n, low, high); };
+    s.hm0 = draw(hm0Low, 6);
+    s.tp = draw(1, 20);
+    s.wlev = draw(-5, 8);
+    s.angle = draw(-360, 720);
+    return s;
+}
+
+// A profile of m points: point by point (Profile), or a slope with bars laid
+// from a few drawn numbers, so that hundreds of points need no long input.
+inline void DrawProfile(FuzzedDataProvider& in, int m, std::vector<double>& x, std::vector<double>& z) {
+    if (in.ConsumeBool()) return Profile(in, m, x, z);
+    x.assign(m > 0 ? static_cast<std::size_t>(m) : 0, 0.0);
+    z = x;
+    const double start = in.ConsumeFloatingPointInRange<double>(-1000, 1000);
+    const double spacing = in.ConsumeFloatingPointInRange<double>(0.01, 200);
+    const double toe = in.ConsumeFloatingPointInRange<double>(-30, 0);
+    const double slope = in.ConsumeFloatingPointInRange<double>(-0.01, 0.1);
+    const double bar = in.ConsumeFloatingPointInRange<double>(0, 3);
+    const int period = in.ConsumeIntegralInRange<int>(2, 40);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        x[i] = start + spacing * static_cast<double>(i);
+        z[i] = toe + slope * (x[i] - start) + ((static_cast<int>(i) % period) * 2 < period ? bar : 0.0);
+    }
+}
+
+// Grid points the time steps of one input may march over in all. A time step
+// lays at most L / MinStepSize + 1 points (the grid step is MinStepSize or
+// larger), so MinStepSize is raised to steps * L / budget: hundreds of steps
+// and profile points still run in milliseconds under the sanitizers. The
+// grid limit itself (16777216 steps) is held by the tests.
+constexpr double GridPointBudget = 1e5;
+
+inline double BoundedMinStepSize(FuzzedDataProvider& in, const std::vector<double>& x, int steps,
+                                 double budget = GridPointBudget) {
     double step = Value(in, 0.01, 50);
     if (x.size() >= 2) {
         const double length = std::fabs(x.back() - x.front());
-        if (std::isfinite(length) && step > 0 && length / step > 2e4) step = length / 2e4;
+        const double perStep = budget / static_cast<double>(steps > 1 ? steps : 1);
+        if (std::isfinite(length) && step > 0 && length / step > perStep) step = length / perStep;
     }
     return step;
 }
+
+// A scratch folder of the process, removed at exit.
+inline const std::string& ScratchFolder() {
+    static const std::string folder = [] {
+        char name[] = "/tmp/qav-fuzz-XXXXXX";
+        if (::mkdtemp(name) == nullptr) std::abort();
+        std::string made = name;
+        static std::string removed = made;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(removed, ignored);
+        });
+        return made;
+    }();
+    return folder;
+}
+
+// Named counters printed when the process ends: which march paths, logs and
+// missing arguments the inputs reached.
+class Hits {
+public:
+    static Hits& Of() {
+        static Hits* hits = [] {
+            auto* made = new Hits;
+            std::atexit([] { Of().Print(); });
+            return made;
+        }();
+        return *hits;
+    }
+    void Count(const std::string& name) { ++counts_[name]; }
+    void Print() const {
+        std::string line = "hits:";
+        for (const auto& [name, count] : counts_) line += " " + name + "=" + std::to_string(count);
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+
+private:
+    std::map<std::string, unsigned long> counts_;
+};
+
+// Sets the calling thread's march path to one of the paths this processor
+// runs (the reference included), chosen by the input, and counts it.
+inline qav::MarchPath ChooseMarchPath(FuzzedDataProvider& in) {
+    static const std::vector<qav::MarchPath> paths = qav::SupportedMarchPaths();
+    const qav::MarchPath path = paths[in.ConsumeIntegralInRange<std::size_t>(0, paths.size() - 1)];
+    qav::SetThreadMarchPath(path);
+    Hits::Of().Count("path." + std::string(qav::MarchPathName(path)));
+    return path;
+}
+
+// Which argument of an entry, if any, is passed as a null pointer: mostly
+// none, else one of them, else any set of them (bit i for argument i). An
+// input that has run out passes every argument.
+inline std::uint32_t NullArguments(FuzzedDataProvider& in, int arguments) {
+    switch (in.ConsumeIntegralInRange<int>(0, 7)) {
+    case 6: return 1u << in.ConsumeIntegralInRange<int>(0, arguments - 1);
+    case 7: return in.ConsumeIntegral<std::uint32_t>() & ((1u << arguments) - 1);
+    default: return 0;
+    }
+}
+
+// The first argument, in an entry's order, passed null with a count of 1 or
+// more: {name, count} pairs in that order. Null when there is none.
+struct Passed {
+    const char* name;
+    const void* pointer;
+    std::size_t count;
+};
+inline const char* FirstMissing(std::initializer_list<Passed> order) {
+    for (const Passed& p : order) {
+        if (p.pointer == nullptr && p.count > 0) return p.name;
+    }
+    return nullptr;
+}
+
+// A count as the entries read it: a null or negative count is 0.
+inline std::size_t CountOf(const int* count) { return count != nullptr && *count > 0 ? static_cast<std::size_t>(*count) : 0; }
 
 // A message text without trailing blanks: the trimmed length.
 inline std::size_t TrimmedLength(const char* text, std::size_t length) {

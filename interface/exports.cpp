@@ -258,19 +258,6 @@ std::string VersionText() {
     return std::string(qav::TrimTrailingBlanks(std::string_view(buffer, MessageLength)));
 }
 
-void WriteInterfaceHeader(const qav::RunInput& input) {
-    using enum qav::InputLine;
-    static constexpr qav::InputLine Lines[] = {Alpha,      Fc,         Ag,          Rho,         InvalidValue,
-                                               DamType,    DamHeight,  MinStepSize, RatioDepth,  Hm0Count,
-                                               Hm0First,   TpCount,    TpFirst,     WlevCount,   WlevFirst,
-                                               AngleCount, AngleFirst, XCount,      BottomCount, DikeNormal};
-    qav::WriteLogLine("Start Interface Logging:" + std::string(qav::View(qav::DateTimeStamp())));
-    qav::WriteLogLine("DynamicLib-Qav.dll: VERSION " + VersionText());
-    qav::LogInputLines(input, Lines);
-    qav::WriteLogLine("Entry Log Interface Finished at" + std::string(qav::View(qav::DateTimeStamp())) +
-                      std::string(41, '-'));
-}
-
 // The common body of both main entries, once no argument is missing.
 int RunMainEntry(const EntryArguments& a, MessageBuffer message) {
     const std::size_t n = Count(a.NumberOfTimeSteps);
@@ -294,7 +281,7 @@ int RunMainEntry(const EntryArguments& a, MessageBuffer message) {
     const int logging = *a.Logging;
     const bool logReady =
         qav::InitLog(logging, std::string_view(nameLength > 0 ? a.LogFileName : "", nameLength));
-    if (logReady && logging != 0) WriteInterfaceHeader(input);
+    if (logReady && logging != 0) qav::LogInterfaceHeader(input, VersionText());
 
     qav::RunOutput output;
     output.Hm0Toe = Array(a.Hm0Toe, n);
@@ -458,6 +445,10 @@ QAV_API int VALIDATEHYDRAULICDATA(const int* NumberOfTimeSteps, const double* Hm
     return -1;
 }
 
+// Where there is no version resource to read, the numbers are fixed when the
+// build is configured. On Windows the DLL's own resource is read
+// (version_windows.cpp).
+#if !defined(_WIN32)
 QAV_API void GetVersionInfo(char* VersionText) {
     if (VersionText == nullptr) return;
     char text[64];
@@ -466,5 +457,6 @@ QAV_API void GetVersionInfo(char* VersionText) {
     std::memset(VersionText, ' ', MessageLength);
     std::memcpy(VersionText, text, static_cast<std::size_t>(std::max(length, 0)));
 }
+#endif
 
 }  // extern "C"

@@ -292,7 +292,7 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     std::vector<std::thread> workers;
     workers.reserve(threads);
     for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
+        const auto work = [&, t] {
             try {
                 RunBlocks(input, constants, output, blocks, steps, next, message.Length(), choice, done);
             } catch (...) {
@@ -304,7 +304,14 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
                 ++finished;
             }
             finishedChanged.notify_one();
-        });
+        };
+        try {
+            workers.emplace_back(work);
+        } catch (const std::exception&) {
+            // No thread to be had (a limit on memory or processes): the
+            // calling thread takes blocks itself; the results are the same.
+            work();
+        }
     }
     {
         std::unique_lock lock(mutex);

@@ -89,6 +89,11 @@ struct RunOptions {
 int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer message,
                  const RunOptions& options = {});
 
+// The failure rule of a run: its return code (0 succeeded, -1 failed) from
+// the number of failed steps among n. For callers that run a long series in
+// parts and judge the whole.
+[[nodiscard]] int RunReturnCode(std::size_t failures, std::size_t n);
+
 // One time step (the first of input's series) along its grid: the toe values
 // as a run gives them, and the state of the waves at every grid point of the
 // march (points are given only for a computed step).

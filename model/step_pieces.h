@@ -82,8 +82,6 @@ StepResult ComputeTimeStep(const RunInput& input, const Constants& constants, st
 StepResult ComputeTimeStep(const RunInput& input, const WalkProfile& profile, const Constants& constants,
                            std::size_t i, MessageBuffer message, StepWorkspace& work);
 
-// The run's return code from its number of failed steps among n.
-[[nodiscard]] int RunReturnCode(std::size_t failures, std::size_t n);
 
 // Runs the checks of time step i, with their messages and log lines.
 PreparedStep PrepareTimeStep(const RunInput& input, std::size_t i, MessageBuffer message);

@@ -28,7 +28,8 @@ FittedTerms FittedBracketTerms(double R) {
     const double j = (R * BracketFit::PerUnit + shift) - shift;
     const double t = R * BracketFit::PerUnit - j;
     const double* c = FittedBracket.coefficient[static_cast<int>(j)];
-    return {Polynomial(c, t), Polynomial(c + BracketFit::Terms, t)};
+    return {Polynomial(c, t), Polynomial(c + BracketFit::Terms, t),
+            Polynomial(FittedBracketOne.coefficient[static_cast<int>(j)], t)};
 }
 
 } // namespace qav

@@ -31,6 +31,18 @@ struct BracketFit {
     // 1.1e-16) and the roundings of forming the term.
     static constexpr double ErfcTolerance = 4e-14;
     static constexpr double Tolerance = 1e-13;
+    // Pieces up to this one also have a fit of the whole bracket (erfc above
+    // 2^-21, where 1 - erf(R) rounded to a double is erfc(R) to within
+    // 2^-53); ...
+    static constexpr int WholeUpTo = 113;
+    // ... from this one on, where erfc(R) is below 2^-56 and 1 - erf(R)
+    // rounds to 0, the bracket is its second term alone.
+    static constexpr int SecondFrom = 196;
+    // Relative distance from the whole bracket's fit to the bracket formed
+    // from the nearest erf and exp, apart from the 2^-53 of 1 - erf(R):
+    // the fit's own (4.8e-16 is reached), the rounding of R R in exp (up to
+    // R^2 1.1e-16) and the other roundings of the terms, with room to spare.
+    static constexpr double WholeTolerance = 1e-14;
     // coefficient[j][m] multiplies t^m in erfc on piece j,
     // coefficient[j][Terms + m] in the second term.
     alignas(64) double coefficient[Pieces][Stride];
@@ -40,11 +52,24 @@ inline constexpr BracketFit FittedBracket{{
 #include "physics/bracket_fit.inc"
 }};
 
+// One polynomial per piece, ten coefficients, in t as above: the whole
+// bracket on pieces 0 .. WholeUpTo, the second term (the same coefficients
+// as FittedBracket's) from SecondFrom on, 0 between.
+struct BracketOneFit {
+    alignas(64) double coefficient[BracketFit::Pieces][BracketFit::Terms];
+};
+
+inline constexpr BracketOneFit FittedBracketOne{{
+#include "physics/bracket_one_fit.inc"
+}};
+
 // The two fitted terms at R in [0, Limit), by Estrin's scheme without fused
-// multiply-adds, as the marches evaluate them on registers.
+// multiply-adds, as the marches evaluate them on registers; and the one
+// polynomial of R's piece (0 between WholeUpTo and SecondFrom).
 struct FittedTerms {
     double erfc;
     double second;
+    double one;
 };
 [[nodiscard]] FittedTerms FittedBracketTerms(double R);
 

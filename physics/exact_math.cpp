@@ -196,6 +196,13 @@ double NearestErf(double x) {
 
 double NearestSin(double x) {
     if (!std::isfinite(x)) return std::numeric_limits<double>::quiet_NaN();
+    // The reduction below by pi/2 in three parts (159 bits) holds while the
+    // quotient x 2/pi is found to the nearest integer, up to about 2^52. A
+    // direction difference of 2^50 radians (6e16 degrees) or more is not a
+    // sea state; it takes the C library's sine, whose reduction is exact, as
+    // the reference does, so that such a step is not failed where the
+    // reference computes it.
+    if (std::fabs(x) >= 0x1p50) return std::sin(x);
     const double k = std::nearbyint(x * 0x1.45f306dc9c883p-1);
     // r = x - k pi/2 with pi/2 in three parts.
     const DD kHi = TwoProduct(k, HalfPi.hi);

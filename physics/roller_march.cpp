@@ -9,9 +9,9 @@
 // register of any width and a single number round alike.
 //
 // - tanh is the C library's own algorithm (fdlibm's, through expm1), with the
-//   four multiply-adds that glibc's expm1 fuses on processors with FMA (and
-//   that decide its last bit) carried out exactly in basic operations: the
-//   wave numbers are then those of the reference march.
+//   multiply-adds that glibc's expm1 fuses on processors with FMA and that
+//   decide its last bit carried out in basic operations: the wave numbers
+//   are those of the reference march.
 // - The breaking bracket comes from piecewise polynomial fits of its two terms
 //   (bracket.h). Its single-precision rounding is always the one of the
 //   bracket formed from erf and exp rounded to nearest: where the fits lie too
@@ -19,16 +19,27 @@
 //   nearest erf and exp in double-double (exact_math.h), a few times in a
 //   million points. The C library's erf and exp round to nearest nearly always.
 // - sinh (first point), sin and asin (toe direction) come from exact_math.h.
+//
+// A march is a chain of dependent divisions and square roots, point after
+// point, which leaves most of the processor idle. The wave numbers of the
+// points ahead (independent of each other) are computed in that idle time: in
+// stages placed between the points of the chain, so that the processor's
+// window of instructions always holds work of both. Registers of independent
+// work (the groups of a lane march) go side by side, operation by operation
+// (Pack), so that the processor has one to work on while another waits.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "physics/roller_march.cpp"
-// SSSE3 processors take the baseline: one target less to compile.
+// SSSE3 processors take the baseline: one target less to compile. Registers
+// side by side live in arrays, which scalable vectors (SVE) cannot: Arm
+// processors take NEON.
 #ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS HWY_SSSE3
+#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
 #endif
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +50,39 @@
 #include "physics/exact_math.h"
 #include "physics/march_kernel.h"
 #include "physics/physics.h"
+
+#ifndef QAV_ROLLER_MARCH_ONCE
+#define QAV_ROLLER_MARCH_ONCE
+namespace qav::detail {
+
+// The bracket fit of bracket.h in the variable s = R - j / 32 = t / 32 of
+// piece j instead of t: coefficient m times 32^m. Scaling by powers of two is
+// exact, so every product and sum of the evaluation is the one in t scaled by
+// a power of two, and the fitted terms are the same bits (FittedBracketTerms).
+// The marches form s with one subtraction from R and the piece's centre.
+struct ScaledBracketFit {
+    alignas(64) double coefficient[BracketFit::Pieces][BracketFit::Stride];
+    alignas(64) double one[BracketFit::Pieces][BracketFit::Terms];
+};
+
+constexpr ScaledBracketFit ScaleBracketFit() {
+    ScaledBracketFit scaled{};
+    for (int j = 0; j < BracketFit::Pieces; ++j) {
+        double power = 1.0;
+        for (int m = 0; m < BracketFit::Terms; ++m) {
+            scaled.coefficient[j][m] = FittedBracket.coefficient[j][m] * power;
+            scaled.coefficient[j][BracketFit::Terms + m] = FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
+            scaled.one[j][m] = FittedBracketOne.coefficient[j][m] * power;
+            power *= BracketFit::PerUnit;
+        }
+    }
+    return scaled;
+}
+
+inline constexpr ScaledBracketFit ScaledBracket = ScaleBracketFit();
+
+} // namespace qav::detail
+#endif
 
 HWY_BEFORE_NAMESPACE();
 namespace qav {
@@ -56,101 +100,287 @@ constexpr std::size_t MaxLanes = HWY_MAX_BYTES / sizeof(double);
 // bits.
 constexpr double IntegerShift = 6755399441055744.0;
 
-// fl(a b + c) from basic operations: the product's rounding error exactly by
-// Veltkamp's split and Dekker's product, the sum's by Knuth's two-sum, both
-// added back with one more rounding. This is the fused result except where
-// that last rounding meets a tie.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV FusedLike(DD d, VV a, VV b, VV c) {
-    const VV split = hn::Set(d, 134217729.0);  // 2^27 + 1
-    const VV ga = hn::Mul(split, a);
-    const VV ah = hn::Sub(ga, hn::Sub(ga, a));
-    const VV al = hn::Sub(a, ah);
-    const VV gb = hn::Mul(split, b);
-    const VV bh = hn::Sub(gb, hn::Sub(gb, b));
-    const VV bl = hn::Sub(b, bh);
-    const VV p = hn::Mul(a, b);
-    const VV pe = hn::Add(hn::Add(hn::Add(hn::Sub(hn::Mul(ah, bh), p), hn::Mul(ah, bl)), hn::Mul(al, bh)),
-                          hn::Mul(al, bl));
-    const VV s = hn::Add(p, c);
-    const VV bb = hn::Sub(s, p);
-    const VV se = hn::Add(hn::Sub(p, hn::Sub(s, bb)), hn::Sub(c, bb));
-    return hn::Add(s, hn::Add(se, pe));
+// ---- registers side by side ----
+
+// K registers of one computation, carried out operation by operation for all
+// of them: the processor works on one while the others wait for a result.
+// (The constructors carry the target's attributes: some compilers would
+// otherwise make them for the baseline, which cannot build the registers.)
+// Every loop over the registers of a pack is unrolled, so that they stay in
+// registers.
+#define QAV_EACH_REGISTER HWY_UNROLL(16)
+
+template <class DD, std::size_t K>
+struct Pack {
+    HWY_ATTR Pack() {}
+    hn::Vec<DD> v[K];
+};
+
+template <class DD, std::size_t K>
+struct MaskPack {
+    HWY_ATTR MaskPack() {}
+    hn::Mask<DD> m[K];
+};
+
+template <std::size_t K, class DD>
+HWY_INLINE Pack<DD, K> Constant(DD d, double c) {
+    Pack<DD, K> r;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Set(d, c);
+    return r;
+}
+
+// Register j from base + j stride.
+template <std::size_t K, class DD>
+HWY_INLINE Pack<DD, K> LoadPack(DD d, const double* base, std::size_t stride) {
+    Pack<DD, K> r;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Load(d, base + j * stride);
+    return r;
+}
+
+template <class DD, std::size_t K>
+HWY_INLINE void StorePack(DD d, const Pack<DD, K>& p, double* base, std::size_t stride) {
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) hn::Store(p.v[j], d, base + j * stride);
+}
+
+#define QAV_PACK_UNARY(Name)                                          \
+    template <class DD, std::size_t K>                                \
+    HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {               \
+        Pack<DD, K> r;                                                \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Name(a.v[j]); \
+        return r;                                                     \
+    }
+#define QAV_PACK_BINARY(Name, Result, Member, Operand)                                 \
+    template <class DD, std::size_t K>                                                 \
+    HWY_INLINE Result<DD, K> Name(const Operand<DD, K>& a, const Operand<DD, K>& b) {  \
+        Result<DD, K> r;                                                               \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]);     \
+        return r;                                                                      \
+    }
+QAV_PACK_UNARY(Abs)
+QAV_PACK_UNARY(Neg)
+QAV_PACK_UNARY(Sqrt)
+QAV_PACK_UNARY(Trunc)
+QAV_PACK_BINARY(Add, Pack, v, Pack)
+QAV_PACK_BINARY(Sub, Pack, v, Pack)
+QAV_PACK_BINARY(Mul, Pack, v, Pack)
+QAV_PACK_BINARY(Div, Pack, v, Pack)
+QAV_PACK_BINARY(CopySign, Pack, v, Pack)
+QAV_PACK_BINARY(Lt, MaskPack, m, Pack)
+QAV_PACK_BINARY(Le, MaskPack, m, Pack)
+QAV_PACK_BINARY(Gt, MaskPack, m, Pack)
+QAV_PACK_BINARY(Ge, MaskPack, m, Pack)
+QAV_PACK_BINARY(Eq, MaskPack, m, Pack)
+#undef QAV_PACK_UNARY
+#undef QAV_PACK_BINARY
+
+#define QAV_MASK_BINARY(Name)                                                                \
+    template <class DD, std::size_t K>                                                       \
+    HWY_INLINE MaskPack<DD, K> Name(const MaskPack<DD, K>& a, const MaskPack<DD, K>& b) {    \
+        MaskPack<DD, K> r;                                                                   \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]);               \
+        return r;                                                                            \
+    }
+QAV_MASK_BINARY(And)
+QAV_MASK_BINARY(Or)
+QAV_MASK_BINARY(AndNot)
+#undef QAV_MASK_BINARY
+
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> IfThenElse(const MaskPack<DD, K>& m, const Pack<DD, K>& a, const Pack<DD, K>& b) {
+    Pack<DD, K> r;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElse(m.m[j], a.v[j], b.v[j]);
+    return r;
+}
+
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> IfThenElseZero(const MaskPack<DD, K>& m, const Pack<DD, K>& a) {
+    Pack<DD, K> r;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::IfThenElseZero(m.m[j], a.v[j]);
+    return r;
+}
+
+// The bits of a with those of bits (one 64-bit pattern for every lane).
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> AndBits(DD d, const Pack<DD, K>& a, std::uint64_t bits) {
+    const hn::RebindToUnsigned<DD> du;
+    const hn::Vec<DD> pattern = hn::BitCast(d, hn::Set(du, bits));
+    Pack<DD, K> r;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::And(a.v[j], pattern);
+    return r;
 }
 
 // 2^k for integral k in [-1022, 1023].
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV PowerOfTwo(DD d, VV k) {
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> PowerOfTwo(DD d, const Pack<DD, K>& k) {
     const hn::RebindToUnsigned<DD> du;
-    const auto bits = hn::BitCast(du, hn::Add(k, hn::Set(d, IntegerShift + 1023.0)));
-    return hn::BitCast(d, hn::ShiftLeft<52>(bits));
+    Pack<DD, K> r;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) {
+        const auto bits = hn::BitCast(du, hn::Add(k.v[j], hn::Set(d, IntegerShift + 1023.0)));
+        r.v[j] = hn::BitCast(d, hn::ShiftLeft<52>(bits));
+    }
+    return r;
 }
 
-// expm1(y) for -2 < y < 44 as glibc computes it (fdlibm's algorithm) on
-// processors with FMA.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV Expm1(DD d, VV y) {
-    const VV one = hn::Set(d, 1.0);
-    const VV ay = hn::Abs(y);
-    const auto negative = hn::Lt(y, hn::Zero(d));
+// ---- fl(a b + c) from basic operations ----
+//
+// The head of a double keeps its top 26 significant bits (the low 27 bits of
+// the mantissa cleared); the tail, the rest, has at most 27. Head times head,
+// or times tail, is exact; tail times tail rounds away less than 2^-106 of
+// a b. Dekker's sum of the four products then gives a b - fl(a b), the
+// product's rounding error, to well within the last rounding below.
+constexpr std::uint64_t HeadMask = 0xFFFFFFFFF8000000u;
+
+template <class DD, std::size_t K>
+struct Split {
+    Pack<DD, K> value, head, tail;
+};
+
+template <class DD, std::size_t K>
+HWY_INLINE Split<DD, K> SplitOf(DD d, const Pack<DD, K>& a) {
+    const Pack<DD, K> head = AndBits(d, a, HeadMask);
+    return {a, head, Sub(a, head)};
+}
+
+// a b - p for p = fl(a b).
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> ProductError(const Split<DD, K>& a, const Split<DD, K>& b, const Pack<DD, K>& p) {
+    return Add(Add(Add(Sub(Mul(a.head, b.head), p), Mul(a.head, b.tail)), Mul(a.tail, b.head)), Mul(a.tail, b.tail));
+}
+
+// fl(c - a b) for |c| >= |a b|: the sum's rounding error by Dekker's two-sum
+// of ordered terms, the product's added back with one more rounding. This is
+// the fused result except where that last rounding meets a tie.
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> SubtractSmallProduct(DD d, double c, const Split<DD, K>& a, const Split<DD, K>& b) {
+    const Pack<DD, K> vc = Constant<K>(d, c);
+    const Pack<DD, K> p = Mul(a.value, b.value);
+    const Pack<DD, K> s = Sub(vc, p);
+    const Pack<DD, K> se = Sub(Sub(vc, s), p);
+    return Add(s, Sub(se, ProductError(a, b, p)));
+}
+
+// fl(a b - c) for any sizes, by Knuth's two-sum.
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> ProductMinus(const Split<DD, K>& a, const Split<DD, K>& b, const Pack<DD, K>& c) {
+    const Pack<DD, K> p = Mul(a.value, b.value);
+    const Pack<DD, K> s = Sub(p, c);
+    const Pack<DD, K> bb = Sub(s, p);
+    const Pack<DD, K> se = Sub(Sub(p, Sub(s, bb)), Add(c, bb));
+    return Add(s, Add(se, ProductError(a, b, p)));
+}
+
+// ---- tanh ----
+
+// What glibc's expm1(y) (fdlibm's algorithm, on processors with FMA) has
+// computed before it picks its result by k, the multiple of ln 2 taken away.
+template <class DD, std::size_t K>
+struct Expm1Parts {
+    Pack<DD, K> k, x, hxs, ek, r0;
+    MaskPack<DD, K> reduced, near;
+};
+
+// glibc fuses every multiply-add of expm1; the ones that decide its last bit
+// are fused here too: the polynomial's first, the two of the rational step
+// and the last. (Fusing the polynomial's others changes no result in 10^8
+// random arguments; fusing none changes 2 in 10^4.) ay is |y| and negative
+// says y < 0 (only where k is not 0).
+template <class DD, std::size_t K>
+HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD, K>& ay,
+                                       const MaskPack<DD, K>& negative) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    Expm1Parts<DD, K> e;
     // |y| > ln2 / 2 is reduced by k ln2; |y| < 1.5 ln2 takes k = +-1.
-    const auto reduced = hn::Ge(ay, hn::Set(d, 0x1.62e43p-2));
-    const auto near = hn::Lt(ay, hn::Set(d, 0x1.0a2b2p+0));
-    const VV half = hn::IfThenElse(negative, hn::Set(d, -0.5), hn::Set(d, 0.5));
-    const VV kFar = hn::Trunc(hn::Add(hn::Mul(hn::Set(d, 0x1.71547652b82fep+0), y), half));
-    const VV kNear = hn::IfThenElse(negative, hn::Neg(one), one);
-    const VV k = hn::IfThenElseZero(reduced, hn::IfThenElse(near, kNear, kFar));
-    const VV hi = hn::Sub(y, hn::Mul(k, hn::Set(d, 0x1.62e42feep-1)));
-    const VV lo = hn::Mul(k, hn::Set(d, 0x1.a39ef35793c76p-33));
-    const VV x = hn::Sub(hi, lo);
-    const VV c = hn::Sub(hn::Sub(hi, x), lo);
+    e.reduced = Ge(ay, C(0x1.62e43p-2));
+    e.near = Lt(ay, C(0x1.0a2b2p+0));
+    const P kFar = Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), IfThenElse(negative, C(-0.5), C(0.5))));
+    e.k = IfThenElseZero(e.reduced, IfThenElse(e.near, IfThenElse(negative, C(-1.0), C(1.0)), kFar));
+    const P hi = Sub(y, Mul(e.k, C(0x1.62e42feep-1)));
+    const P lo = Mul(e.k, C(0x1.a39ef35793c76p-33));
+    const P x = Sub(hi, lo);
+    const P c = Sub(Sub(hi, x), lo);
+    e.x = x;
 
-    const VV hfx = hn::Mul(hn::Set(d, 0.5), x);
-    const VV hxs = hn::Mul(x, hfx);
-    const VV r1a = hn::Add(one, hn::Mul(hxs, hn::Set(d, -0x1.11111111110f4p-5)));
-    const VV h2 = hn::Mul(hxs, hxs);
-    const VV r2 = hn::Add(hn::Set(d, 0x1.a01a019fe5585p-10), hn::Mul(hxs, hn::Set(d, -0x1.4ce199eaadbb7p-14)));
-    const VV h4 = hn::Mul(h2, h2);
-    const VV r3 = hn::Add(hn::Set(d, 0x1.0cfca86e65239p-18), hn::Mul(hxs, hn::Set(d, -0x1.afdb76e09c32dp-23)));
-    const VV r1 = hn::Add(hn::Add(r1a, hn::Mul(h2, r2)), hn::Mul(h4, r3));
-    const VV t = FusedLike(d, hn::Neg(r1), hfx, hn::Set(d, 3.0));
-    const VV e = hn::Mul(hxs, hn::Div(hn::Sub(r1, t), FusedLike(d, hn::Neg(x), t, hn::Set(d, 6.0))));
-    // k = 0: x - (x e - hxs); otherwise e <- (x (e - c) - c) - hxs.
-    const VV fused = FusedLike(d, x, hn::Sub(e, c), hn::Neg(hn::IfThenElse(reduced, c, hxs)));
-    const VV r0 = hn::Sub(x, fused);
-    const VV ek = hn::Sub(fused, hxs);
-    const VV ex = hn::Sub(ek, x);
-    const VV rMinus1 = hn::Sub(hn::Mul(hn::Set(d, 0.5), hn::Sub(x, ek)), hn::Set(d, 0.5));
-    const VV rPlus1 = hn::IfThenElse(hn::Lt(x, hn::Set(d, -0.25)),
-                                     hn::Mul(hn::Set(d, -2.0), hn::Sub(ek, hn::Add(x, hn::Set(d, 0.5)))),
-                                     hn::Add(one, hn::Mul(hn::Set(d, 2.0), hn::Sub(x, ek))));
-    const VV scale = PowerOfTwo(d, k);
-    const VV inverseScale = PowerOfTwo(d, hn::Neg(k));
-    const VV rFar = hn::Sub(hn::Mul(hn::Sub(one, ex), scale), one);
-    const VV rMid = hn::Mul(hn::Sub(hn::Sub(one, inverseScale), ex), scale);
-    const VV rHigh = hn::Mul(hn::Add(hn::Sub(x, hn::Add(ek, inverseScale)), one), scale);
-    VV r = hn::IfThenElse(hn::Lt(k, hn::Set(d, 20.0)), rMid, rHigh);
-    r = hn::IfThenElse(hn::Or(hn::Le(k, hn::Set(d, -2.0)), hn::Gt(k, hn::Set(d, 56.0))), rFar, r);
-    r = hn::IfThenElse(hn::Eq(k, one), rPlus1, r);
-    r = hn::IfThenElse(hn::Eq(k, hn::Neg(one)), rMinus1, r);
-    return hn::IfThenElse(reduced, r, r0);
+    const P hfx = Mul(C(0.5), x);
+    const P hxs = Mul(x, hfx);
+    e.hxs = hxs;
+    // r1 = 1 + hxs Q1 + ..., the first multiply-add fused: 1 - (-Q1) hxs.
+    constexpr double MinusQ1 = 0x1.11111111110f4p-5;
+    constexpr double MinusQ1Head = std::bit_cast<double>(std::bit_cast<std::uint64_t>(MinusQ1) & HeadMask);
+    const Split<DD, K> minusQ1{C(MinusQ1), C(MinusQ1Head), C(MinusQ1 - MinusQ1Head)};
+    const P r1a = SubtractSmallProduct(d, 1.0, minusQ1, SplitOf(d, hxs));
+    const P h2 = Mul(hxs, hxs);
+    const P r2 = Add(C(0x1.a01a019fe5585p-10), Mul(hxs, C(-0x1.4ce199eaadbb7p-14)));
+    const P h4 = Mul(h2, h2);
+    const P r3 = Add(C(0x1.0cfca86e65239p-18), Mul(hxs, C(-0x1.afdb76e09c32dp-23)));
+    const P r1 = Add(Add(r1a, Mul(h2, r2)), Mul(h4, r3));
+    const Split<DD, K> xSplit = SplitOf(d, x);
+    const Split<DD, K> hfxSplit{hfx, Mul(xSplit.head, C(0.5)), Mul(xSplit.tail, C(0.5))};
+    // t = 3 - r1 hfx; e = hxs (r1 - t) / (6 - x t).
+    const P t = SubtractSmallProduct(d, 3.0, hfxSplit, SplitOf(d, r1));
+    const P q = Mul(hxs, Div(Sub(r1, t), SubtractSmallProduct(d, 6.0, xSplit, SplitOf(d, t))));
+    // k = 0: the result is x - (x e - hxs); otherwise e <- (x (e - c) - c) - hxs.
+    const P fused = ProductMinus(xSplit, SplitOf(d, Sub(q, c)), IfThenElse(e.reduced, c, hxs));
+    e.r0 = Sub(x, fused);
+    e.ek = Sub(fused, hxs);
+    return e;
 }
 
-// tanh(x) as glibc computes it (fdlibm's algorithm) on processors with FMA.
-template <class DD, class VV = hn::Vec<DD>>
-HWY_INLINE VV Tanh(DD d, VV x) {
-    const VV one = hn::Set(d, 1.0);
-    const VV two = hn::Set(d, 2.0);
-    const VV ax = hn::Abs(x);
-    const auto large = hn::Ge(ax, one);
-    const VV twice = hn::Add(ax, ax);
-    const VV t = Expm1(d, hn::IfThenElse(large, twice, hn::Neg(twice)));
-    // |x| >= 1: 1 - 2 / (t + 2); otherwise -t / (t + 2).
-    const VV q = hn::Div(hn::IfThenElse(large, two, hn::Neg(t)), hn::Add(t, two));
-    VV z = hn::IfThenElse(large, hn::Sub(one, q), q);
-    z = hn::IfThenElse(hn::Ge(ax, hn::Set(d, 22.0)), one, z);
-    z = hn::IfThenElse(hn::Lt(x, hn::Zero(d)), hn::Neg(z), z);
-    return hn::IfThenElse(hn::Lt(ax, hn::Set(d, 0x1p-55)), hn::Mul(x, hn::Add(one, x)), z);
+// expm1(y) for |y| < 44 as glibc computes it on processors with FMA.
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const Expm1Parts<DD, K> e = Expm1Core(d, y, Abs(y), Lt(y, C(0.0)));
+    const P one = C(1.0);
+    const P ex = Sub(e.ek, e.x);
+    const P scale = PowerOfTwo(d, e.k);
+    const P inverseScale = PowerOfTwo(d, Neg(e.k));
+    // 0.5 (x - e) and 2 (x - e) are exact: fused or not, the same.
+    const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
+    const P rPlus1 = IfThenElse(Lt(e.x, C(-0.25)), Mul(C(-2.0), Sub(e.ek, Add(e.x, C(0.5)))),
+                                Add(one, Mul(C(2.0), Sub(e.x, e.ek))));
+    const P rFar = Sub(Mul(Sub(one, ex), scale), one);
+    const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
+    const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
+    P r = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
+    r = IfThenElse(Or(Le(e.k, C(-2.0)), Gt(e.k, C(56.0))), rFar, r);
+    r = IfThenElse(Eq(e.k, one), rPlus1, r);
+    r = IfThenElse(Eq(e.k, Neg(one)), rMinus1, r);
+    return IfThenElse(e.reduced, r, e.r0);
+}
+
+// tanh(x) as glibc computes it (fdlibm's algorithm) on processors with FMA:
+// |x| >= 1: 1 - 2 / (t + 2) with t = expm1(2 |x|); otherwise -t / (t + 2)
+// with t = expm1(-2 |x|); the sign of x. It is 1 from |x| = 22 on, and
+// already from 19.5 on, where 2 / (t + 2) < 2^-54. Below 2^-55 glibc returns
+// x (1 + x), which is x: the same as the formula gives.
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const P one = C(1.0);
+    const P two = C(2.0);
+    const P ax = Abs(x);
+    const auto large = Ge(ax, one);
+    const P twice = Add(ax, ax);
+    const auto small = Lt(ax, one);
+    const Expm1Parts<DD, K> e = Expm1Core(d, IfThenElse(large, twice, Neg(twice)), twice, small);
+    // expm1(-2 |x|) takes k = 0, -1 (near) or -2, -3; expm1(2 |x|) k = 3 .. 56.
+    const P ex = Sub(e.ek, e.x);
+    const P scale = PowerOfTwo(d, e.k);
+    const P inverseScale = PowerOfTwo(d, Neg(e.k));
+    const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
+    const P rFar = Sub(Mul(Sub(one, ex), scale), one);
+    const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
+    const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
+    const P below = IfThenElse(e.reduced, IfThenElse(e.near, rMinus1, rFar), e.r0);
+    const P above = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
+    const P t = IfThenElse(large, above, below);
+    const P q = Div(IfThenElse(large, two, Neg(t)), Add(t, two));
+    P z = IfThenElse(large, Sub(one, q), q);
+    z = IfThenElse(Ge(ax, C(19.5)), one, z);
+    return CopySign(z, x);
 }
 
 // sinh(x) as glibc computes it, with the nearest exp past 22.
@@ -161,7 +391,7 @@ double Sinh(double x) {
     if (ax < 22.0) {
         if (ax < 0x1p-28) return x;
         const hn::CappedTag<double, 1> d1;
-        const double t = hn::GetLane(Expm1(d1, hn::Set(d1, ax)));
+        const double t = hn::GetLane(Expm1(d1, Constant<1>(d1, ax)).v[0]);
         if (ax < 1.0) return h * (2.0 * t - t * t / (t + 1.0));
         return h * (t + t / (t + 1.0));
     }
@@ -174,231 +404,387 @@ double Sinh(double x) {
     return x * 1e307;
 }
 
+// ---- the breaking bracket ----
+
 // A fit's polynomial by Estrin's scheme, for single numbers and registers
 // with the same operations.
-HWY_INLINE double FitPolynomial(const double* c, double t, double t2, double t4, double t8) {
-    const double p03 = (c[0] + c[1] * t) + (c[2] + c[3] * t) * t2;
-    const double p47 = (c[4] + c[5] * t) + (c[6] + c[7] * t) * t2;
-    return (p03 + p47 * t4) + (c[8] + c[9] * t) * t8;
+HWY_INLINE double FitPolynomial(const double* c, double s, double s2, double s4, double s8) {
+    const double p03 = (c[0] + c[1] * s) + (c[2] + c[3] * s) * s2;
+    const double p47 = (c[4] + c[5] * s) + (c[6] + c[7] * s) * s2;
+    return (p03 + p47 * s4) + (c[8] + c[9] * s) * s8;
 }
 
-HWY_INLINE V FitPolynomial(const V* c, V t, V t2, V t4, V t8) {
-    const V p03 = hn::Add(hn::Add(c[0], hn::Mul(c[1], t)), hn::Mul(hn::Add(c[2], hn::Mul(c[3], t)), t2));
-    const V p47 = hn::Add(hn::Add(c[4], hn::Mul(c[5], t)), hn::Mul(hn::Add(c[6], hn::Mul(c[7], t)), t2));
-    return hn::Add(hn::Add(p03, hn::Mul(p47, t4)), hn::Mul(hn::Add(c[8], hn::Mul(c[9], t)), t8));
+// The same where the last two coefficients are 0 (the whole bracket's fit):
+// the sum above without its last term, which is 0.
+HWY_INLINE double FitPolynomial7(const double* c, double s, double s2, double s4) {
+    const double p03 = (c[0] + c[1] * s) + (c[2] + c[3] * s) * s2;
+    const double p47 = (c[4] + c[5] * s) + (c[6] + c[7] * s) * s2;
+    return p03 + p47 * s4;
+}
+
+// The same for registers, each lane with the coefficients of its own piece:
+// the fit's row starts offset[j] doubles past fit in register j.
+template <std::size_t K, class VI>
+HWY_INLINE Pack<D, K> FitPolynomial(const double* fit, const VI* offset, const Pack<D, K>& s,
+                                    const Pack<D, K>& s2, const Pack<D, K>& s4, const Pack<D, K>& s8) {
+    const D d;
+    const auto c = [&](int m) HWY_ATTR {
+        Pack<D, K> r;
+        for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
+        return r;
+    };
+    const Pack<D, K> p03 = Add(Add(c(0), Mul(c(1), s)), Mul(Add(c(2), Mul(c(3), s)), s2));
+    const Pack<D, K> p47 = Add(Add(c(4), Mul(c(5), s)), Mul(Add(c(6), Mul(c(7), s)), s2));
+    return Add(Add(p03, Mul(p47, s4)), Mul(Add(c(8), Mul(c(9), s)), s8));
+}
+
+template <std::size_t K, class VI>
+HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s, const Pack<D, K>& s2,
+                                     const Pack<D, K>& s4) {
+    const D d;
+    const auto c = [&](int m) HWY_ATTR {
+        Pack<D, K> r;
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
+        return r;
+    };
+    const Pack<D, K> p03 = Add(Add(c(0), Mul(c(1), s)), Mul(Add(c(2), Mul(c(3), s)), s2));
+    const Pack<D, K> p47 = Add(Add(c(4), Mul(c(5), s)), Mul(Add(c(6), Mul(c(7), s)), s2));
+    return Add(p03, Mul(p47, s4));
 }
 
 HWY_INLINE double ToFloatAndBack(double x) { return static_cast<double>(static_cast<float>(x)); }
 
-HWY_INLINE V ToFloatAndBack(V x) {
+template <std::size_t K>
+HWY_INLINE Pack<D, K> ToFloatAndBack(const Pack<D, K>& x) {
     const D d;
     const hn::Rebind<float, D> df;
-    return hn::PromoteTo(d, hn::DemoteTo(df, x));
+    Pack<D, K> r;
+    for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::PromoteTo(d, hn::DemoteTo(df, x.v[j]));
+    return r;
 }
 
-// Below this erfc(R) (R above 3.6), 1 - erf(R) with erf(R) rounded to a
-// double is found exactly from the fit: the multiple of 2^-53 nearest to
-// erfc(R). Above it the rounding of 1 - erf(R) is part of the doubt.
-constexpr double RoundedErfcBelow = 0x1p-21;
+constexpr double PieceWidth = 1.0 / BracketFit::PerUnit;
+
+// Past the whole bracket's fit (R above 3.55), 1 - erf(R) with erf(R)
+// rounded to a double is found exactly from the fit of erfc: erfc(R) rounded
+// to a multiple of 2^-53, which adding and taking away 0.75 does.
+constexpr double MultipleOf2To53 = 0.75;
 // The rounded bracket's own last rounding, relative.
 constexpr double SumDoubt = 2.3e-16;
 
-// The bracket of the breaking dissipation rounded to single precision, for one
-// number: the float of the bracket formed from the nearest erf and exp. The
-// fit settles it unless the fit lies too close to a boundary between two
-// floats (or, for the first term, between two multiples of 2^-53), where
-// exact_math.h forms it. piece holds the piece of the point before, which
-// usually serves this one too: its coefficients are loaded before R is known,
-// and swapped for the piece of R only when that differs.
-HWY_INLINE double RoundedBracket(double R, std::size_t& piece) {
-    if (R >= 0.0 && R < BracketFit::Limit) {
-        const double* fit = &FittedBracket.coefficient[0][0];
-        const double* c = fit + piece * BracketFit::Stride;
-        const double u = R * BracketFit::PerUnit + IntegerShift;
-        std::uint64_t bits;
-        std::memcpy(&bits, &u, sizeof bits);
-        const std::size_t own = static_cast<std::size_t>(bits & BracketFit::PieceMask);
-        if (HWY_UNLIKELY(own != piece)) {
-            piece = own;
-            c = fit + own * BracketFit::Stride;
-            // Keeps the compiler from selecting the address without a branch:
-            // the loads of the guessed piece then start before R is known.
-#if defined(__GNUC__)
-            asm volatile("" : "+r"(c));
-#endif
-        }
-        const double t = R * BracketFit::PerUnit - (u - IntegerShift);
-        const double t2 = t * t;
-        const double t4 = t2 * t2;
-        const double t8 = t4 * t4;
-        const double erfc = FitPolynomial(c, t, t2, t4, t8);
-        const double second = FitPolynomial(c + BracketFit::Terms, t, t2, t4, t8);
-        double doubt = second * BracketFit::Tolerance;
-        double first = erfc;
-        if (erfc < RoundedErfcBelow) {
-            const double s = erfc * 0x1p53;
-            const double m = (s + IntegerShift) - IntegerShift;
-            if (!(std::fabs(s - m) < 0.5 - s * BracketFit::ErfcTolerance)) return NearestRoundedBracket(R);
-            first = m * 0x1p-53;
-        } else {
-            doubt = doubt + (erfc * BracketFit::ErfcTolerance + 0x1p-53);
-        }
-        const double b = first + second;
-        doubt = doubt + b * SumDoubt;
-        if (ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt)) return ToFloatAndBack(b);
-        return NearestRoundedBracket(R);
-    }
+// The bracket for R found where the fits leave its float in doubt, and for
+// R outside them.
+HWY_NOINLINE double UnsettledBracket(double R) {
     // Past the fit the bracket's float is 0, up to where R^3 overflows.
     if (R >= BracketFit::Limit && R < BracketFit::ZeroUpTo) return 0.0;
     return NearestRoundedBracket(R);
 }
 
-// RoundedBracket for a register of R; lanes outside active are not looked at.
-V RoundedBracket(V R, M active) {
+// The piece of the bracket fit a march expects at its next point: R taken on
+// by its last step from the point before.
+struct PieceGuess {
+    std::size_t piece = 0;
+    double R = 0.0;  // of the point before
+};
+
+// The piece of R, for R in [0, Limit).
+HWY_INLINE std::size_t PieceOf(double R) {
+    const double u = R * BracketFit::PerUnit + IntegerShift;
+    std::uint64_t bits;
+    std::memcpy(&bits, &u, sizeof bits);
+    return static_cast<std::size_t>(bits & BracketFit::PieceMask);
+}
+
+// The bracket of the breaking dissipation rounded to single precision, for one
+// number: the float of the bracket formed from the nearest erf and exp. The
+// fit settles it unless the fit lies too close to a boundary between two
+// floats (or, for the first term, between two multiples of 2^-53), where
+// exact_math.h forms it. The guessed piece nearly always is R's: its
+// coefficients and centre are at hand before R is known, and are swapped for
+// the piece of R only when that differs. The result does not depend on the
+// guess.
+HWY_INLINE double RoundedBracket(double R, PieceGuess& next) {
+    if (HWY_UNLIKELY(!(R >= 0.0 && R < BracketFit::Limit))) return UnsettledBracket(R);
+    std::size_t guess = next.piece;
+    double centre = static_cast<double>(guess) * PieceWidth;
+    const std::size_t own = PieceOf(R);
+    if (HWY_UNLIKELY(own != guess)) {
+        guess = own;
+        centre = static_cast<double>(own) * PieceWidth;
+        // Keeps the compiler from selecting without a branch: the loads of
+        // the guessed piece then start before R is known.
+#if defined(__GNUC__)
+        asm volatile("" : "+r"(guess), "+x"(centre));
+#endif
+    }
+    // The next point's R, if R keeps its pace; its piece, if in the fit.
+    const double ahead = R + (R - next.R);
+    next.R = R;
+    next.piece = ahead >= 0.0 && ahead < BracketFit::Limit ? PieceOf(ahead) : own;
+    const double s = R - centre;
+    const double s2 = s * s;
+    const double s4 = s2 * s2;
+    const double s8 = s4 * s4;
+    double b;
+    double doubt;
+    if (guess <= BracketFit::WholeUpTo) {
+        // 1 - erf(R) rounded to a double is erfc(R) to within 2^-53.
+        b = FitPolynomial7(&detail::ScaledBracket.one[guess][0], s, s2, s4);
+        doubt = b * BracketFit::WholeTolerance + 0x1p-53;
+    } else if (guess >= BracketFit::SecondFrom) {
+        // 1 - erf(R) is 0.
+        b = FitPolynomial(&detail::ScaledBracket.one[guess][0], s, s2, s4, s8);
+        doubt = b * BracketFit::Tolerance + b * SumDoubt;
+    } else {
+        const double* c = &detail::ScaledBracket.coefficient[guess][0];
+        const double erfc = FitPolynomial(c, s, s2, s4, s8);
+        const double second = FitPolynomial(c + BracketFit::Terms, s, s2, s4, s8);
+        // 1 - erf(R) is erfc(R) rounded to a multiple of 2^-53.
+        const double first = (erfc + MultipleOf2To53) - MultipleOf2To53;
+        if (HWY_UNLIKELY(!(std::fabs(erfc - first) < 0x1p-54 - erfc * BracketFit::ErfcTolerance))) {
+            return NearestRoundedBracket(R);
+        }
+        b = first + second;
+        doubt = second * BracketFit::Tolerance + b * SumDoubt;
+    }
+    if (HWY_LIKELY(ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt))) return ToFloatAndBack(b);
+    return NearestRoundedBracket(R);
+}
+
+// The lanes of open settled by UnsettledBracket.
+HWY_NOINLINE V SettleBracketLanes(V Q, V R, M open) {
+    const D d;
+    HWY_ALIGN double q[MaxLanes];
+    HWY_ALIGN double rs[MaxLanes];
+    std::uint8_t bits[(MaxLanes + 7) / 8] = {};
+    hn::Store(Q, d, q);
+    hn::Store(R, d, rs);
+    hn::StoreMaskBits(d, open, bits);
+    for (std::size_t l = 0; l < hn::Lanes(d); ++l) {
+        if ((bits[l / 8] >> (l % 8)) & 1u) q[l] = UnsettledBracket(rs[l]);
+    }
+    return hn::Load(d, q);
+}
+
+// RoundedBracket for registers of R; lanes outside active are not looked at.
+// Where no lane lies between the whole bracket's fit and the second term's
+// alone, one polynomial serves every lane.
+template <std::size_t K>
+HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& active) {
+    using P = Pack<D, K>;
+    using VI = hn::Vec<hn::RebindToSigned<D>>;
     const D d;
     const hn::RebindToSigned<D> di;
-    const V zero = hn::Zero(d);
-    const V perUnit = hn::Set(d, BracketFit::PerUnit);
-    const V shift = hn::Set(d, IntegerShift);
-    const V tolerance = hn::Set(d, BracketFit::Tolerance);
-    const M inFit = hn::And(hn::Ge(R, zero), hn::Lt(R, hn::Set(d, BracketFit::Limit)));
-    const V r = hn::IfThenElseZero(inFit, R);
-    const V u = hn::Add(hn::Mul(r, perUnit), shift);
-    const auto pieces = hn::And(hn::BitCast(di, u), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
-    // 20 j = 16 j + 4 j.
-    static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
-    const auto offsets = hn::Add(hn::ShiftLeft<4>(pieces), hn::ShiftLeft<2>(pieces));
-    const double* fit = &FittedBracket.coefficient[0][0];
-    V c[BracketFit::Stride];
-    for (int m = 0; m < BracketFit::Stride; ++m) c[m] = hn::GatherIndex(d, fit + m, offsets);
-    const V t = hn::Sub(hn::Mul(r, perUnit), hn::Sub(u, shift));
-    const V t2 = hn::Mul(t, t);
-    const V t4 = hn::Mul(t2, t2);
-    const V t8 = hn::Mul(t4, t4);
-    const V erfc = FitPolynomial(c, t, t2, t4, t8);
-    const V second = FitPolynomial(c + BracketFit::Terms, t, t2, t4, t8);
-    const M rounded = hn::Lt(erfc, hn::Set(d, RoundedErfcBelow));
-    const V s = hn::Mul(erfc, hn::Set(d, 0x1p53));
-    const V m = hn::Sub(hn::Add(s, shift), shift);
-    const V erfcTolerance = hn::Set(d, BracketFit::ErfcTolerance);
-    const M ambiguous = hn::AndNot(
-        hn::Lt(hn::Abs(hn::Sub(s, m)), hn::Sub(hn::Set(d, 0.5), hn::Mul(s, erfcTolerance))), rounded);
-    const V first = hn::IfThenElse(rounded, hn::Mul(m, hn::Set(d, 0x1p-53)), erfc);
-    V doubt = hn::Mul(second, tolerance);
-    doubt = hn::IfThenElse(rounded, doubt,
-                           hn::Add(doubt, hn::Add(hn::Mul(erfc, erfcTolerance), hn::Set(d, 0x1p-53))));
-    const V b = hn::Add(first, second);
-    doubt = hn::Add(doubt, hn::Mul(b, hn::Set(d, SumDoubt)));
-    const M settled = hn::AndNot(ambiguous, hn::Eq(ToFloatAndBack(hn::Sub(b, doubt)), ToFloatAndBack(hn::Add(b, doubt))));
-    const M taken = hn::And(inFit, settled);
-    const M zeroBeyond =
-        hn::And(hn::Ge(R, hn::Set(d, BracketFit::Limit)), hn::Lt(R, hn::Set(d, BracketFit::ZeroUpTo)));
-    V Q = hn::IfThenElseZero(taken, ToFloatAndBack(b));
-    const M open = hn::AndNot(hn::Or(taken, zeroBeyond), active);
-    if (!hn::AllFalse(d, open)) {
-        HWY_ALIGN double q[MaxLanes];
-        HWY_ALIGN double rs[MaxLanes];
-        std::uint8_t bits[(MaxLanes + 7) / 8] = {};
-        hn::Store(Q, d, q);
-        hn::Store(R, d, rs);
-        hn::StoreMaskBits(d, open, bits);
-        for (std::size_t l = 0; l < hn::Lanes(d); ++l) {
-            if ((bits[l / 8] >> (l % 8)) & 1u) q[l] = NearestRoundedBracket(rs[l]);
+    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const P shift = C(IntegerShift);
+    const auto inFit = And(Ge(R, C(0.0)), Lt(R, C(BracketFit::Limit)));
+    const P r = IfThenElseZero(inFit, R);
+    const P u = Add(Mul(r, C(BracketFit::PerUnit)), shift);
+    const P s = Sub(r, Mul(Sub(u, shift), C(PieceWidth)));
+    const P s2 = Mul(s, s);
+    const P s4 = Mul(s2, s2);
+    const P s8 = Mul(s4, s4);
+    VI pieces[K];
+    MaskPack<D, K> whole;
+    bool onePolynomial = true;
+    bool allWhole = true;
+    for (std::size_t j = 0; j < K; ++j) {
+        pieces[j] = hn::And(hn::BitCast(di, u.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+        whole.m[j] = hn::RebindMask(d, hn::Lt(pieces[j], hn::Set(di, BracketFit::WholeUpTo + 1)));
+        const auto second = hn::RebindMask(d, hn::Gt(pieces[j], hn::Set(di, BracketFit::SecondFrom - 1)));
+        const auto looked = hn::And(active.m[j], inFit.m[j]);
+        onePolynomial = onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked));
+        allWhole = allWhole && hn::AllFalse(d, hn::AndNot(whole.m[j], looked));
+    }
+    P b;
+    P doubt;
+    MaskPack<D, K> ambiguous;
+    if (HWY_LIKELY(onePolynomial)) {
+        // 10 j = 8 j + 2 j.
+        static_assert(BracketFit::Terms == 10, "offsets are 10 times the piece");
+        VI offsets[K];
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<3>(pieces[j]), hn::ShiftLeft<1>(pieces[j]));
+        if (allWhole) {
+            b = FitPolynomial7<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4);
+        } else {
+            b = FitPolynomial<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4, s8);
         }
-        Q = hn::Load(d, q);
+        doubt = IfThenElse(whole, Add(Mul(b, C(BracketFit::WholeTolerance)), C(0x1p-53)),
+                           Add(Mul(b, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))));
+        ambiguous = Lt(C(0.0), C(0.0));
+    } else {
+        // 20 j = 16 j + 4 j.
+        static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
+        VI offsets[K];
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<4>(pieces[j]), hn::ShiftLeft<2>(pieces[j]));
+        const double* fit = &detail::ScaledBracket.coefficient[0][0];
+        const P erfc = FitPolynomial<K>(fit, offsets, s, s2, s4, s8);
+        const P second = FitPolynomial<K>(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
+        // Past the whole bracket's pieces, 1 - erf(R) is erfc(R) rounded to a
+        // multiple of 2^-53; before, erfc(R) to within 2^-53.
+        const P multiple = C(MultipleOf2To53);
+        const P first = IfThenElse(whole, erfc, Sub(Add(erfc, multiple), multiple));
+        const P erfcTolerance = C(BracketFit::ErfcTolerance);
+        ambiguous = AndNot(whole, Ge(Abs(Sub(erfc, first)), Sub(C(0x1p-54), Mul(erfc, erfcTolerance))));
+        b = Add(first, second);
+        doubt = Add(Mul(second, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt)));
+        doubt = IfThenElse(whole, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))), doubt);
+    }
+    const auto settled = AndNot(ambiguous, Eq(ToFloatAndBack(Sub(b, doubt)), ToFloatAndBack(Add(b, doubt))));
+    const auto taken = And(inFit, settled);
+    P Q = IfThenElseZero(taken, ToFloatAndBack(b));
+    const auto open = AndNot(taken, active);
+    for (std::size_t j = 0; j < K; ++j) {
+        if (HWY_UNLIKELY(!hn::AllFalse(d, open.m[j]))) Q.v[j] = SettleBracketLanes(Q.v[j], R.v[j], open.m[j]);
     }
     return Q;
 }
 
-V Depth(V bottom, V Wlev) {
-    const D d;
-    const V minimum = hn::Set(d, MinimumWaterDepth);
-    const V depth = hn::Sub(Wlev, bottom);
+// ---- wave numbers and the quantities of a point ----
+
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Depth(DD d, const Pack<DD, K>& bottom, const Pack<DD, K>& Wlev) {
+    const Pack<DD, K> minimum = Constant<K>(d, MinimumWaterDepth);
+    const Pack<DD, K> depth = Sub(Wlev, bottom);
     // A dry point, or a NaN difference, keeps the minimum depth.
-    return hn::IfThenElse(hn::Gt(depth, minimum), depth, minimum);
+    return IfThenElse(Gt(depth, minimum), depth, minimum);
 }
 
-// WaveNumber for N rows of depths at once, their steps side by side so that
-// the processor works on all of them while any one waits: two Halley steps
-// from the deep-water value.
-template <std::size_t N>
-HWY_INLINE void WaveNumbers(const V* omega, const V* h, V* k, double inverseG) {
-    const D d;
-    const V one = hn::Set(d, 1.0);
-    const V half = hn::Set(d, 0.5);
-    V deep[N];
-    V x[N];
-    for (std::size_t j = 0; j < N; ++j) {
-        deep[j] = hn::Mul(hn::Mul(h[j], hn::Mul(omega[j], omega[j])), hn::Set(d, inverseG));
-        x[j] = deep[j];
-    }
-    for (int step = 0; step < 2; ++step) {
-        V T[N];
-        for (std::size_t j = 0; j < N; ++j) T[j] = Tanh(d, x[j]);
-        for (std::size_t j = 0; j < N; ++j) {
-            const V sech2 = hn::Sub(one, hn::Mul(T[j], T[j]));
-            const V halfSlope = hn::Mul(hn::Add(hn::Mul(sech2, x[j]), T[j]), half);
-            const V Tx = hn::Mul(T[j], x[j]);
-            const V f = hn::Sub(Tx, deep[j]);
-            const V curvature = hn::Mul(hn::Mul(hn::Sub(Tx, one), sech2), f);
-            const V root = hn::Sqrt(hn::Add(curvature, hn::Mul(halfSlope, halfSlope)));
-            x[j] = hn::Sub(x[j], hn::Div(f, hn::Add(root, halfSlope)));
-        }
-    }
-    for (std::size_t j = 0; j < N; ++j) {
-        // -x / h is the negated x / h: the quotient's sign does not change its rounding.
-        const V q = hn::Div(x[j], h[j]);
-        k[j] = hn::IfThenElse(hn::Ge(omega[j], hn::Zero(d)), q, hn::Neg(q));
-    }
+// One Halley step of WaveNumber on x = k h, given T = tanh(x).
+template <class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> HalleyStep(DD d, const Pack<DD, K>& x, const Pack<DD, K>& T, const Pack<DD, K>& deep) {
+    using P = Pack<DD, K>;
+    const P one = Constant<K>(d, 1.0);
+    const P sech2 = Sub(one, Mul(T, T));
+    const P halfSlope = Mul(Add(Mul(sech2, x), T), Constant<K>(d, 0.5));
+    const P Tx = Mul(T, x);
+    const P f = Sub(Tx, deep);
+    const P curvature = Mul(Mul(Sub(Tx, one), sech2), f);
+    const P root = Sqrt(Add(curvature, Mul(halfSlope, halfSlope)));
+    return Sub(x, Div(f, Add(root, halfSlope)));
 }
 
-// The quantities of a register of points that do not depend on the energy.
-struct PointQuantities {
-    V h, k, cg, hGamma, sech, tTp;
+// The quantities of points that do not depend on the energy, in a ring: entry
+// i holds those of every point (or lane of a row) whose place is congruent
+// to i.
+template <std::size_t Entries>
+struct QuantityRing {
+    HWY_ALIGN double h[Entries];
+    HWY_ALIGN double k[Entries];
+    HWY_ALIGN double cg[Entries];
+    HWY_ALIGN double hGamma[Entries];
+    HWY_ALIGN double sech[Entries];
+    HWY_ALIGN double tTp[Entries];
 };
 
-PointQuantities FromWaveNumber(V h, V k, V omega2, V Tp, const Constants& c) {
-    const D d;
+// The constants of K registers of lanes: omega, omega^2 and Tp.
+template <class DD, std::size_t K>
+struct Periods {
+    Pack<DD, K> omega, omega2, Tp;
+};
+
+// The wave numbers of K registers of points from x = k h after the second
+// Halley step, and the quantities that follow, stored at entry at (register
+// j at + j stride).
+template <class DD, std::size_t K, std::size_t Entries>
+HWY_INLINE void StoreQuantities(DD d, const Pack<DD, K>& h, const Pack<DD, K>& x, const Periods<DD, K>& w,
+                                const Constants& c, QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
+    using P = Pack<DD, K>;
+    const auto C = [d](double v) HWY_ATTR { return Constant<K>(d, v); };
+    // -x / h is the negated x / h: the quotient's sign does not change its rounding.
+    const P q = Div(x, h);
+    const P k = IfThenElse(Ge(w.omega, C(0.0)), q, Neg(q));
     // t stands for tanh(k h), from the dispersion relation.
-    const V t = hn::Div(omega2, hn::Mul(k, hn::Set(d, c.g)));
-    const V sech2 = hn::Sub(hn::Set(d, 1.0), hn::Mul(t, t));
-    const V n = hn::Add(hn::Div(hn::Mul(sech2, hn::Mul(h, k)), hn::Add(t, t)), hn::Set(d, 0.5));
-    const V cg = hn::Div(hn::Mul(n, hn::Set(d, TwoPi)), hn::Mul(Tp, k));
-    const V gamma = hn::Add(hn::Mul(hn::Mul(k, hn::Set(d, 0.76)), h), hn::Set(d, 0.29));
+    const P t = Div(w.omega2, Mul(k, C(c.g)));
+    const P sech2 = Sub(C(1.0), Mul(t, t));
+    const P n = Add(Div(Mul(sech2, Mul(h, k)), Add(t, t)), C(0.5));
+    const P gamma = Add(Mul(Mul(k, C(0.76)), h), C(0.29));
+    StorePack(d, h, ring.h + at, stride);
+    StorePack(d, k, ring.k + at, stride);
+    StorePack(d, Div(Mul(n, C(TwoPi)), Mul(w.Tp, k)), ring.cg + at, stride);
+    StorePack(d, Mul(h, gamma), ring.hGamma + at, stride);
     // sqrt(max(1 - t^2, 0)) as std::max has it: a NaN stays NaN.
-    const V sech = hn::Sqrt(hn::IfThenElse(hn::Lt(sech2, hn::Zero(d)), hn::Zero(d), sech2));
-    // Built whole: a default-constructed register is not available on every
-    // target (NEON with GCC).
-    return PointQuantities{h, k, cg, hn::Mul(h, gamma), sech, hn::Mul(t, Tp)};
+    StorePack(d, Sqrt(IfThenElse(Lt(sech2, C(0.0)), C(0.0), sech2)), ring.sech + at, stride);
+    StorePack(d, Mul(t, w.Tp), ring.tTp + at, stride);
+}
+
+// The wave numbers of K registers of depths, in three stages of about equal
+// work that a march runs between the points of its chain, each long after the
+// one before has finished. In between, the stages keep their values here.
+template <std::size_t K>
+struct StageValues {
+    HWY_ALIGN double h[K][MaxLanes];
+    HWY_ALIGN double deep[K][MaxLanes];
+    HWY_ALIGN double x[K][MaxLanes];
+    HWY_ALIGN double T[K][MaxLanes];
+};
+
+// The depths, the deep-water start and the first tanh.
+template <class DD, std::size_t K>
+HWY_INLINE void FirstStage(DD d, const Pack<DD, K>& bottom, const Pack<DD, K>& Wlev, const Periods<DD, K>& w,
+                           double inverseG, StageValues<K>& v) {
+    const Pack<DD, K> h = Depth(d, bottom, Wlev);
+    const Pack<DD, K> deep = Mul(Mul(h, Mul(w.omega, w.omega)), Constant<K>(d, inverseG));
+    StorePack(d, h, &v.h[0][0], MaxLanes);
+    StorePack(d, deep, &v.deep[0][0], MaxLanes);
+    StorePack(d, Tanh(d, deep), &v.T[0][0], MaxLanes);
+}
+
+// The first Halley step and the second tanh.
+template <class DD, std::size_t K>
+HWY_INLINE void SecondStage(DD d, StageValues<K>& v) {
+    const Pack<DD, K> deep = LoadPack<K>(d, &v.deep[0][0], MaxLanes);
+    const Pack<DD, K> x = HalleyStep(d, deep, LoadPack<K>(d, &v.T[0][0], MaxLanes), deep);
+    StorePack(d, x, &v.x[0][0], MaxLanes);
+    StorePack(d, Tanh(d, x), &v.T[0][0], MaxLanes);
+}
+
+// The second Halley step and the quantities of the points.
+template <class DD, std::size_t K, std::size_t Entries>
+HWY_INLINE void ThirdStage(DD d, const StageValues<K>& v, const Periods<DD, K>& w, const Constants& c,
+                           QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
+    const Pack<DD, K> x = HalleyStep(d, LoadPack<K>(d, &v.x[0][0], MaxLanes), LoadPack<K>(d, &v.T[0][0], MaxLanes),
+                                     LoadPack<K>(d, &v.deep[0][0], MaxLanes));
+    StoreQuantities(d, LoadPack<K>(d, &v.h[0][0], MaxLanes), x, w, c, ring, at, stride);
 }
 
 // Energy, height, group velocity and dissipation at the offshore end of a
 // time step, from its depth h0 and wave number k0.
 struct Start {
     double E, H, cg, D;
+    PieceGuess piece;  // of the bracket fit at the next point
 };
 
 Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega2, double A, double h0, double k0,
-                 const Constants& c, std::size_t& piece) {
+                 const Constants& c) {
     Start s;
     const double t0 = omega2 / (k0 * c.g);
     s.cg = GroupVelocity(GroupVelocityRatioFromTanh(k0, h0, t0), k0, Tp);
     s.E = WaveEnergy(TransmittedHm0 * Hm0ToHrms, c);
     s.H = WaveHeightFromEnergy(s.E, c);
     const double R0 = BreakerHeightRatio(BreakerIndex(k0, h0), h0, s.H);
-    const double Db = RoundedBracket(R0, piece) * (s.H * s.H * s.H * A) / h0;
+    s.piece.R = R0;
+    const double Db = RoundedBracket(R0, s.piece) * (s.H * s.H * s.H * A) / h0;
     const double u = (s.H * Pi) / (Sinh(h0 * k0) * Tp);
     s.D = Db + u * u * u * (c.rho * 0.2122065907891938 * Fc);
     return s;
 }
+
+// Below this energy sqrt(E 8 / (g rho)) is sqrt(E / (g rho / 8)): both are
+// the rounded quotient of the same two numbers while E 8 does not overflow
+// and g rho / 8 is exact. The second takes one dependent multiplication less.
+// 0 (never) when g rho / 8 would lose bits.
+double QuotientFormBelow(double gRho) { return gRho >= 0x1p-1019 ? 0x1p1020 : 0.0; }
 
 // Reads the levels of a march a register of points at a time; past the last
 // point the last level.
 class PointReader {
 public:
     PointReader(detail::LevelBlocks source, std::size_t points) : source_(source), points_(points) {}
-    V Group(std::size_t first) {
-        const D d;
+    // The levels of points first .. first + Lanes(d) - 1; first grows from
+    // call to call in steps of Lanes(d).
+    template <class DD>
+    hn::Vec<DD> Group(DD d, std::size_t first) {
         const std::size_t N = hn::Lanes(d);
         if (first >= blockFirst_ + blockCount_) {
             blockFirst_ = first;
@@ -422,12 +808,22 @@ private:
     HWY_ALIGN double buffer_[detail::BlockValues];
 };
 
-// One time step, marched point after point; the quantities of later points are
-// computed two registers ahead, while the march works through the current one.
+// The single step's registers hold at most four points: a wider register
+// would only make the chain wait longer for the divisions of its wave
+// numbers.
+using DOne = hn::CappedTag<double, 4>;
+
+// One time step, marched point after point. The quantities of the points come
+// from a ring of 16 points. The stages of the wave numbers of register G
+// (points G N .. G N + N - 1) run after points G N - 8, G N - 6 and G N - 4 of
+// the chain: each stage well after the one before has finished, the last
+// four points before the register's first point is marched. (Of the timings
+// tried, this one left the chain the most room.)
 ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const Constants& c) {
     const std::size_t P = s.points;
     if (P == 0) return {std::nan(""), std::nan("")};
-    const D d;
+    const DOne d;
+    using POne = Pack<DOne, 1>;
     const std::size_t N = hn::Lanes(d);
     const double f = 1.0 / s.Tp;
     const double omega = f * TwoPi;
@@ -435,74 +831,84 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     const double A = s.Alpha * 0.33233509704478426 * c.rho * c.g * f;
     const double friction = c.rho * 0.2122065907891938 * s.Fc;
     const double gRho = c.g * c.rho;
+    const double gRhoEighth = gRho * 0.125;
+    const double quotientFormBelow = QuotientFormBelow(gRho);
+    const double inverseG = 1.0 / c.g;
 
-    // A ring of eight registers of points, filled two at a time, side by side.
-    constexpr std::size_t Ring = 8;
-    HWY_ALIGN double hq[Ring * MaxLanes], kq[Ring * MaxLanes], cgq[Ring * MaxLanes], hGammaq[Ring * MaxLanes],
-        sechq[Ring * MaxLanes], tTpq[Ring * MaxLanes];
+    constexpr std::size_t RingPoints = 16;
+    constexpr std::size_t Lead = 8;
+    constexpr std::size_t SecondAfter = 2;
+    constexpr std::size_t ThirdAfter = 4;
+    static_assert(RingPoints >= Lead + 1 + 4 && Lead >= ThirdAfter + 3, "ring and stages");
+    QuantityRing<RingPoints> ring;
+    constexpr std::size_t StageEntries = 16;
+    StageValues<1> stages[StageEntries];  // register G's in stages[G % StageEntries]
     PointReader reader(levels, P);
-    const V vWlev = hn::Set(d, s.Wlev);
-    const V vOmega2 = hn::Set(d, omega2);
-    const V vTp = hn::Set(d, s.Tp);
-    const V omegas[2] = {hn::Set(d, omega), hn::Set(d, omega)};
-    const std::size_t groups = (P + N - 1) / N;
-    // Groups pair and pair + 1 (the second only when there is one).
-    const auto compute = [&](std::size_t pair) {
-        const std::size_t first = 2 * pair;
-        if (first >= groups) return;
-        V h[2], k[2];
-        h[0] = Depth(reader.Group(first * N), vWlev);
-        h[1] = first + 1 < groups ? Depth(reader.Group((first + 1) * N), vWlev) : h[0];
-        WaveNumbers<2>(omegas, h, k, 1.0 / c.g);
-        for (std::size_t j = 0; j < 2 && first + j < groups; ++j) {
-            const std::size_t slot = ((first + j) % Ring) * N;
-            const PointQuantities p = FromWaveNumber(h[j], k[j], vOmega2, vTp, c);
-            hn::Store(p.h, d, hq + slot);
-            hn::Store(p.k, d, kq + slot);
-            hn::Store(p.cg, d, cgq + slot);
-            hn::Store(p.hGamma, d, hGammaq + slot);
-            hn::Store(p.sech, d, sechq + slot);
-            hn::Store(p.tTp, d, tTpq + slot);
-        }
+    const POne vWlev = Constant<1>(d, s.Wlev);
+    const Periods<DOne, 1> periods{Constant<1>(d, omega), Constant<1>(d, omega2), Constant<1>(d, s.Tp)};
+    const auto levelsOf = [&](std::size_t g) HWY_ATTR {
+        POne bottom;
+        bottom.v[0] = reader.Group(d, g * N);
+        return bottom;
     };
+    const std::size_t groups = (P + N - 1) / N;
+    // Registers whose first stage would come before the march: all at once.
+    const std::size_t early = std::min(groups, (Lead + N) / N);
+    for (std::size_t g = 0; g < early; ++g) FirstStage(d, levelsOf(g), vWlev, periods, inverseG, stages[g]);
+    for (std::size_t g = 0; g < early; ++g) SecondStage(d, stages[g]);
+    for (std::size_t g = 0; g < early; ++g) ThirdStage(d, stages[g], periods, c, ring, g * N, 0);
 
-    compute(0);
-    compute(1);
-    const double kFirst = kq[0];
-    std::size_t piece = 0;
-    const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega2, A, hq[0], kq[0], c, piece);
+    const double kFirst = ring.k[0];
+    // What the chain carries from point to point.
+    const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega2, A, ring.h[0], ring.k[0], c);
     double E = start.E;
     double H = start.H;
     double cgBehind = start.cg;
     double D = start.D;
-    const double significant = ClampedEnergyShare * start.E;
+    PieceGuess piece = start.piece;
     bool clamped = false;
-    for (std::size_t group = 0; group < groups; ++group) {
-        const std::size_t slot = (group % Ring) * N;
-        const std::size_t end = std::min(N, P - group * N);
-        for (std::size_t l = group == 0 ? 1 : 0; l < end; ++l) {
-            const std::size_t i = slot + l;
-            const double cgNext = cgq[i];
-            // First-order upwind; a negative or NaN energy becomes 0.
-            const double v = (cgBehind * E - D * s.gridStep) / cgNext;
-            clamped = clamped || (v < 0.0 && E > significant && hq[i] > MinimumWaterDepth);
-            E = v > 0.0 ? v : 0.0;
-            cgBehind = cgNext;
-            if (E > EnergyThreshold) {
-                H = std::sqrt(E * 8.0 / gRho);
-                const double Q = RoundedBracket(hGammaq[i] / H, piece);
-                const double Db = Q * (H * H * H * A) / hq[i];
-                const double u = sechq[i] * (H * Pi) / tTpq[i];
-                D = Db + u * u * u * friction;
+    const double significant = ClampedEnergyShare * E;
+    const std::size_t lanesMask = N - 1;  // N is a power of two
+    for (std::size_t i = 1; i < P; ++i) {
+        const std::size_t at = i & (RingPoints - 1);
+        const double cgNext = ring.cg[at];
+        // First-order upwind; a negative or NaN energy becomes 0.
+        const double v = (cgBehind * E - D * s.gridStep) / cgNext;
+        clamped = clamped || (v < 0.0 && E > significant && ring.h[at] > MinimumWaterDepth);
+        E = v > 0.0 ? v : 0.0;
+        cgBehind = cgNext;
+        if (HWY_LIKELY(E > EnergyThreshold)) {
+            if (HWY_LIKELY(E < quotientFormBelow)) {
+                H = std::sqrt(E / gRhoEighth);
             } else {
-                H = 0.0;
-                D = 0.0;
+                H = std::sqrt(E * 8.0 / gRho);
+            }
+            const double Q = RoundedBracket(ring.hGamma[at] / H, piece);
+            const double Db = Q * (H * H * H * A) / ring.h[at];
+            const double u = ring.sech[at] * (H * Pi) / ring.tTp[at];
+            D = Db + u * u * u * friction;
+        } else {
+            H = 0.0;
+            D = 0.0;
+        }
+
+        const std::size_t lead = i + Lead;
+        if ((lead & lanesMask) == 0 && lead / N < groups) {
+            const std::size_t g = lead / N;
+            FirstStage(d, levelsOf(g), vWlev, periods, inverseG, stages[g % StageEntries]);
+        }
+        if (((lead - SecondAfter) & lanesMask) == 0) {
+            const std::size_t g = (lead - SecondAfter) / N;
+            if (g >= early && g < groups) SecondStage(d, stages[g % StageEntries]);
+        }
+        if (((lead - ThirdAfter) & lanesMask) == 0) {
+            const std::size_t g = (lead - ThirdAfter) / N;
+            if (g >= early && g < groups) {
+                ThirdStage(d, stages[g % StageEntries], periods, c, ring, (g * N) & (RingPoints - 1), 0);
             }
         }
-        // After the second group of a pair, the pair two ahead.
-        if (group % 2 == 1) compute(group / 2 + 2);
     }
-    const double kLast = kq[((groups - 1) % Ring) * N + (P - 1) % N];
+    const double kLast = ring.k[(P - 1) & (RingPoints - 1)];
     return {H * HrmsToHm0,
             NearestRefractedWaveDirection(s.DikeNormal, s.IncomingWaveAngle, omega / kFirst, omega / kLast),
             clamped};
@@ -536,14 +942,20 @@ private:
 
 // Up to Groups registers of time steps, one per lane, marched together to the
 // longest one's last point; a lane stops changing after its own last point.
-// The groups' chains of dependent operations are independent, so the
-// processor works on one while the other waits.
+// The groups' chains go side by side, and the stages of the wave numbers of
+// row R (all groups side by side) run after rows R - 5 (first), R - 4
+// (second) and R - 2 (third) of the chains.
 template <std::size_t Groups>
 void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* steps, std::size_t count,
                 detail::LevelBlocks rows, std::size_t stride, const Constants& c, ToeWaves* toe) {
+    using P = Pack<D, Groups>;
+    using MP = MaskPack<D, Groups>;
     const D d;
     const std::size_t N = hn::Lanes(d);
     const std::size_t L = Groups * N;
+    const double inverseG = 1.0 / c.g;
+    const auto C = [d](double v) HWY_ATTR { return Constant<Groups>(d, v); };
+    // Lane l of every per-lane value at l: register j at j N.
     HWY_ALIGN double tp[Groups * MaxLanes], wlev[Groups * MaxLanes], dx[Groups * MaxLanes],
         points[Groups * MaxLanes];
     std::size_t longest = 0;
@@ -556,145 +968,134 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         points[l] = l < count ? static_cast<double>(s.points) : 0.0;
         longest = std::max(longest, s.points);
     }
-    V vTp[Groups], f[Groups], omega[Groups], omega2[Groups], vWlev[Groups], vDx[Groups], vPoints[Groups],
-        A[Groups];
-    for (std::size_t g = 0; g < Groups; ++g) {
-        vTp[g] = hn::Load(d, tp + g * N);
-        f[g] = hn::Div(hn::Set(d, 1.0), vTp[g]);
-        omega[g] = hn::Mul(f[g], hn::Set(d, TwoPi));
-        omega2[g] = hn::Mul(omega[g], omega[g]);
-        vWlev[g] = hn::Load(d, wlev + g * N);
-        vDx[g] = hn::Load(d, dx + g * N);
-        vPoints[g] = hn::Load(d, points + g * N);
-        A[g] = hn::Mul(hn::Set(d, Alpha * 0.33233509704478426 * c.rho * c.g), f[g]);
-    }
+    const P vTp = LoadPack<Groups>(d, tp, N);
+    const P f = Div(C(1.0), vTp);
+    const P omega = Mul(f, C(TwoPi));
+    const Periods<D, Groups> periods{omega, Mul(omega, omega), vTp};
+    const P vWlev = LoadPack<Groups>(d, wlev, N);
+    const P vDx = LoadPack<Groups>(d, dx, N);
+    const P vPoints = LoadPack<Groups>(d, points, N);
+    const P lastRow = Sub(vPoints, C(1.0));
+    const P A = Mul(C(Alpha * 0.33233509704478426 * c.rho * c.g), f);
     RowReader reader(rows, longest, stride);
 
-    // The first point of every lane, as the single-step march has it.
-    HWY_ALIGN double h0[Groups * MaxLanes], k0[Groups * MaxLanes], kLast[Groups * MaxLanes],
-        omegas[Groups * MaxLanes], omega2s[Groups * MaxLanes], As[Groups * MaxLanes], e0[Groups * MaxLanes],
-        hrms0[Groups * MaxLanes], cg0[Groups * MaxLanes], d0[Groups * MaxLanes];
-    {
-        const double* row = reader.Row(0);
-        V h[Groups], k[Groups];
-        for (std::size_t g = 0; g < Groups; ++g) h[g] = Depth(hn::LoadU(d, row + g * N), vWlev[g]);
-        WaveNumbers<Groups>(omega, h, k, 1.0 / c.g);
-        for (std::size_t g = 0; g < Groups; ++g) {
-            hn::Store(h[g], d, h0 + g * N);
-            hn::Store(k[g], d, k0 + g * N);
-            hn::Store(k[g], d, kLast + g * N);
-            hn::Store(omega[g], d, omegas + g * N);
-            hn::Store(omega2[g], d, omega2s + g * N);
-            hn::Store(A[g], d, As + g * N);
-        }
+    // The wave numbers go two rows at a time: the registers of rows R and
+    // R + 1 (R even) side by side. Their stages run after rows R - 6
+    // (first), R - 5 (second) and R - 2 (third) of the chains, into a ring of
+    // eight rows (row i at slot(i), rows R and R + 1 next to each other).
+    constexpr std::size_t Pair = 2 * Groups;
+    constexpr std::size_t RingRows = 8;
+    constexpr std::size_t FirstLead = 6;
+    constexpr std::size_t SecondLead = 5;
+    constexpr std::size_t ThirdLead = 2;
+    constexpr std::size_t Early = 8;  // rows computed before the march
+    QuantityRing<RingRows * Groups * MaxLanes> ring;
+    StageValues<Pair> stages[4];  // rows R, R + 1's in stages[R / 2 % 4]
+    const auto slot = [N](std::size_t row) { return (row % RingRows) * Groups * N; };
+    Pack<D, Pair> pairWlev;
+    Periods<D, Pair> pairPeriods;
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < Pair; ++j) {
+        pairWlev.v[j] = vWlev.v[j % Groups];
+        pairPeriods.omega.v[j] = periods.omega.v[j % Groups];
+        pairPeriods.omega2.v[j] = periods.omega2.v[j % Groups];
+        pairPeriods.Tp.v[j] = periods.Tp.v[j % Groups];
     }
-    HWY_ALIGN double significant[Groups * MaxLanes];
+    const auto first = [&](std::size_t row) HWY_ATTR {
+        // A lane's rows past its end repeat its last level; row + 1 past the
+        // longest lane repeats row.
+        Pack<D, Pair> bottom;
+        const double* levels = reader.Row(row);
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[j] = hn::LoadU(d, levels + j * N);
+        if (row + 1 < longest) levels = reader.Row(row + 1);
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[Groups + j] = hn::LoadU(d, levels + j * N);
+        FirstStage(d, bottom, pairWlev, pairPeriods, inverseG, stages[row / 2 % 4]);
+    };
+    const auto second = [&](std::size_t row) HWY_ATTR { SecondStage(d, stages[row / 2 % 4]); };
+    const auto third = [&](std::size_t row) HWY_ATTR {
+        ThirdStage(d, stages[row / 2 % 4], pairPeriods, c, ring, slot(row), N);
+    };
+    // Rows whose first stage would come before the march: all at once.
+    for (std::size_t row = 0; row < Early && row < longest; row += 2) first(row);
+    for (std::size_t row = 0; row < Early && row < longest; row += 2) second(row);
+    for (std::size_t row = 0; row < Early && row < longest; row += 2) third(row);
+
+    // The first point of every lane, as the single-step march has it.
+    HWY_ALIGN double omegas[Groups * MaxLanes], omega2s[Groups * MaxLanes], As[Groups * MaxLanes];
+    HWY_ALIGN double k0[Groups * MaxLanes], e0[Groups * MaxLanes], hrms0[Groups * MaxLanes],
+        cg0[Groups * MaxLanes], d0[Groups * MaxLanes], significant[Groups * MaxLanes];
+    StorePack(d, omega, omegas, N);
+    StorePack(d, periods.omega2, omega2s, N);
+    StorePack(d, A, As, N);
     for (std::size_t l = 0; l < L; ++l) {
-        std::size_t piece = 0;
         const LaneStep& s = steps[l < count ? l : 0];
-        const Start start = FirstPoint(tp[l], s.TransmittedHm0, Fc, omega2s[l], As[l], h0[l], k0[l], c, piece);
+        k0[l] = ring.k[slot(0) + l];
+        const Start start = FirstPoint(tp[l], s.TransmittedHm0, Fc, omega2s[l], As[l], ring.h[slot(0) + l], k0[l], c);
         e0[l] = start.E;
         hrms0[l] = start.H;
         cg0[l] = start.cg;
         d0[l] = start.D;
         significant[l] = ClampedEnergyShare * start.E;
     }
-    V E[Groups], H[Groups], cg[Groups], Dis[Groups], vSignificant[Groups];
-    M clamped[Groups];
-    for (std::size_t g = 0; g < Groups; ++g) {
-        E[g] = hn::Load(d, e0 + g * N);
-        H[g] = hn::Load(d, hrms0 + g * N);
-        cg[g] = hn::Load(d, cg0 + g * N);
-        Dis[g] = hn::Load(d, d0 + g * N);
-        vSignificant[g] = hn::Load(d, significant + g * N);
-        clamped[g] = hn::Lt(hn::Zero(d), hn::Zero(d));
-    }
 
-    const V zero = hn::Zero(d);
-    const V gRho = hn::Set(d, c.g * c.rho);
-    const V friction = hn::Set(d, c.rho * 0.2122065907891938 * Fc);
-    // The quantities of a block of rows first, then the march through them:
-    // the march's chains of dependent operations then have the processor to
-    // themselves instead of waiting behind the wave numbers of the same row.
-    constexpr std::size_t Rows = 16;
-    constexpr std::size_t Items = Rows * Groups;
-    HWY_ALIGN double hItems[Items * MaxLanes], kItems[Items * MaxLanes], cgItems[Items * MaxLanes],
-        hGammaItems[Items * MaxLanes], sechItems[Items * MaxLanes], tTpItems[Items * MaxLanes];
-    for (std::size_t block = 1; block < longest; block += Rows) {
-        const std::size_t rowCount = std::min(Rows, longest - block);
-        constexpr std::size_t Side = 4;
-        std::size_t r = 0;
-        for (; r < rowCount; r += Side / Groups) {
-            // Side registers of depths side by side: Groups per row.
-            const std::size_t rowsHere = std::min(Side / Groups, rowCount - r);
-            V h[Side], k[Side], w[Side];
-            for (std::size_t j = 0; j < Side; ++j) {
-                const std::size_t rr = r + std::min(j / Groups, rowsHere - 1);
-                const std::size_t g = j % Groups;
-                h[j] = Depth(hn::LoadU(d, reader.Row(block + rr) + g * N), vWlev[g]);
-                w[j] = omega[g];
-            }
-            WaveNumbers<Side>(w, h, k, 1.0 / c.g);
-            for (std::size_t j = 0; j < rowsHere * Groups; ++j) {
-                const std::size_t g = j % Groups;
-                const std::size_t at = ((r + j / Groups) * Groups + g) * N;
-                const PointQuantities q = FromWaveNumber(h[j], k[j], omega2[g], vTp[g], c);
-                hn::Store(q.h, d, hItems + at);
-                hn::Store(q.k, d, kItems + at);
-                hn::Store(q.cg, d, cgItems + at);
-                hn::Store(q.hGamma, d, hGammaItems + at);
-                hn::Store(q.sech, d, sechItems + at);
-                hn::Store(q.tTp, d, tTpItems + at);
-            }
-        }
-        for (std::size_t row = 0; row < rowCount; ++row) {
-            const V index = hn::Set(d, static_cast<double>(block + row));
-            for (std::size_t g = 0; g < Groups; ++g) {
-                const std::size_t at = (row * Groups + g) * N;
-                const M active = hn::Gt(vPoints[g], index);
-                const V cgNext = hn::Load(d, cgItems + at);
-                const V h = hn::Load(d, hItems + at);
-                const V v = hn::Div(hn::Sub(hn::Mul(cg[g], E[g]), hn::Mul(Dis[g], vDx[g])), cgNext);
-                clamped[g] = hn::Or(clamped[g],
-                                    hn::And(hn::And(active, hn::Lt(v, zero)),
-                                            hn::And(hn::Gt(E[g], vSignificant[g]),
-                                                    hn::Gt(h, hn::Set(d, MinimumWaterDepth)))));
-                const V energy = hn::IfThenElseZero(hn::Gt(v, zero), v);
-                const M wet = hn::Gt(energy, hn::Set(d, EnergyThreshold));
-                const V height = hn::Sqrt(hn::Div(hn::Mul(energy, hn::Set(d, 8.0)), gRho));
-                const V Q = RoundedBracket(hn::Div(hn::Load(d, hGammaItems + at), height), hn::And(active, wet));
-                const V Db = hn::Div(hn::Mul(Q, hn::Mul(hn::Mul(hn::Mul(height, height), height), A[g])), h);
-                const V u = hn::Div(hn::Mul(hn::Load(d, sechItems + at), hn::Mul(height, hn::Set(d, Pi))),
-                                    hn::Load(d, tTpItems + at));
-                const V Df = hn::Mul(hn::Mul(hn::Mul(u, u), u), friction);
-                E[g] = hn::IfThenElse(active, energy, E[g]);
-                cg[g] = hn::IfThenElse(active, cgNext, cg[g]);
-                Dis[g] = hn::IfThenElse(active, hn::IfThenElseZero(wet, hn::Add(Db, Df)), Dis[g]);
-                H[g] = hn::IfThenElse(active, hn::IfThenElseZero(wet, height), H[g]);
-            }
-        }
-        // The wave number of every lane's last point, when this block holds it.
-        for (std::size_t l = 0; l < count; ++l) {
-            const std::size_t last = steps[l].points - 1;
-            if (last >= block && last < block + rowCount) {
-                kLast[l] = kItems[((last - block) * Groups + l / N) * N + l % N];
-            }
+    const P vSignificant = LoadPack<Groups>(d, significant, N);
+    const P gRho = C(c.g * c.rho);
+    const P gRhoEighth = C(c.g * c.rho * 0.125);
+    const P quotientFormBelow = C(QuotientFormBelow(c.g * c.rho));
+    const P friction = C(c.rho * 0.2122065907891938 * Fc);
+    const P zero = C(0.0);
+    P E = LoadPack<Groups>(d, e0, N);
+    P H = LoadPack<Groups>(d, hrms0, N);
+    P cg = LoadPack<Groups>(d, cg0, N);
+    P Dis = LoadPack<Groups>(d, d0, N);
+    P kLast = LoadPack<Groups>(d, k0, N);
+    MP clamped = Lt(zero, zero);
+    for (std::size_t row = 1; row < longest; ++row) {
+        const std::size_t at = slot(row);
+        const P index = C(static_cast<double>(row));
+        const MP active = Gt(vPoints, index);
+        const P cgNext = LoadPack<Groups>(d, ring.cg + at, N);
+        const P h = LoadPack<Groups>(d, ring.h + at, N);
+        const P v = Div(Sub(Mul(cg, E), Mul(Dis, vDx)), cgNext);
+        clamped = Or(clamped, And(And(active, Lt(v, zero)), And(Gt(E, vSignificant), Gt(h, C(MinimumWaterDepth)))));
+        const P energy = IfThenElseZero(Gt(v, zero), v);
+        const MP wet = Gt(energy, C(EnergyThreshold));
+        P height = Sqrt(Div(energy, gRhoEighth));
+        bool quotientForm = true;
+        for (std::size_t j = 0; j < Groups; ++j) quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
+        if (HWY_UNLIKELY(!quotientForm)) height = Sqrt(Div(Mul(energy, C(8.0)), gRho));
+        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), And(active, wet));
+        const P Db = Div(Mul(Q, Mul(Mul(Mul(height, height), height), A)), h);
+        const P u = Div(Mul(LoadPack<Groups>(d, ring.sech + at, N), Mul(height, C(Pi))),
+                        LoadPack<Groups>(d, ring.tTp + at, N));
+        const P Df = Mul(Mul(Mul(u, u), u), friction);
+        E = IfThenElse(active, energy, E);
+        cg = IfThenElse(active, cgNext, cg);
+        Dis = IfThenElse(active, IfThenElseZero(wet, Add(Db, Df)), Dis);
+        H = IfThenElse(active, IfThenElseZero(wet, height), H);
+        // The wave number of the lane's last point, for the toe direction.
+        kLast = IfThenElse(Eq(index, lastRow), LoadPack<Groups>(d, ring.k + at, N), kLast);
+
+        // Even rows: the first stage and the one of divisions; odd rows the
+        // second.
+        if (row % 2 == 0) {
+            if (row + FirstLead < longest) first(row + FirstLead);
+            if (row + ThirdLead >= Early && row + ThirdLead < longest) third(row + ThirdLead);
+        } else if (row + SecondLead >= Early && row + SecondLead < longest) {
+            second(row + SecondLead);
         }
     }
 
-    HWY_ALIGN double hLast[Groups * MaxLanes];
+    HWY_ALIGN double hLast[Groups * MaxLanes], kEnd[Groups * MaxLanes];
     std::uint8_t clampedBits[Groups][(MaxLanes + 7) / 8] = {};
-    for (std::size_t g = 0; g < Groups; ++g) {
-        hn::Store(H[g], d, hLast + g * N);
-        hn::StoreMaskBits(d, clamped[g], clampedBits[g]);
-    }
+    StorePack(d, H, hLast, N);
+    StorePack(d, kLast, kEnd, N);
+    for (std::size_t j = 0; j < Groups; ++j) hn::StoreMaskBits(d, clamped.m[j], clampedBits[j]);
     for (std::size_t l = 0; l < count; ++l) {
-        const std::size_t g = l / N;
         const std::size_t lane = l % N;
         toe[l] = {hLast[l] * HrmsToHm0,
                   NearestRefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle, omegas[l] / k0[l],
-                                                omegas[l] / kLast[l]),
-                  ((clampedBits[g][lane / 8] >> (lane % 8)) & 1u) != 0};
+                                                omegas[l] / kEnd[l]),
+                  ((clampedBits[l / N][lane / 8] >> (lane % 8)) & 1u) != 0};
     }
 }
 

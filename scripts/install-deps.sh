@@ -6,7 +6,15 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsleef-dev libhwy-dev
   python3 python3-numpy python3-pytest python3-matplotlib
-  pkg-config make valgrind binutils
+  pybind11-dev python3-dev python3-pandas python3-xarray python3-netcdf4
+  python3-dask python3-distributed python3-openturns
+  pkg-config make valgrind binutils time
+  librsvg2-bin
+  gfortran
+  # The Windows build: mingw-w64 (posix threads), its gfortran and windres,
+  # and Wine (64-bit only; no i386 architecture needed) to run its tests.
+  g++-mingw-w64-x86-64-posix gfortran-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do

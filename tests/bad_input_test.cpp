@@ -183,6 +183,7 @@ TEST(BadInput, EarlierLogContentIsKept) {
     std::string second;
     std::getline(in, second);
     EXPECT_EQ(second.rfind("Start Interface Logging:", 0), 0u);
+    in.close();  // Windows does not remove a file that is open
     fs::remove(file);
 }
 

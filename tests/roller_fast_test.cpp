@@ -215,6 +215,7 @@ TEST(FastMarch, BracketFitAndNearestFunctionsStayWithinTheirBounds) {
     // where its distance to the bracket of the nearest erf and exp cannot
     // reach the next float: that distance is bounded by the fits' tolerance.
     double worstFit = 0.0;
+    double worstWhole = 0.0;
     for (double R = 0.0; R < qav::BracketFit::Limit; R += 1.0 / 4099.0) {
         const long double exact = qav::ExactBracket(R);
         const qav::FittedTerms fit = qav::FittedBracketTerms(R);
@@ -224,10 +225,20 @@ TEST(FastMarch, BracketFitAndNearestFunctionsStayWithinTheirBounds) {
             const long double second = exact - erfc;
             worstFit = std::max(worstFit, static_cast<double>(std::fabs((fit.second - second) / second)));
         }
+        // The one polynomial of a piece: the whole bracket, or its second
+        // term where 1 - erf(R) rounds to 0 (the same numbers as the term's fit).
+        const int piece = static_cast<int>(std::nearbyint(R * qav::BracketFit::PerUnit));
+        if (piece <= qav::BracketFit::WholeUpTo) {
+            worstWhole = std::max(worstWhole, static_cast<double>(std::fabs((fit.one - exact) / exact)));
+        } else if (piece >= qav::BracketFit::SecondFrom) {
+            ASSERT_EQ(fit.one, fit.second) << R;
+            ASSERT_LT(erfc, 0x1p-56L) << R;
+        }
         const double nearest = qav::NearestRoundedBracket(R);
         ASSERT_LE(std::fabs(nearest - exact), 2.3e-16L + 1e-15L * exact + std::ldexp(exact, -24)) << R;
     }
     EXPECT_LT(worstFit, qav::BracketFit::ErfcTolerance / 2);
+    EXPECT_LT(worstWhole, qav::BracketFit::WholeTolerance / 10);
     // Past the fit the bracket is 0 up to R = 1e100, as the reference has it;
     // past 5.6e102 R^3 overflows to the reference's NaN.
     for (double R = qav::BracketFit::Limit; R < 60.0; R += 0.0013) {
@@ -236,7 +247,7 @@ TEST(FastMarch, BracketFitAndNearestFunctionsStayWithinTheirBounds) {
     }
     EXPECT_TRUE(std::isnan(qav::NearestRoundedBracket(1e103)));
     EXPECT_TRUE(std::isnan(qav::NearestRoundedBracket(INFINITY)));
-    std::printf("fit: largest relative difference %.3g\n", worstFit);
+    std::printf("fit: largest relative difference %.3g, whole bracket %.3g\n", worstFit, worstWhole);
 }
 
 // True when x is the double nearest to the extended-precision value exact.

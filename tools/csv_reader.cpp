@@ -1,150 +1,384 @@
 #include "tools/csv_reader.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
-#include "tools/errors.h"
-
-namespace qav::cli {
+namespace qav::files {
 namespace {
 
-constexpr std::string_view Blanks = " \t\r";
-
-std::string_view Trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(Blanks);
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(Blanks);
-    return text.substr(first, last - first + 1);
-}
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+// Length of the UTF-8 sequence starting at text[i] and its code point, or 0
+// when the bytes there are not valid UTF-8.
+std::size_t Utf8Sequence(std::string_view text, std::size_t i, char32_t& codePoint) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07u;
+    } else {
+        return 0;
     }
-    return lower;
-}
-
-// A field of a line with the column (1-based, in characters) where it starts.
-struct Field {
-    std::string_view text;
-    std::size_t column;
-};
-
-std::vector<Field> SplitFields(std::string_view line) {
-    std::vector<Field> fields;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t comma = line.find(',', start);
-        const std::size_t end = comma == std::string_view::npos ? line.size() : comma;
-        fields.push_back({line.substr(start, end - start), start + 1});
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0u) != 0x80u) return 0;
+        codePoint = (codePoint << 6) | (byte(i + k) & 0x3Fu);
     }
-    return fields;
-}
-
-std::string JoinNames(std::span<const std::string_view> names) {
-    std::string joined;
-    for (const std::string_view name : names) {
-        if (!joined.empty()) joined += ',';
-        joined += name;
+    // Overlong forms, surrogates and code points past U+10FFFF are no UTF-8.
+    if ((length == 3 && codePoint < 0x800) || (length == 4 && (codePoint < 0x10000 || codePoint > 0x10FFFF)) ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+        return 0;
     }
-    return joined;
+    return length;
 }
 
-std::string Where(const std::string& path, std::size_t line, std::size_t column) {
-    return path + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
+// Code points a terminal would not show as themselves: the C1 controls and
+// the marks that reorder or hide text.
+bool IsInvisible(char32_t c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0x200B || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
 }
 
-bool IsSkipped(std::string_view line) {
-    const std::string_view trimmed = Trim(line);
-    return trimmed.empty() || trimmed.front() == '#';
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    out += prefix;
+    for (int d = digits - 1; d >= 0; --d) out += Hex[(value >> (4 * d)) & 0xFu];
 }
 
-} // namespace
-
-bool ParseNumber(std::string_view field, double& value) {
-    std::string_view text = Trim(field);
-    // from_chars takes no plus sign; a number written with one is still a number.
-    if (text.size() > 1 && text.front() == '+' && text[1] != '-' && text[1] != '+') text.remove_prefix(1);
-    if (text.empty()) return false;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end;
+// Characters of UTF-8 text: every byte that does not continue a sequence.
+std::size_t CountCharacters(std::string_view text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u; }));
 }
 
-NumberTable ReadNumberTable(const std::string& path, std::span<const std::string_view> columns) {
-    const std::string expected = JoinNames(columns);
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) throw InputError(path + ": is a directory, not a CSV file");
-    std::ifstream file(path);
-    if (!file) {
-        throw InputError(path + ": cannot open the file: " + std::strerror(errno));
-    }
-
-    NumberTable table;
-    table.columns.resize(columns.size());
-    std::vector<std::size_t> fieldOfColumn(columns.size(), 0);
-    std::size_t headerFields = 0;
-    bool headerSeen = false;
-    std::size_t lineNumber = 0;
-    std::string line;
-    while (std::getline(file, line)) {
-        ++lineNumber;
-        if (IsSkipped(line)) continue;
-        const std::vector<Field> fields = SplitFields(line);
-
-        if (!headerSeen) {
-            headerSeen = true;
-            headerFields = fields.size();
-            for (std::size_t c = 0; c < columns.size(); ++c) {
-                std::size_t found = fields.size();
-                for (std::size_t f = 0; f < fields.size(); ++f) {
-                    if (Lower(Trim(fields[f].text)) != columns[c]) continue;
-                    if (found != fields.size()) {
-                        throw InputError(Where(path, lineNumber, fields[f].column) + "the header names the column '" +
-                                         std::string(columns[c]) + "' twice");
-                    }
-                    found = f;
+// The separators outside quotes in a header line, as a split with sep would
+// see them.
+std::size_t CountSeparators(std::string_view line, char sep) {
+    std::size_t count = 0;
+    bool fieldStart = true;
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"') {
+                if (i + 1 < line.size() && line[i + 1] == '"') {
+                    ++i;
+                } else {
+                    quoted = false;
                 }
-                if (found == fields.size()) {
-                    throw InputError(Where(path, lineNumber, 1) + "the header lacks the column '" +
-                                     std::string(columns[c]) + "' (expected the columns " + expected + ")");
-                }
-                fieldOfColumn[c] = found;
             }
+        } else if (c == sep) {
+            ++count;
+            fieldStart = true;
+        } else if (fieldStart && c == '"') {
+            quoted = true;
+            fieldStart = false;
+        } else if (c != ' ') {
+            fieldStart = false;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string Echo(std::string_view text, std::size_t maxCharacters) {
+    std::string out;
+    std::size_t characters = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (characters == maxCharacters) {
+            out += "... (" + std::to_string(text.size()) + " bytes)";
+            break;
+        }
+        ++characters;
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            if (c == '\t') {
+                out += "\\t";
+            } else if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else {
+                AppendHex(out, "\\x", c, 2);
+            }
+            ++i;
             continue;
         }
-
-        if (fields.size() != headerFields) {
-            const std::size_t column = fields.size() > headerFields ? fields[headerFields].column : line.size() + 1;
-            throw InputError(Where(path, lineNumber, column) + std::to_string(fields.size()) +
-                             " fields, but the header has " + std::to_string(headerFields) + " (" + expected + ")");
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
         }
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            const Field& field = fields[fieldOfColumn[c]];
-            double value = 0.0;
-            if (!ParseNumber(field.text, value)) {
-                throw InputError(Where(path, lineNumber, field.column) + "'" + std::string(Trim(field.text)) +
-                                 "' in column '" + std::string(columns[c]) + "' is not a number");
-            }
-            table.columns[c].push_back(value);
+        char32_t codePoint = 0;
+        const std::size_t length = Utf8Sequence(text, i, codePoint);
+        if (length == 0) {
+            AppendHex(out, "\\x", c, 2);
+            ++i;
+        } else if (IsInvisible(codePoint)) {
+            AppendHex(out, "\\u", static_cast<unsigned>(codePoint), 4);
+            i += length;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
         }
-        ++table.rows;
     }
-    if (file.bad()) throw InputError(path + ": reading the file failed");
-    if (!headerSeen) {
-        throw InputError(path + ": the file is empty; expected a header line '" + expected + "' and rows of numbers");
-    }
-    if (table.rows == 0) {
-        throw InputError(path + ":" + std::to_string(lineNumber) + ": no rows of numbers below the header");
-    }
-    return table;
+    return out;
 }
 
-} // namespace qav::cli
+CsvReader::CsvReader(const std::string& path, char separator, std::size_t bufferBytes)
+    : name_(path), separator_(separator) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw FileError(path + ": is a directory, not a CSV file");
+    }
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) throw FileError(path + ": cannot open the file: " + std::strerror(errno));
+    ownsFile_ = true;
+    // At least a byte order mark's worth, which the first read must hold.
+    buffer_.resize(std::max<std::size_t>(bufferBytes, 4));
+}
+
+CsvReader::CsvReader(std::FILE* file, std::string name, char separator, std::size_t bufferBytes)
+    : file_(file), name_(std::move(name)), separator_(separator) {
+    buffer_.resize(std::max<std::size_t>(bufferBytes, 4));
+}
+
+CsvReader::~CsvReader() {
+    if (ownsFile_) std::fclose(file_);
+}
+
+bool CsvReader::IsSeparator(char c) const {
+    if (separator_ != 0) return c == separator_;
+    return c == ',' || c == ';' || c == '\t';
+}
+
+bool CsvReader::FillBuffer() {
+    if (endOfFile_) return false;
+    const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    if (n == 0) {
+        if (std::ferror(file_)) throw FileError(name_ + ": reading the file failed: " + std::strerror(errno));
+        endOfFile_ = true;
+        return false;
+    }
+    position_ = 0;
+    filled_ = n;
+    return true;
+}
+
+void CsvReader::Fail(std::size_t offset, const std::string& what) const { throw FileError(Where(offset) + what); }
+
+std::string CsvReader::Where(std::size_t offset) const {
+    offset = std::min(offset, record_.size());
+    const auto after = std::upper_bound(breaks_.begin(), breaks_.end(), offset);
+    const std::size_t line = recordLine_ + static_cast<std::size_t>(after - breaks_.begin());
+    const std::size_t lineStart = after == breaks_.begin() ? 0 : *(after - 1);
+    const std::size_t column = 1 + CountCharacters(std::string_view(record_).substr(lineStart, offset - lineStart));
+    return name_ + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
+}
+
+std::string CsvReader::WhereLine() const { return name_ + ":" + std::to_string(recordLine_) + ": "; }
+
+// Appends one line of the file to record_, without its line break, following
+// the quotes as the fields open and close them.
+CsvReader::Read CsvReader::ReadPhysicalLine() {
+    if (position_ == filled_ && !FillBuffer()) return Read::End;
+    if (pendingCarriageReturn_) {
+        // The \n of a \r\n split over two reads.
+        pendingCarriageReturn_ = false;
+        if (buffer_[position_] == '\n' && ++position_ == filled_ && !FillBuffer()) return Read::End;
+    }
+    ++lines_;
+    for (;;) {
+        if (position_ == filled_ && !FillBuffer()) return Read::End;
+        const char* data = buffer_.data();
+        std::size_t i = position_;
+        for (; i < filled_; ++i) {
+            const char c = data[i];
+            if (c == '\n' || c == '\r') break;
+            if (c == '\0') {
+                record_.append(data + position_, i - position_);
+                position_ = i;
+                Fail(record_.size(),
+                     "a NUL byte: this is not a text file (UTF-16 text or a binary file?); qav reads CSV text in "
+                     "UTF-8");
+            }
+            switch (state_) {
+                case State::FieldStart:
+                    if (c == '"') {
+                        state_ = State::Quoted;
+                        quoteOffset_ = record_.size() + (i - position_);
+                    } else if (!IsSeparator(c) && c != ' ' && c != '\t') {
+                        state_ = State::Unquoted;
+                    }
+                    break;
+                case State::Unquoted:
+                    if (IsSeparator(c)) state_ = State::FieldStart;
+                    break;
+                case State::Quoted:
+                    if (c == '"') state_ = State::QuoteInQuoted;
+                    break;
+                case State::QuoteInQuoted:
+                    if (c == '"') {
+                        state_ = State::Quoted;
+                    } else if (IsSeparator(c)) {
+                        state_ = State::FieldStart;
+                    } else if (c != ' ' && c != '\t') {
+                        state_ = State::Unquoted;
+                    }
+                    break;
+            }
+        }
+        if (record_.size() + (i - position_) > MaxLineBytes) {
+            throw FileError(WhereLine() + "the line is longer than " + std::to_string(MaxLineBytes) +
+                            " bytes, the most a line may have" +
+                            (breaks_.empty() ? std::string("; is this a CSV file?")
+                                             : std::string(" (a row with line breaks inside quotes counts as one "
+                                                           "line: is a quote not closed?)")));
+        }
+        record_.append(data + position_, i - position_);
+        position_ = i;
+        if (i == filled_) continue;
+        ++position_;
+        if (data[i] == '\r') {
+            if (position_ < filled_) {
+                if (data[position_] == '\n') ++position_;
+            } else {
+                pendingCarriageReturn_ = true;
+            }
+        }
+        return Read::Line;
+    }
+}
+
+bool CsvReader::ReadRecord(bool aboveHeader) {
+    for (;;) {
+        record_.clear();
+        breaks_.clear();
+        state_ = State::FieldStart;
+        const std::size_t linesBefore = lines_;
+        recordLine_ = lines_ + 1;
+        Read read = ReadPhysicalLine();
+        if (lines_ == linesBefore) return false;
+        const std::size_t first = record_.find_first_not_of(separator_ == '\t' ? " " : " \t");
+        const bool blank = first == std::string::npos;
+        const bool comment = aboveHeader && !blank && record_[first] == '#';
+        if (blank || comment) {
+            if (read == Read::End) return false;
+            continue;
+        }
+        // A line break inside quotes belongs to the field.
+        while (state_ == State::Quoted) {
+            if (read == Read::End) Fail(quoteOffset_, "the quote opened here is not closed");
+            record_ += '\n';
+            breaks_.push_back(record_.size());
+            const std::size_t before = lines_;
+            read = ReadPhysicalLine();
+            if (lines_ == before) Fail(quoteOffset_, "the quote opened here is not closed");
+        }
+        return true;
+    }
+}
+
+void CsvReader::Split(std::size_t maxFields) {
+    fields_.clear();
+    fieldCount_ = 0;
+    unquoted_.clear();
+    // Unquoted text is never longer than the record: no reallocation moves
+    // the fields' views.
+    unquoted_.reserve(record_.size());
+    const std::size_t n = record_.size();
+    const auto blank = [this](char c) { return c == ' ' || (c == '\t' && separator_ != '\t'); };
+    std::size_t i = 0;
+    for (;;) {
+        std::size_t j = i;
+        while (j < n && blank(record_[j])) ++j;
+        CsvField field{};
+        if (j < n && record_[j] == '"') {
+            const std::size_t quote = j;
+            const std::size_t begin = unquoted_.size();
+            ++j;
+            for (;;) {
+                if (j >= n) Fail(quote, "the quote opened here is not closed");
+                const char c = record_[j];
+                if (c == '"') {
+                    if (j + 1 < n && record_[j + 1] == '"') {
+                        unquoted_ += '"';
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                unquoted_ += c;
+                ++j;
+            }
+            while (j < n && blank(record_[j])) ++j;
+            if (j < n && record_[j] != separator_) {
+                Fail(j, "text after the closing quote of a field (a quote inside quotes is written twice: \"\")");
+            }
+            field = {std::string_view(unquoted_).substr(begin), quote, true};
+        } else {
+            j = i;
+            while (j < n && record_[j] != separator_) ++j;
+            field = {std::string_view(record_).substr(i, j - i), i, false};
+        }
+        ++fieldCount_;
+        if (fields_.size() <= maxFields) fields_.push_back(field);
+        if (j >= n) break;
+        i = j + 1;
+    }
+}
+
+bool CsvReader::ReadHeader() {
+    if (!FillBuffer()) return false;
+    const std::string_view start(buffer_.data(), std::min<std::size_t>(filled_, 3));
+    if (start.starts_with("\xEF\xBB\xBF")) {
+        position_ = 3;
+    } else if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF")) {
+        throw FileError(name_ + ": the file is UTF-16 text; save it as CSV in UTF-8");
+    }
+    if (!ReadRecord(true)) return false;
+    // Excel's first line "sep=;" names the separator.
+    if (recordLine_ == 1 && record_.size() >= 5 && record_.starts_with("sep=") &&
+        record_.find_first_not_of(" \t", 5) == std::string::npos) {
+        const char named = record_[4];
+        if (named != ',' && named != ';' && named != '\t') {
+            Fail(4, "the line '" + Echo(record_) + "' names a separator qav does not read (',' ';' or tab)");
+        }
+        if (separator_ == 0) separator_ = named;
+        if (!ReadRecord(true)) return false;
+    }
+    if (separator_ == 0) {
+        // The separator that splits the header into the most columns; a comma
+        // when there is none.
+        separator_ = ',';
+        std::size_t most = CountSeparators(record_, ',');
+        for (const char sep : {';', '\t'}) {
+            const std::size_t count = CountSeparators(record_, sep);
+            if (count > most) {
+                most = count;
+                separator_ = sep;
+            }
+        }
+    }
+    Split(static_cast<std::size_t>(-2));
+    return true;
+}
+
+bool CsvReader::ReadRow(std::size_t maxFields) {
+    if (!ReadRecord(false)) return false;
+    Split(maxFields);
+    return true;
+}
+
+}  // namespace qav::files

@@ -26,4 +26,12 @@ void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
 }
 
+void AppendField(std::string& out, std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += text;
+    } else {
+        AppendQuoted(out, text);
+    }
+}
+
 } // namespace qav::cli

@@ -12,5 +12,8 @@ void AppendNumber(std::string& out, double value);
 
 // A text as one CSV field: always in double quotes, inner quotes doubled.
 void AppendQuoted(std::string& out, std::string_view text);
+// A text as one CSV field, in double quotes only when it needs them (a comma,
+// a quote or a line break in it).
+void AppendField(std::string& out, std::string_view text);
 
 } // namespace qav::cli

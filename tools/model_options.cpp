@@ -5,7 +5,8 @@
 #include <array>
 #include <string_view>
 
-#include "tools/csv_reader.h"
+#include "tools/errors.h"
+#include "tools/run_notes.h"
 
 namespace qav::cli {
 namespace {
@@ -15,13 +16,16 @@ constexpr std::array<std::string_view, 4> DamNames = {"none", "caisson", "wall",
 } // namespace
 
 void AddModelOptions(CLI::App& command, ModelOptions& options) {
-    command.add_option("--dike-normal", options.dikeNormal, "Direction of the dike normal (deg)")
-        ->capture_default_str();
+    command
+        .add_option("--dike-normal", options.dikeNormal,
+                    "Direction the dike faces, in the convention of the wave angle (deg; 270: the sea lies "
+                    "to the west); brought into [0, 360)")
+        ->required();
     command.add_option("--dam", options.dam, "Structure in front of the dike: none, caisson, wall or dam")
         ->check(CLI::IsMember({"none", "caisson", "wall", "dam"}))
         ->capture_default_str();
-    command.add_option("--dam-height", options.damHeight, "Crest height of the dam (m, datum of the water level)")
-        ->capture_default_str();
+    command.add_option("--dam-height", options.damHeight,
+                       "Crest height of the dam (m, datum of the water level); needed with --dam, refused without");
 
     ModelParameters& p = options.parameters;
     const char* group = "Model parameters";
@@ -42,24 +46,19 @@ void AddModelOptions(CLI::App& command, ModelOptions& options) {
         ->group(group);
 }
 
+void CheckDamOptions(const ModelOptions& options, const CLI::App& command) {
+    const bool height = command.count("--dam-height") != 0;
+    if (options.dam != "none" && !height) throw InputError("--dam " + options.dam + " needs --dam-height");
+    if (options.dam == "none" && height) {
+        throw InputError("--dam-height needs --dam caisson, wall or dam: without a dam there is no crest");
+    }
+}
+
 int DamTypeNumber(const std::string& dam) {
     for (std::size_t i = 0; i < DamNames.size(); ++i) {
         if (DamNames[i] == dam) return static_cast<int>(i);
     }
     return -1;
-}
-
-Profile ReadProfile(const std::string& path) {
-    static constexpr std::array<std::string_view, 2> columns = {"x", "z"};
-    NumberTable table = ReadNumberTable(path, columns);
-    return {std::move(table.columns[0]), std::move(table.columns[1])};
-}
-
-Series ReadSeries(const std::string& path) {
-    static constexpr std::array<std::string_view, 4> columns = {"hm0", "tp", "wlev", "angle"};
-    NumberTable table = ReadNumberTable(path, columns);
-    return {std::move(table.columns[0]), std::move(table.columns[1]), std::move(table.columns[2]),
-            std::move(table.columns[3])};
 }
 
 RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const Series& series) {
@@ -71,7 +70,7 @@ RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const
     input.Tp = series.tp;
     input.Wlev = series.wlev;
     input.IncomingWaveAngle = series.angle;
-    input.DikeNormal = options.dikeNormal;
+    input.DikeNormal = NormalisedDirection(options.dikeNormal, options.parameters.InvalidValue);
     input.ProfileX = profile.x;
     input.ProfileBottomLevel = profile.z;
     return input;

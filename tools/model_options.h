@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/run_input.h"
+#include "tools/input_files.h"
 
 namespace CLI {
 class App;
@@ -23,27 +24,19 @@ struct ModelOptions {
 // Adds --dike-normal, --dam, --dam-height and the model parameters to a command.
 void AddModelOptions(CLI::App& command, ModelOptions& options);
 
+// Throws InputError for a dam without --dam-height, or --dam-height without
+// a dam.
+void CheckDamOptions(const ModelOptions& options, const CLI::App& command);
+
 // The dam type number of the model (0 none, 1 caisson, 2 wall, 3 dam).
 [[nodiscard]] int DamTypeNumber(const std::string& dam);
 
-// A cross-shore profile read from a CSV file with columns x and z.
-struct Profile {
-    std::vector<double> x;
-    std::vector<double> z;
-};
-Profile ReadProfile(const std::string& path);
-
-// Offshore conditions read from a CSV file with columns hm0, tp, wlev, angle.
-struct Series {
-    std::vector<double> hm0;
-    std::vector<double> tp;
-    std::vector<double> wlev;
-    std::vector<double> angle;
-};
-Series ReadSeries(const std::string& path);
+// A cross-shore profile and offshore conditions, as the CSV files give them.
+using Profile = files::Profile;
+using Series = files::SeriesBlock;
 
 // The model's input over the given profile and series (views; both must
-// outlive the result).
+// outlive the result), with the dike normal brought into [0, 360).
 RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const Series& series);
 
 } // namespace qav::cli

@@ -3,7 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -11,9 +11,12 @@
 #include "tools/commands.h"
 #include "tools/csv_writer.h"
 #include "tools/errors.h"
+#include "tools/file_options.h"
 #include "tools/model_options.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
+#include "tools/run_notes.h"
+#include "tools/series_run.h"
 
 namespace qav::cli {
 namespace {
@@ -25,7 +28,9 @@ struct RunArguments {
     std::string log;
     unsigned threads = 1;
     bool quiet = false;
+    std::size_t blockRows = BlockRows;
     ModelOptions model;
+    files::CsvOptions csv;
 };
 
 unsigned AllCores() {
@@ -34,29 +39,66 @@ unsigned AllCores() {
 }
 
 int Run(const RunArguments& args, const CLI::App& command) {
-    if (args.model.dam != "none" && command.count("--dam-height") == 0) {
-        throw InputError("--dam " + args.model.dam + " needs --dam-height");
-    }
-    const Profile profile = ReadProfile(args.profile);
-    const Series series = ReadSeries(args.series);
-    const RunInput input = MakeRunInput(args.model, profile, series);
+    const NamedFile named[] = {{"--profile", args.profile, false},
+                               {"--series", args.series, false},
+                               {"-o", args.output, true},
+                               {"--log", args.log, true}};
+    CheckNamedFiles(named);
+    CheckDamOptions(args.model, command);
+    files::CsvOptions csv = args.csv;
+    csv.invalidValue = args.model.parameters.InvalidValue;
+    const Profile profile = files::ReadProfile(args.profile, csv);
+    // Every row is read once before the run, so that a fault anywhere stops
+    // it before anything is computed or written.
+    const std::size_t steps = CheckSeriesFile(args.series, csv);
+    files::SeriesReader series(args.series, csv);
+    // The profile, dam and parameters; each block brings its own series.
+    const Series noSteps;
+    const RunInput input = MakeRunInput(args.model, profile, noSteps);
+    InputWarnings warnings("run");
+    warnings.CheckParameters(input.Parameters);
+    if (!args.log.empty()) CheckLogFile(args.log);
 
     OutputFile output(args.output);
+    output.Write(RunTableHeader(series.PassThroughNames()));
     ProgressBar bar(!args.quiet);
     RunOptions options;
     if (!args.log.empty()) options.Log = RunLog{1, args.log};
     options.Threads = args.threads;
-    options.Progress = [&bar](std::size_t done, std::size_t total) { bar.Update(done, total); };
-    RunTable result(input.Hm0.size());
-    std::array<char, MessageLength> text{};
-    MessageBuffer message(text.data(), text.size());
-    const int code = RollerModel5(input, result.Output(), message, options);
+    std::string rows;
+    const SeriesRun run = RunSeriesInBlocks(
+        input, series, options, args.blockRows, steps,
+        [&bar](std::size_t done, std::size_t total) { bar.Update(done, total); },
+        [&](std::size_t firstStep, const files::SeriesBlock& read) {
+            for (std::size_t i = 0; i < read.size(); ++i) {
+                warnings.CheckStep(firstStep + i, read.hm0[i], read.tp[i], input.Parameters);
+            }
+        },
+        [&](std::size_t firstStep, const RunInput& block, RunTable& result, const files::SeriesBlock& read,
+            std::string_view message) {
+            // A refused set-up computes no step: each row says why.
+            if (!result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated) {
+                std::fill(result.messages.begin(), result.messages.end(), std::string(OwnReason(message)));
+            }
+            rows.clear();
+            AppendRunRows(rows, firstStep, block, result, read.passThrough);
+            output.Write(rows);
+        });
     bar.Finish();
-
-    output.Write(FormatRunTable(input, result));
     output.Commit();
-    if (code != 0) {
-        std::fprintf(stderr, "qav run: the run failed: %s\n", std::string(message.Trimmed()).c_str());
+    if (series.MissingCount() > 0) {
+        std::fprintf(stderr, "qav run: %zu missing value%s taken as the invalid value %s (the first at %s)\n",
+                     series.MissingCount(), series.MissingCount() == 1 ? "" : "s",
+                     FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
+    }
+    const std::string reason(OwnReason(run.message));
+    if (run.setupRefused) {
+        std::fprintf(stderr, "qav run: the set-up is refused, no time step is computed: %s\n", reason.c_str());
+        return ExitRunFailed;
+    }
+    if (run.code != 0) {
+        std::fprintf(stderr, "qav run: the run failed: %s; the last message: %s\n",
+                     FailedRunText(run.failures, run.steps).c_str(), reason.c_str());
         return ExitRunFailed;
     }
     return ExitSuccess;
@@ -64,11 +106,39 @@ int Run(const RunArguments& args, const CLI::App& command) {
 
 }  // namespace
 
-std::string FormatRunTable(const RunInput& input, const RunTable& result) {
-    std::string out = "step,hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message\n";
-    out.reserve(out.size() + result.hm0Toe.size() * 120);
+// The columns of the table behind step and the series' other columns.
+constexpr std::string_view RunColumns = "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note";
+
+std::string RunTableHeader(std::span<const std::string> passThroughNames) {
+    std::string out = "step";
+    for (const std::string& name : passThroughNames) {
+        // A column of the series named as one of the table's own (a table
+        // read back in, say) keeps its place under another name.
+        std::string lower = name;
+        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        bool clash = lower == "step";
+        for (std::size_t start = 0; start < RunColumns.size() && !clash;) {
+            const std::size_t end = std::min(RunColumns.find(',', start), RunColumns.size());
+            clash = RunColumns.substr(start, end - start) == lower;
+            start = end + 1;
+        }
+        out += ',';
+        AppendField(out, clash ? "input_" + name : name);
+    }
+    out += ',';
+    out += RunColumns;
+    out += '\n';
+    return out;
+}
+
+void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
+                   const std::vector<std::vector<std::string>>& passThrough) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
-        out += std::to_string(i + 1);
+        out += std::to_string(firstStep + i);
+        for (const std::vector<std::string>& column : passThrough) {
+            out += ',';
+            AppendField(out, column[i]);
+        }
         for (const double value : {input.Hm0[i], input.Tp[i], input.Wlev[i], input.IncomingWaveAngle[i],
                                    result.hm0Toe[i], result.tpToe[i], result.angleToe[i]}) {
             out += ',';
@@ -77,10 +147,11 @@ std::string FormatRunTable(const RunInput& input, const RunTable& result) {
         out += ',';
         out += OutcomeName(result.outcomes[i]);
         out += ',';
-        AppendQuoted(out, result.messages[i]);
+        AppendQuoted(out, OwnReason(result.messages[i]));
+        out += ',';
+        AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0));
         out += '\n';
     }
-    return out;
 }
 
 void AddRunCommand(CLI::App& app, int& exitCode) {
@@ -97,15 +168,21 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
     command->add_option("--threads", args->threads, "Threads sharing the time steps (default: all cores)")
         ->check(CLI::Range(1u, 4096u))
         ->capture_default_str();
-    command->add_option("--log", args->log, "Write the diagnostic log to this file (runs on one thread)");
+    command->add_option("--log", args->log,
+                        "Append the library's diagnostic log to this file (runs on one thread)");
     command->add_flag("-q,--quiet", args->quiet, "No progress bar");
+    // Rows per block of the run; the table does not depend on it (for tests).
+    command->add_option("--block-rows", args->blockRows)->check(CLI::PositiveNumber)->group("");
     AddModelOptions(*command, args->model);
+    AddFileOptions(*command, args->csv, files::InputColumns, true);
     command->footer(
         "Example:\n"
         "  qav run --profile examples/profile.csv --series examples/series.csv \\\n"
         "          --dike-normal 270 --dam dam --dam-height -1 -o toe.csv\n"
-        "Output columns: step,hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message.\n"
-        "Exit code 0 when the run succeeded, 1 when it failed, 2 for bad input.");
+        "Output columns: step, the series' other columns (time, id, ...) as they are, then\n"
+        "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
+        "Exit code 0 when the run succeeded, 1 when it failed (half or more of the steps failed,\n"
+        "or the set-up was refused), 2 for a usage error or a file that cannot be read or written.");
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,13 +16,20 @@ struct RunTable {
     std::vector<double> angleToe;
     std::vector<StepOutcome> outcomes;
     std::vector<std::string> messages;  // each step's own message, empty when it wrote none
+    std::vector<std::uint8_t> energyClamped;
 
-    explicit RunTable(std::size_t n) : hm0Toe(n), tpToe(n), angleToe(n), outcomes(n), messages(n) {}
-    [[nodiscard]] RunOutput Output() { return {hm0Toe, tpToe, angleToe, outcomes, messages, {}}; }
+    explicit RunTable(std::size_t n)
+        : hm0Toe(n), tpToe(n), angleToe(n), outcomes(n), messages(n), energyClamped(n) {}
+    [[nodiscard]] RunOutput Output() { return {hm0Toe, tpToe, angleToe, outcomes, messages, energyClamped}; }
 };
 
-// The result table of a run: a header row, then per time step its inputs,
-// the toe values, the outcome and the step's own message.
-[[nodiscard]] std::string FormatRunTable(const RunInput& input, const RunTable& result);
+// The result table of a run: a header row, then per time step its number,
+// the series' other columns (time, id, ...) as the file has them, its
+// inputs, the toe values, the outcome, the step's own message and its note.
+[[nodiscard]] std::string RunTableHeader(std::span<const std::string> passThroughNames);
+// The rows of a block of steps, numbered from firstStep; passThrough[c][i]
+// is the text of the series' other column c in the block's row i.
+void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
+                   const std::vector<std::vector<std::string>>& passThrough);
 
 }  // namespace qav::cli

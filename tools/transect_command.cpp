@@ -2,6 +2,7 @@
 // foreshore.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -10,8 +11,10 @@
 #include "tools/commands.h"
 #include "tools/csv_writer.h"
 #include "tools/errors.h"
+#include "tools/file_options.h"
 #include "tools/model_options.h"
 #include "tools/output_file.h"
+#include "tools/run_notes.h"
 #include "tools/svg_chart.h"
 
 namespace qav::cli {
@@ -26,11 +29,13 @@ struct TransectArguments {
     double wlev = 0.0;
     double angle = 0.0;
     ModelOptions model;
+    files::CsvOptions csv;
 };
 
-std::string FormatTransect(const Transect& transect) {
+// The '# ' lines of the toe values, then the header; the rows follow in blocks.
+std::string FormatTransectHead(const Transect& transect, const std::string& note) {
     const StepResult& toe = transect.toe;
-    const std::string& message = transect.message;
+    const std::string_view message = OwnReason(transect.message);
     std::string out = "# status: ";
     out += OutcomeName(toe.Outcome);
     out += "\n# hm0_toe: ";
@@ -43,43 +48,77 @@ std::string FormatTransect(const Transect& transect) {
         out += "\n# message: ";
         out += message;
     }
+    if (!note.empty()) {
+        out += "\n# note: ";
+        out += note;
+    }
     out +=
         "\nx,bottom_level,depth,hrms,hm0,energy,group_velocity,breaking_dissipation,friction_dissipation\n";
-    for (const TransectPoint& s : transect.points) {
-        for (const double value :
-             {s.x, s.bottomLevel, s.depth, s.hrms, s.hm0, s.energy, s.groupVelocity, s.breakingDissipation}) {
-            AppendNumber(out, value);
-            out += ',';
-        }
-        AppendNumber(out, s.frictionDissipation);
-        out += '\n';
-    }
     return out;
 }
 
-TransectChart MakeChart(const TransectArguments& args, const RunInput& input, const Transect& transect) {
+void WriteTransectRows(const Transect& transect, OutputFile& output) {
+    constexpr std::size_t Block = 4096;
+    std::string out;
+    for (std::size_t begin = 0; begin < transect.points.size(); begin += Block) {
+        out.clear();
+        const std::size_t end = std::min(transect.points.size(), begin + Block);
+        for (std::size_t i = begin; i < end; ++i) {
+            const TransectPoint& s = transect.points[i];
+            for (const double value : {s.x, s.bottomLevel, s.depth, s.hrms, s.hm0, s.energy, s.groupVelocity,
+                                       s.breakingDissipation}) {
+                AppendNumber(out, value);
+                out += ',';
+            }
+            AppendNumber(out, s.frictionDissipation);
+            out += '\n';
+        }
+        output.Write(out);
+    }
+}
+
+TransectChart MakeChart(const TransectArguments& args, const RunInput& input, const Transect& transect,
+                        const std::string& note) {
     TransectChart chart;
+    chart.profileX.assign(input.ProfileX.begin(), input.ProfileX.end());
+    chart.profileZ.assign(input.ProfileBottomLevel.begin(), input.ProfileBottomLevel.end());
+    chart.x.reserve(transect.points.size());
+    chart.hm0.reserve(transect.points.size());
     for (const TransectPoint& point : transect.points) {
         chart.x.push_back(point.x);
-        chart.bottomLevel.push_back(point.bottomLevel);
         chart.hm0.push_back(point.hm0);
     }
     chart.waterLevel = args.wlev;
-    chart.toeX = input.ProfileX.empty() ? 0.0 : input.ProfileX.back();
+    chart.hm0Offshore = args.hm0;
     chart.hm0Toe = transect.toe.Hm0Toe;
+    chart.dam = args.model.dam;
+    chart.damHeight = args.model.damHeight;
+    chart.status = OutcomeName(transect.toe.Outcome);
+    chart.detail = OwnReason(transect.message);
+    if (!note.empty()) chart.detail += (chart.detail.empty() ? "" : "; ") + note;
     chart.title = "Waves over the foreshore: Hm0 " + FormatNumber(args.hm0) + " m, Tp " +
                   FormatNumber(args.tp) + " s, water level " + FormatNumber(args.wlev) + " m, from " +
-                  FormatNumber(args.angle) + " deg";
+                  FormatNumber(args.angle) + " deg, dike normal " + FormatNumber(input.DikeNormal) + " deg";
     return chart;
 }
 
 int RunTransect(const TransectArguments& args, const CLI::App& command) {
-    if (args.model.dam != "none" && command.count("--dam-height") == 0) {
-        throw InputError("--dam " + args.model.dam + " needs --dam-height");
-    }
-    const Profile profile = ReadProfile(args.profile);
-    Series series{{args.hm0}, {args.tp}, {args.wlev}, {args.angle}};
+    const NamedFile named[] = {{"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
+    CheckNamedFiles(named);
+    CheckDamOptions(args.model, command);
+    const Profile profile = files::ReadProfile(args.profile, args.csv);
+    Series series;
+    series.hm0 = {args.hm0};
+    series.tp = {args.tp};
+    series.wlev = {args.wlev};
+    series.angle = {args.angle};
     const RunInput input = MakeRunInput(args.model, profile, series);
+    InputWarnings warnings("transect");
+    warnings.CheckParameters(input.Parameters);
+    warnings.CheckStep(0, args.hm0, args.tp, input.Parameters);
+    OutputFile output(args.output);
+    std::unique_ptr<OutputFile> svg;
+    if (!args.svg.empty()) svg = std::make_unique<OutputFile>(args.svg);
 
     Transect transect;
     try {
@@ -88,7 +127,7 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
         throw InputError("the grid of this step is too large to trace");
     }
     const StepResult& toe = transect.toe;
-    const std::string& stepMessage = transect.message;
+    const std::string stepMessage(OwnReason(transect.message));
     if (transect.setupCode != 0) {
         std::fprintf(stderr, "qav transect: the set-up is refused: %s\n", stepMessage.c_str());
         return ExitRunFailed;
@@ -103,12 +142,12 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
         std::fprintf(stderr, "qav transect: %s%s%s\n", std::string(OutcomeName(toe.Outcome)).c_str(),
                      stepMessage.empty() ? "" : ": ", stepMessage.c_str());
     }
+    const std::string note = StepNote(input, 0, toe.Outcome, toe.EnergyClamped);
+    if (!note.empty()) std::fprintf(stderr, "qav transect: note: %s\n", note.c_str());
 
-    OutputFile output(args.output);
-    std::unique_ptr<OutputFile> svg;
-    if (!args.svg.empty()) svg = std::make_unique<OutputFile>(args.svg);
-    output.Write(FormatTransect(transect));
-    if (svg) svg->Write(DrawTransectSvg(MakeChart(args, input, transect)));
+    output.Write(FormatTransectHead(transect, note));
+    WriteTransectRows(transect, output);
+    if (svg) svg->Write(DrawTransectSvg(MakeChart(args, input, transect, note)));
     output.Commit();
     if (svg) svg->Commit();
     return ExitSuccess;
@@ -129,11 +168,13 @@ void AddTransectCommand(CLI::App& app, int& exitCode) {
                         "Write the table to this file (default: standard output)");
     command->add_option("--svg", args->svg, "Also draw the transect as an SVG chart into this file");
     AddModelOptions(*command, args->model);
+    AddFileOptions(*command, args->csv, files::ProfileColumns, false);
     command->footer(
         "Example:\n"
         "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 \\\n"
         "               --dike-normal 270 --dam dam --dam-height -1 --svg transect.svg\n"
-        "Output: '# ' lines with the toe values, then per grid point\n"
+        "Output: '# ' lines with the status, the toe values and the step's message and note when it\n"
+        "has them, then per grid point\n"
         "x,bottom_level,depth,hrms,hm0,energy,group_velocity,breaking_dissipation,friction_dissipation\n"
         "(m, m, m, m, m, J/m2, m/s, W/m2, W/m2). The last point lies one grid step beyond the toe.");
     command->callback([args, command, &exitCode] { exitCode = RunTransect(*args, *command); });

@@ -16,8 +16,8 @@ the method and the results in docs/validation.md.
     # grown by more than 5 % over its documented value
     python3 validation/run_validation.py --check
 
-The library is found as the Python package qav finds it (QAV_LIBRARY, or the
-build tree of this checkout); put the folder python/ on PYTHONPATH.
+The model runs in the Python package qav of a build: put build/release/python
+on PYTHONPATH.
 """
 
 from __future__ import annotations

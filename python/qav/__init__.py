@@ -1,123 +1,168 @@
 """Qav from Python: waves at the toe of a dike.
 
-A thin ctypes layer over the five C functions of DynamicLib-Qav; no compiled
-extension. The library is found through the environment variable QAV_LIBRARY
-(full path of DynamicLib-Qav.so), beside this package, in an installed prefix
-or in the build tree of a source checkout (see qav._library.candidates).
+The model's C++ core compiled into this package (qav._qav): no shared library
+to find, no copy of the caller's arrays when they are already contiguous
+float64 (anything else numpy reads, in any float dtype or layout, is converted
+once), and the GIL released while the model runs, so that Python threads run
+the model side by side.
 
-    >>> import numpy as np, qav
-    >>> x, z = np.loadtxt("examples/profile.csv", delimiter=",", comments="#", skiprows=3, unpack=True)
-    >>> hm0, tp, wlev, angle = np.loadtxt("examples/series.csv", delimiter=",", comments="#", skiprows=3, unpack=True)
+    >>> import qav
+    >>> x, z = qav.read_profile("examples/profile.csv")
+    >>> hm0, tp, wlev, angle = qav.read_series("examples/series.csv")
     >>> result = qav.run(x, z, hm0, tp, wlev, angle, dike_normal=270.0)
-    >>> result.code, result.hm0_toe[:3]
+    >>> result.hm0_toe[:2], result.status[:2]
 
-Series and profile arguments are 1-D sequences of numbers; they are converted
-to contiguous float64 arrays. Scalars are not broadcast: every series has one
-value per time step. A wrong shape raises ValueError before the library is
-called. The library itself reports refused input through the return code and
-message, never by raising.
+Misuse (a wrong shape, a non-number, an unknown dam type, an unwritable log
+file) raises before the model runs. What the model refuses is not an
+exception: every time step gets a status (the names of `qav run`'s status
+column, STATUS_NAMES) and its own message, and the run a code (0 succeeded,
+-1 failed: half or more of its steps failed, or the set-up was refused).
 
-Calls may be made from several threads at once; the library keeps no state
-between calls apart from each thread's diagnostic log settings.
+Submodules, imported on first use: qav.xr (xarray and NetCDF, lazily over
+Dask), qav.openturns (the model as an OpenTURNS function).
 """
 
 from __future__ import annotations
 
-import ctypes
-import numbers
+import importlib
 import os
+import sys
+from pathlib import Path
 from typing import NamedTuple, Optional, Union
 
 import numpy as np
 
-from ._library import (ENVIRONMENT_VARIABLE, LIBRARY_NAME, MESSAGE_LENGTH, LibraryNotFoundError,
-                       library, library_path, locate)
 
-__all__ = ["run", "validate_profile", "validate_series", "version", "RunResult", "DAM_TYPES",
-           "LibraryNotFoundError", "library_path", "locate", "ENVIRONMENT_VARIABLE", "LIBRARY_NAME"]
+class LibraryNotFoundError(ImportError):
+    """The compiled module of the package (qav._qav) is missing or cannot be loaded."""
 
-# Codes of the structure in front of the dike.
-DAM_TYPES = {"none": 0, "caisson": 1, "wall": 2, "dam": 3}
 
-_INT32_MAX = 2**31 - 1
+def _module_from_build_tree():
+    """The compiled module of a build of this checkout, for the package imported from
+    its sources (python/ on sys.path): build/release first, then the other build/*."""
+    import glob
+    import importlib.machinery
+    import importlib.util
+    build = Path(__file__).resolve().parents[2] / "build"
+    suffixes = importlib.machinery.EXTENSION_SUFFIXES
+    found = [Path(p) for suffix in suffixes for p in glob.glob(str(build / "*" / "python" / "qav" / f"_qav{suffix}"))]
+    found.sort(key=lambda p: (p.parents[2].name != "release", str(p)))
+    if not found:
+        return None
+    module_source = importlib.util.spec_from_file_location(f"{__name__}._qav", found[0])
+    module = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(module)
+    sys.modules[module_source.name] = module
+    return module
+
+
+try:
+    from . import _qav
+except ImportError as error:  # the sources, a checkout that was not built, or a foreign interpreter
+    _qav = _module_from_build_tree()
+    if _qav is None:
+        raise LibraryNotFoundError(
+            f"the compiled module qav._qav cannot be loaded ({error}). Build Qav "
+            "(cmake --preset release && cmake --build --preset release) and put build/release/python "
+            "on PYTHONPATH, or install it (into <prefix>/lib/python3/dist-packages). The module is "
+            "built for the interpreter CMake found (/usr/bin/python3 where there is one); this one is "
+            f"{sys.executable}, CPython {sys.version_info.major}.{sys.version_info.minor}."
+        ) from error
+
+from ._tables import InputError, read_profile, read_series  # noqa: E402
+
+__all__ = ["run", "transect", "validate_profile", "validate_series", "version", "march_path",
+           "read_profile", "read_series", "RunResult", "Transect", "InputError", "DAM_TYPES",
+           "STATUS_NAMES", "FAILED_STATUS_NAMES", "LibraryNotFoundError", "library_path"]
+
+#: Codes of the structure in front of the dike.
+DAM_TYPES = dict(_qav.DAM_TYPES)
+#: Every status a time step can get, as in the status column of `qav run`.
+STATUS_NAMES = tuple(_qav.STATUS_NAMES)
+#: The statuses of failed time steps (their results hold invalid_value).
+FAILED_STATUS_NAMES = tuple(_qav.FAILED_STATUS_NAMES)
+
+_SUBMODULES = ("xr", "openturns")
+
+
+def __getattr__(name):
+    """qav.xr and qav.openturns, imported on first use: xarray and OpenTURNS are
+    needed only by whoever uses them."""
+    if name in _SUBMODULES:
+        return importlib.import_module(f"{__name__}.{name}")
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def _pandas_index(*values):
+    """The index of the pandas Series among values; None when there is none.
+    Series with different indexes are an error: the model pairs values by
+    position, and pairing differently indexed series by position is almost
+    certainly not what the caller meant."""
+    pandas = sys.modules.get("pandas")
+    if pandas is None:
+        return None
+    index = None
+    for value in values:
+        if isinstance(value, pandas.Series):
+            if index is None:
+                index = value.index
+            elif not index.equals(value.index):
+                raise ValueError("the series hm0, tp, wlev and angle have different indexes; "
+                                 "align them first (for instance with DataFrame columns)")
+    return index
 
 
 class RunResult(NamedTuple):
     """Wave conditions at the dike toe, one value per time step.
 
-    hm0_toe   significant wave height at the toe (m)
-    tp_toe    peak period at the toe (s)
-    angle_toe wave direction at the toe (deg)
-    code      0 when the run succeeded, -1 when it failed
-    message   the library's last message, trailing blanks removed
+    hm0_toe         significant wave height at the toe (m)
+    tp_toe          peak period at the toe (s)
+    angle_toe       wave direction at the toe (deg, nautical: where the waves come from)
+    code            0 when the run succeeded, -1 when it failed
+    message         the run's last message (of the last step, in time order, that wrote one)
+    status          per step, one of STATUS_NAMES (numpy unicode array)
+    messages        per step, its own message; "" for a step that wrote none (numpy object array)
+    energy_clamped  per step, True where the march had to set the energy to 0 because one
+                    grid step dissipated more than the energy flux: the grid is too coarse
+                    for these waves and the toe values are not physics
+    index           the pandas index of the input series, when they were pandas Series
 
-    A step that could not be computed holds invalid_value in all three arrays.
+    A failed step (status in FAILED_STATUS_NAMES) holds invalid_value in hm0_toe,
+    tp_toe and angle_toe.
     """
     hm0_toe: np.ndarray
     tp_toe: np.ndarray
     angle_toe: np.ndarray
     code: int
     message: str
+    status: Optional[np.ndarray] = None
+    messages: Optional[np.ndarray] = None
+    energy_clamped: Optional[np.ndarray] = None
+    index: object = None
 
-
-def _series(name: str, values) -> np.ndarray:
-    try:
-        array = np.asarray(values, dtype=np.float64)
-    except (TypeError, ValueError) as error:
-        raise ValueError(f"{name} must be a 1-D sequence of numbers: {error}") from None
-    # Checked before ascontiguousarray, which would turn a scalar into 1-D.
-    if array.ndim != 1:
-        raise ValueError(f"{name} must be 1-D, got an array of shape {array.shape}")
-    array = np.ascontiguousarray(array)
-    if array.size > _INT32_MAX:
-        raise ValueError(f"{name} has {array.size} values, more than the library can count")
-    return array
-
-
-def _same_length(**arrays: np.ndarray) -> int:
-    lengths = {name: a.size for name, a in arrays.items()}
-    if len(set(lengths.values())) > 1:
-        listing = ", ".join(f"{name}={n}" for name, n in lengths.items())
-        raise ValueError(f"arrays must have equal lengths, got {listing}")
-    return next(iter(lengths.values()))
-
-
-def _real(name: str, value) -> ctypes.c_double:
-    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (numbers.Real, np.floating, np.integer)):
-        raise ValueError(f"{name} must be a real number, got {value!r}")
-    return ctypes.c_double(float(value))
-
-
-def _dam_type(value) -> ctypes.c_int:
-    if isinstance(value, str):
-        key = value.strip().lower()
-        if key not in DAM_TYPES:
-            raise ValueError(f"dam_type must be one of {sorted(DAM_TYPES)} or 0 to 3, got {value!r}")
-        return ctypes.c_int(DAM_TYPES[key])
-    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (numbers.Integral, np.integer)) \
-            or not 0 <= int(value) <= 3:
-        raise ValueError(f"dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got {value!r}")
-    return ctypes.c_int(int(value))
-
-
-def _pointer(array: np.ndarray):
-    return array.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
-
-
-def _text(buffer: ctypes.Array, length: int = MESSAGE_LENGTH) -> str:
-    raw = bytes(buffer.raw[:length])
-    end = raw.find(b"\0")
-    if end >= 0:
-        raw = raw[:end]
-    return raw.decode("latin-1").rstrip(" ")
+    def to_frame(self):
+        """The result as a pandas DataFrame: columns hm0_toe (m), tp_toe (s), angle_toe
+        (deg), status (categorical, STATUS_NAMES), message and energy_clamped, one row per
+        time step, indexed by the index of the input series when they were pandas
+        Series (else 0, 1, 2, ...)."""
+        import pandas as pd
+        frame = pd.DataFrame({
+            "hm0_toe": self.hm0_toe,
+            "tp_toe": self.tp_toe,
+            "angle_toe": self.angle_toe,
+            "status": pd.Categorical(self.status, categories=STATUS_NAMES),
+            "message": self.messages,
+            "energy_clamped": self.energy_clamped,
+        }, index=self.index)
+        return frame
 
 
 def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
         dam_type: Union[int, str] = 0, dam_height: float = 0.0, ag: float = 9.81,
         rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01, ratio_depth: float = 0.5,
         min_step_size: float = 1.0, invalid_value: float = -999.0,
-        log_file: Optional[Union[str, os.PathLike]] = None) -> RunResult:
-    """Runs the model over a time series (C_FORTRANENTRY_RollerModel5).
+        log_file: Optional[Union[str, os.PathLike]] = None, threads: int = 1) -> RunResult:
+    """Runs the model over a time series of offshore conditions.
 
     profile_x      cross-shore positions (m), increasing towards the dike
     profile_z      bottom levels (m, datum of wlev), as many as profile_x
@@ -136,48 +181,105 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
     min_step_size  smallest grid step (m)
     invalid_value  marker of a missing input value and of an uncomputed result
     log_file       path of a diagnostic log to append to; None writes no log
+    threads        threads sharing the time steps (the results do not depend on it;
+                   a logged run uses one)
 
-    The four series are 1-D and of equal length (no broadcasting of
-    scalars); so are profile_x and profile_z. Returns a RunResult; a refused
-    run has code -1 and says why in its message. Raises ValueError on a
-    wrong shape or a non-numeric argument.
+    Arrays are anything numpy reads as 1-D numbers (lists, numpy arrays of any
+    float or int dtype and layout, pandas Series, xarray DataArrays); the four
+    series have equal lengths, and so do profile_x and profile_z (scalars are
+    not broadcast). The results are those of the C entries of the shared
+    library, bit for bit. Returns a RunResult. Raises ValueError on a wrong
+    shape or a non-numeric argument, OSError when log_file cannot be written.
     """
-    x = _series("profile_x", profile_x)
-    z = _series("profile_z", profile_z)
-    m = _same_length(profile_x=x, profile_z=z)
-    series = {name: _series(name, values)
-              for name, values in (("hm0", hm0), ("tp", tp), ("wlev", wlev), ("angle", angle))}
-    n = _same_length(**series)
-    scalars = {name: _real(name, value) for name, value in (
-        ("dike_normal", dike_normal), ("dam_height", dam_height), ("ag", ag), ("rho", rho),
-        ("alpha", alpha), ("fc", fc), ("ratio_depth", ratio_depth),
-        ("min_step_size", min_step_size), ("invalid_value", invalid_value))}
-    dam = _dam_type(dam_type)
-    if log_file is None:
-        logging, name = 0, b" "
-    else:
-        logging, name = 1, os.fsencode(log_file)
+    if log_file is not None:
+        name = os.fsencode(log_file)
         if not name:
             raise ValueError("log_file must not be empty")
+        # Opened here so that a log that cannot be written is an error, not a silent run.
+        with open(name, "ab"):
+            pass
+    else:
+        name = None
+    if type(hm0) is np.ndarray and type(tp) is np.ndarray and type(wlev) is np.ndarray \
+            and type(angle) is np.ndarray:  # the common case needs no look for an index
+        index = None
+    else:
+        index = _pandas_index(hm0, tp, wlev, angle)
+    return RunResult(*_qav.run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type,
+                               dam_height, ag, rho, alpha, fc, ratio_depth, min_step_size,
+                               invalid_value, name, threads), index)
 
-    hm0_toe = np.empty(n, dtype=np.float64)
-    tp_toe = np.empty(n, dtype=np.float64)
-    angle_toe = np.empty(n, dtype=np.float64)
-    message = ctypes.create_string_buffer(b" " * MESSAGE_LENGTH, MESSAGE_LENGTH)
-    s = scalars
-    code = library().C_FORTRANENTRY_RollerModel5(
-        ctypes.byref(dam), ctypes.byref(s["dam_height"]), ctypes.byref(s["alpha"]),
-        ctypes.byref(s["fc"]), ctypes.byref(s["invalid_value"]), ctypes.byref(ctypes.c_int(n)),
-        _pointer(series["hm0"]), _pointer(series["tp"]), _pointer(series["wlev"]),
-        _pointer(series["angle"]), ctypes.byref(s["dike_normal"]), ctypes.byref(ctypes.c_int(m)),
-        _pointer(x), ctypes.byref(s["min_step_size"]), _pointer(z), ctypes.byref(s["ratio_depth"]),
-        ctypes.byref(ctypes.c_int(logging)), name, len(name), ctypes.byref(s["ag"]),
-        ctypes.byref(s["rho"]), _pointer(hm0_toe), _pointer(tp_toe), _pointer(angle_toe), message)
-    return RunResult(hm0_toe, tp_toe, angle_toe, int(code), _text(message))
+
+class Transect(NamedTuple):
+    """One time step traced along its grid.
+
+    code        0 when the step was computed or needs no march (calm, waves from behind
+                the dike, no foreshore), -1 when the set-up or the step was refused or failed
+    status      one of STATUS_NAMES
+    message     the step's message, or why the set-up was refused
+    hm0_toe, tp_toe, angle_toe   the toe values as a run gives them (m, s, deg)
+    energy_clamped               see RunResult
+    x               grid positions (m); the last lies one grid step beyond the toe
+    bottom_level    bottom level (m)
+    depth           water depth (m)
+    hrms            root-mean-square wave height (m)
+    hm0             significant wave height (m)
+    energy          wave energy (J/m2)
+    group_velocity  group velocity (m/s)
+    breaking_dissipation, friction_dissipation   dissipation by breaking and by bottom
+                    friction (W/m2)
+
+    The arrays are empty unless the step was computed.
+    """
+    code: int
+    status: str
+    message: str
+    hm0_toe: float
+    tp_toe: float
+    angle_toe: float
+    energy_clamped: bool
+    x: np.ndarray
+    bottom_level: np.ndarray
+    depth: np.ndarray
+    hrms: np.ndarray
+    hm0: np.ndarray
+    energy: np.ndarray
+    group_velocity: np.ndarray
+    breaking_dissipation: np.ndarray
+    friction_dissipation: np.ndarray
+
+    def to_frame(self):
+        """The grid points as a pandas DataFrame, the columns of `qav transect`."""
+        import pandas as pd
+        return pd.DataFrame({name: getattr(self, name) for name in _TRANSECT_COLUMNS})
+
+
+_TRANSECT_COLUMNS = ("x", "bottom_level", "depth", "hrms", "hm0", "energy", "group_velocity",
+                     "breaking_dissipation", "friction_dissipation")
+
+
+def transect(profile_x, profile_z, hm0: float, tp: float, wlev: float, angle: float,
+             dike_normal: float = 0.0, dam_type: Union[int, str] = 0, dam_height: float = 0.0,
+             ag: float = 9.81, rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01,
+             ratio_depth: float = 0.5, min_step_size: float = 1.0,
+             invalid_value: float = -999.0) -> Transect:
+    """One time step along the foreshore: the state of the waves at every grid point.
+
+    hm0 (m), tp (s), wlev (m) and angle (deg) are the step's offshore
+    conditions, single numbers; the other arguments are those of run(). The
+    toe values equal those run() gives for the same step (the march traced is
+    the reference one). Returns a Transect; raises ValueError on misuse and
+    MemoryError when the grid cannot be held.
+    """
+    code, status, message, hm0_toe, tp_toe, angle_toe, clamped, points = _qav.transect(
+        profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
+        alpha, fc, ratio_depth, min_step_size, invalid_value)
+    return Transect(code, status, message, hm0_toe, tp_toe, angle_toe, clamped,
+                    *(points[:, k] for k in range(points.shape[1])))
 
 
 def validate_profile(x, z) -> tuple[int, str]:
-    """Checks a profile without running the model (VALIDATEPROFILE).
+    """Checks a profile without running the model.
 
     x  cross-shore positions (m), increasing towards the dike
     z  bottom levels (m), as many as x
@@ -185,18 +287,11 @@ def validate_profile(x, z) -> tuple[int, str]:
     Returns (code, message): 0 and "" when the profile is accepted, -1 and
     the reason when it is refused. Raises ValueError on a wrong shape.
     """
-    xs = _series("x", x)
-    zs = _series("z", z)
-    m = _same_length(x=xs, z=zs)
-    message = ctypes.create_string_buffer(b" " * MESSAGE_LENGTH, MESSAGE_LENGTH)
-    code = library().VALIDATEPROFILE(ctypes.byref(ctypes.c_int(m)), _pointer(xs), _pointer(zs),
-                                     None, None, message, MESSAGE_LENGTH)
-    return int(code), _text(message)
+    return _qav.validate_profile(x, z)
 
 
 def validate_series(hm0, tp, wlev, angle, invalid_value: float = -999.0) -> tuple[int, str]:
-    """Checks a series of offshore conditions without running the model
-    (VALIDATEHYDRAULICDATA).
+    """Checks a series of offshore conditions without running the model.
 
     hm0    significant wave height per time step (m)
     tp     peak period per time step (s)
@@ -208,20 +303,20 @@ def validate_series(hm0, tp, wlev, angle, invalid_value: float = -999.0) -> tupl
     is calm ("Hm0 is (almost) zero"), -1 and the first refused step's reason.
     Raises ValueError on a wrong shape.
     """
-    series = {name: _series(name, values)
-              for name, values in (("hm0", hm0), ("tp", tp), ("wlev", wlev), ("angle", angle))}
-    n = _same_length(**series)
-    invalid = _real("invalid_value", invalid_value)
-    message = ctypes.create_string_buffer(b" " * MESSAGE_LENGTH, MESSAGE_LENGTH)
-    code = library().VALIDATEHYDRAULICDATA(
-        ctypes.byref(ctypes.c_int(n)), _pointer(series["hm0"]), _pointer(series["tp"]),
-        _pointer(series["wlev"]), _pointer(series["angle"]), ctypes.byref(invalid), message,
-        MESSAGE_LENGTH)
-    return int(code), _text(message)
+    return _qav.validate_series(hm0, tp, wlev, angle, invalid_value)
 
 
 def version() -> str:
-    """The library version, "major.minor.build.revision" (GetVersionInfo)."""
-    text = ctypes.create_string_buffer(b" " * MESSAGE_LENGTH, MESSAGE_LENGTH)
-    library().GetVersionInfo(text)
-    return _text(text)
+    """The library version, "major.minor.build.revision"."""
+    return _qav.version()
+
+
+def march_path() -> str:
+    """The march this thread's runs take on this processor ("Avx2", "Avx512", "Baseline" or
+    "Reference"; the environment variable QAV_MARCH_PATH picks another), as `qav version` says."""
+    return _qav.march_path()
+
+
+def library_path() -> Path:
+    """The path of the compiled module in use."""
+    return Path(_qav.__file__)

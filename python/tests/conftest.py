@@ -1,5 +1,5 @@
-"""Shared fixtures: the package from this checkout, the library loaded a second
-time with prototypes of its own, and the bundled example case."""
+"""Shared fixtures: the package of this checkout's build, the shared library's C
+entries through ctypes with prototypes of their own, and the bundled example case."""
 
 import ctypes
 import sys
@@ -8,11 +8,16 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-PYTHON_DIR = Path(__file__).resolve().parents[1]
-REPOSITORY = PYTHON_DIR.parent
-sys.path.insert(0, str(PYTHON_DIR))
+TESTS_DIR = Path(__file__).resolve().parent
+REPOSITORY = TESTS_DIR.parents[1]
+# CTest puts the build's package on PYTHONPATH; by hand, the release build's.
+try:
+    import qav  # noqa: F401
+except ImportError:
+    sys.path.insert(0, str(REPOSITORY / "build" / "release" / "python"))
+    import qav  # noqa: F401
 
-import qav  # noqa: E402
+import c_library  # noqa: E402
 
 
 @pytest.fixture(scope="session")
@@ -83,4 +88,4 @@ class Entries:
 
 @pytest.fixture(scope="session")
 def entries():
-    return Entries(qav.library_path())
+    return Entries(c_library.locate())

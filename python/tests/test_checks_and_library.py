@@ -1,4 +1,4 @@
-"""The two checks, the version and how the package finds the library."""
+"""The two checks, the version, and how the tests find the shared library."""
 
 import os
 import re
@@ -6,7 +6,7 @@ import re
 import pytest
 
 import qav
-from qav import _library
+import c_library as _library
 
 
 class TestValidateProfile:
@@ -60,7 +60,7 @@ class TestLocate:
 
     def test_environment_variable_naming_no_file_is_an_error(self, tmp_path):
         missing = tmp_path / "nothing.so"
-        with pytest.raises(qav.LibraryNotFoundError, match=re.escape(str(missing))):
+        with pytest.raises(_library.LibraryNotFoundError, match=re.escape(str(missing))):
             _library.locate({"QAV_LIBRARY": str(missing)}, tmp_path)
 
     def test_beside_the_package(self, tmp_path):
@@ -87,6 +87,22 @@ class TestLocate:
     def test_nothing_found_lists_the_places_searched(self, tmp_path):
         package = tmp_path / "python" / "qav"
         package.mkdir(parents=True)
-        with pytest.raises(qav.LibraryNotFoundError, match="QAV_LIBRARY") as error:
+        with pytest.raises(_library.LibraryNotFoundError, match="QAV_LIBRARY") as error:
             _library.locate({}, package)
         assert str(package / _library.LIBRARY_NAME) in str(error.value)
+
+
+def test_package_imported_from_the_sources_uses_a_build_of_the_checkout():
+    # As the README of earlier versions had it: python/ on sys.path.
+    import subprocess
+    import sys
+    from conftest import REPOSITORY
+    code = ("import sys; sys.path.insert(0, 'python'); import qav; "
+            "print(qav.library_path()); print(qav.run([0.0, 100.0], [-5.0, -1.0], [1.0], [5.0], [0.0], [0.0]).code)")
+    environment = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    done = subprocess.run([sys.executable, "-c", code], cwd=REPOSITORY, env=environment, capture_output=True,
+                          text=True)
+    assert done.returncode == 0, done.stderr
+    path, code_line = done.stdout.splitlines()
+    assert path.startswith(str(REPOSITORY / "build")) and "/python/qav/_qav" in path
+    assert code_line == "0"

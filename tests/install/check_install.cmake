@@ -8,6 +8,7 @@
 # -DC_COMPILER= C compiler for both consumers
 # -DPYTHON=     optional: an interpreter with numpy, to import the installed
 #               Python package
+# -DPYTHON_DIR= where the Python package lies in the prefix
 # -DEXPECTED_VERSION= the version the installed library must report
 foreach(variable BUILD_DIR WORK_DIR GENERATOR C_COMPILER EXPECTED_VERSION)
   if(NOT DEFINED ${variable})
@@ -68,18 +69,17 @@ run("build the pkg-config consumer" ${MAKE_PROGRAM} -C ${pc_build}
     -f ${source}/pkgconfig_consumer/Makefile CC=${C_COMPILER})
 run("run the pkg-config consumer" ${pc_build}/qav_pkgconfig_consumer)
 
-# The Python package installed under share/qav/python finds the installed
-# library by itself (no QAV_LIBRARY).
+# The Python package installed into the prefix's Python folder imports with
+# its compiled module and runs the model.
 if(PYTHON)
-  unset(ENV{QAV_LIBRARY})
-  set(ENV{PYTHONPATH} ${prefix}/share/qav/python)
+  set(ENV{PYTHONPATH} ${prefix}/${PYTHON_DIR})
   set(ENV{PYTHONDONTWRITEBYTECODE} 1)
   execute_process(COMMAND ${PYTHON} -c
-      "import qav; print(qav.library_path().resolve()); print(qav.version())"
+      "import qav; print(qav.library_path().resolve()); print(qav.version()); print(qav.run([0.0, 100.0], [-5.0, -1.0], [1.0], [5.0], [0.0], [0.0]).status[0])"
     WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   message(STATUS "installed Python package:\n${out}${err}")
   file(REAL_PATH ${prefix} real_prefix)
-  if(NOT rc EQUAL 0 OR NOT out MATCHES "^${real_prefix}/lib/DynamicLib-Qav\\.so[^\n]*\n${EXPECTED_VERSION}\n")
-    message(FATAL_ERROR "the installed Python package does not use the installed library")
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "^${real_prefix}/${PYTHON_DIR}/qav/_qav[^\n]*[.]so\n${EXPECTED_VERSION}\ncomputed\n")
+    message(FATAL_ERROR "the installed Python package does not import or run from the prefix")
   endif()
 endif()

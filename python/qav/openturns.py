@@ -1,0 +1,112 @@
+"""The model as an OpenTURNS function, for probabilistic runs.
+
+    >>> import openturns as ot, qav
+    >>> model = qav.openturns.function(qav.read_profile("examples/profile.csv"), dike_normal=270.0)
+    >>> model.getInputDescription(), model.getOutputDescription()
+    ([hm0,tp,wlev,angle], [hm0_toe,tp_toe,angle_toe])
+    >>> model(ot.Sample([[2.0, 7.0, 1.0, 260.0], [3.0, 9.0, 2.0, 250.0]]))
+
+A sample is evaluated in one call of the model (its points are the time
+steps of one run), so Monte Carlo in blocks of 10^4 points costs one call per
+block. The function pickles (OpenTURNS' n_cpus, multiprocessing, Dask): it
+carries the profile and the parameters, and each process loads the compiled
+module itself.
+"""
+
+from __future__ import annotations
+
+from typing import Optional, Sequence, Union
+
+import numpy as np
+import openturns as ot
+
+from . import FAILED_STATUS_NAMES, run
+
+__all__ = ["function", "INPUT_NAMES", "OUTPUT_NAMES"]
+
+#: The inputs of the function, in order: Hm0 (m), Tp (s), water level (m), direction (deg).
+INPUT_NAMES = ("hm0", "tp", "wlev", "angle")
+#: The outputs it can give: Hm0 (m), Tp (s) and direction (deg) at the toe.
+OUTPUT_NAMES = ("hm0_toe", "tp_toe", "angle_toe")
+
+
+class ToeModel:
+    """The model over a sample of offshore conditions for one profile: a
+    picklable callable, from an (N, 4) array-like of hm0, tp, wlev, angle to
+    an (N, len(outputs)) array. Failed steps give NaN."""
+
+    def __init__(self, x, z, outputs: Sequence[str], run_arguments: dict):
+        self.x = np.ascontiguousarray(x, dtype=np.float64)
+        self.z = np.ascontiguousarray(z, dtype=np.float64)
+        self.outputs = tuple(outputs)
+        self.run_arguments = dict(run_arguments)
+
+    def __call__(self, sample) -> np.ndarray:
+        points = np.asarray(sample, dtype=np.float64).reshape(-1, len(INPUT_NAMES))
+        result = run(self.x, self.z, points[:, 0], points[:, 1], points[:, 2], points[:, 3],
+                     **self.run_arguments)
+        failed = np.isin(result.status, FAILED_STATUS_NAMES)
+        columns = [np.where(failed, np.nan, getattr(result, name)) for name in self.outputs]
+        return np.column_stack(columns)
+
+
+def function(profile, *, dike_normal: float = 0.0, dam_type: Union[int, str] = 0,
+             dam_height: float = 0.0, outputs: Sequence[str] = OUTPUT_NAMES, ag: float = 9.81,
+             rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01, ratio_depth: float = 0.5,
+             min_step_size: float = 1.0, cache_size: Optional[int] = None,
+             n_cpus: Optional[int] = None, threads: int = 1) -> ot.Function:
+    """The model at one profile as an OpenTURNS function.
+
+    profile      the foreshore: a pair (x, z) of arrays (m), or what
+                 qav.read_profile returns
+    dike_normal  direction of the dike normal (deg)
+    dam_type, dam_height, ag, rho, alpha, fc, ratio_depth, min_step_size
+                 as in qav.run
+    outputs      which of OUTPUT_NAMES the function gives, in that order
+    cache_size   when set, the function remembers the last cache_size points it
+                 evaluated (ot.MemoizeFunction) and gives them again without
+                 running the model; None: no memory
+    n_cpus       when set, samples are split over this many processes
+                 (OpenTURNS' multiprocessing); None: this process
+    threads      threads of each call of the model (the results do not depend on it)
+
+    Returns an ot.Function with the inputs INPUT_NAMES (hm0 in m, tp in s,
+    wlev in m, angle in deg) and the outputs asked for (m, s, deg). A whole
+    sample is evaluated in one call of the model; a step the model refuses
+    or fails gives NaN. Its getCallsNumber() counts the points the model ran.
+    Raises ValueError on an unknown output, a profile the model refuses, or
+    misuse of an argument.
+    """
+    if hasattr(profile, "x") and hasattr(profile, "z"):
+        x, z = profile.x, profile.z
+    else:
+        x, z = profile
+    unknown = [name for name in outputs if name not in OUTPUT_NAMES]
+    if unknown or not outputs:
+        raise ValueError(f"outputs must be some of {OUTPUT_NAMES}, got {list(outputs)}")
+    if cache_size is not None and (isinstance(cache_size, bool) or int(cache_size) != cache_size
+                                   or cache_size < 1):
+        raise ValueError(f"cache_size must be a whole number of 1 or more, got {cache_size!r}")
+    arguments = dict(dike_normal=dike_normal, dam_type=dam_type, dam_height=dam_height, ag=ag, rho=rho,
+                     alpha=alpha, fc=fc, ratio_depth=ratio_depth, min_step_size=min_step_size,
+                     threads=threads)
+    model = ToeModel(x, z, outputs, arguments)
+    # Misuse shows now, not in the middle of an analysis: one calm step runs
+    # every check of the set-up and of the arguments.
+    check = run(model.x, model.z, [0.0], [1.0], [0.0], [0.0], **arguments)
+    if check.status[0] == "refused set-up":
+        raise ValueError(f"the model refuses this set-up: {check.message}")
+
+    result = ot.PythonFunction(len(INPUT_NAMES), len(outputs), func_sample=model, n_cpus=n_cpus)
+    result.setInputDescription(list(INPUT_NAMES))
+    result.setOutputDescription(list(outputs))
+    if cache_size is None:
+        return result
+    # MemoizeFunction takes its size from the resource map when it is made.
+    previous = ot.ResourceMap.GetAsUnsignedInteger("Cache-MaxSize")
+    ot.ResourceMap.SetAsUnsignedInteger("Cache-MaxSize", int(cache_size))
+    try:
+        memoized = ot.MemoizeFunction(result)
+    finally:
+        ot.ResourceMap.SetAsUnsignedInteger("Cache-MaxSize", previous)
+    return memoized

@@ -1,0 +1,116 @@
+"""qav.xr: sections x time steps from CF-named loads, eager and lazy, through NetCDF."""
+
+import numpy as np
+import pytest
+import xarray as xr
+
+import qav
+import qav.xr
+
+SECTIONS = 3
+
+
+def make_profiles(example, sections=SECTIONS):
+    """The example profile per section, the last one without its final two
+    points (padded with NaN), each with its own normal and dam."""
+    x, z = example["profile_x"], example["profile_z"]
+    xs = np.tile(x, (sections, 1))
+    zs = np.tile(z, (sections, 1)) + np.arange(sections)[:, None] * 0.25
+    xs[-1, -2:] = np.nan
+    zs[-1, -2:] = np.nan
+    return xr.Dataset(
+        {"x": (("section", "point"), xs, {"units": "m"}),
+         "z": (("section", "point"), zs, {"units": "m"}),
+         "dike_normal": ("section", 270.0 - 10.0 * np.arange(sections), {"units": "degree"}),
+         "dam_type": ("section", [["dam", "none", "wall"][k % 3] for k in range(sections)]),
+         "dam_height": ("section", [[-1.0, 0.0, 0.5][k % 3] for k in range(sections)])},
+        coords={"section": [f"dike {k}" for k in range(sections)]})
+
+
+def make_loads(example, sections=SECTIONS):
+    hours = len(example["hm0"])
+    scale = 1.0 + 0.1 * np.arange(sections)[:, None]
+    variables = {}
+    for key, standard_name, units in [("hm0", "sea_surface_wave_significant_height", "m"),
+                                      ("tp", "sea_surface_wave_period_at_variance_spectral_density_maximum", "s"),
+                                      ("wlev", "sea_surface_height", "m"),
+                                      ("angle", "sea_surface_wave_from_direction", "degree")]:
+        values = np.tile(example[key], (sections, 1))
+        if key == "hm0":
+            values = values * scale
+        if key == "tp":
+            values[:, 5] = -1.0  # a step the model refuses
+        # Names of the data's own; the standard names tell what they are.
+        variables[f"{key}_offshore"] = (("section", "time"), values,
+                                        {"standard_name": standard_name, "units": units})
+    return xr.Dataset(variables, coords={"time": np.arange(hours) * np.timedelta64(1, "h") +
+                                         np.datetime64("2024-01-01T00")})
+
+
+def serial(loads, profiles):
+    """Each section with qav.run, as a user would write it by hand."""
+    rows = []
+    for s in range(profiles.sizes["section"]):
+        keep = ~np.isnan(profiles.x[s].values)
+        rows.append(qav.run(profiles.x[s].values[keep], profiles.z[s].values[keep],
+                            loads.hm0_offshore[s].values, loads.tp_offshore[s].values,
+                            loads.wlev_offshore[s].values, loads.angle_offshore[s].values,
+                            dike_normal=float(profiles.dike_normal[s]), dam_type=str(profiles.dam_type[s].values),
+                            dam_height=float(profiles.dam_height[s])))
+    return rows
+
+
+def assert_equals_serial(toe, rows):
+    for s, row in enumerate(rows):
+        failed = np.isin(row.status, qav.FAILED_STATUS_NAMES)
+        assert failed.any()  # the NaN rule below is exercised
+        expected = np.where(failed, np.nan, row.hm0_toe)
+        assert toe.hm0_toe[s].values.tobytes() == expected.tobytes(), s
+        assert toe.angle_toe[s].values.tobytes() == np.where(failed, np.nan, row.angle_toe).tobytes(), s
+        assert list(toe.status[s].values) == list(row.status), s
+
+
+def test_eager_equals_each_section_run_alone(example):
+    loads, profiles = make_loads(example), make_profiles(example)
+    toe = qav.xr.toe_conditions(loads, profiles)
+    assert toe.hm0_toe.dims == ("section", "time")
+    assert (toe.time == loads.time).all() and list(toe.section.values) == list(profiles.section.values)
+    assert toe.hm0_toe.attrs["standard_name"] == "sea_surface_wave_significant_height"
+    assert (toe.hm0_toe.attrs["units"], toe.tp_toe.attrs["units"], toe.angle_toe.attrs["units"]) == \
+           ("m", "s", "degree")
+    assert_equals_serial(toe, serial(loads, profiles))
+
+
+def test_lazy_over_dask_through_netcdf(example, tmp_path):
+    loads, profiles = make_loads(example), make_profiles(example)
+    loads.to_netcdf(tmp_path / "loads.nc")
+    profiles.to_netcdf(tmp_path / "profiles.nc")
+    with xr.open_dataset(tmp_path / "loads.nc", chunks={"section": 1, "time": 10}) as lazy_loads, \
+            xr.open_dataset(tmp_path / "profiles.nc") as stored_profiles:
+        toe = qav.xr.toe_conditions(lazy_loads, stored_profiles)
+        # Nothing has run: one task per chunk waits in the graph.
+        assert toe.hm0_toe.chunks == ((1, 1, 1), (10, 10, 3))
+        toe.to_netcdf(tmp_path / "toe.nc")
+    with xr.open_dataset(tmp_path / "toe.nc") as stored:
+        assert stored.hm0_toe.attrs["standard_name"] == "sea_surface_wave_significant_height"
+        assert stored.attrs["Conventions"].startswith("CF-")
+        assert_equals_serial(stored, serial(loads, profiles))
+
+
+def test_loads_shared_by_every_section(example):
+    profiles = make_profiles(example)
+    loads = make_loads(example, sections=1).isel(section=0, drop=True)
+    toe = qav.xr.toe_conditions(loads, profiles)
+    assert toe.hm0_toe.dims == ("section", "time") and toe.sizes["section"] == SECTIONS
+
+
+def test_missing_or_wrong_inputs_are_named(example):
+    loads, profiles = make_loads(example), make_profiles(example)
+    with pytest.raises(ValueError, match="sea_surface_height"):
+        qav.xr.toe_conditions(loads.drop_vars("wlev_offshore"), profiles)
+    centimetres = loads.copy()
+    centimetres["hm0_offshore"] = centimetres.hm0_offshore.assign_attrs(units="cm")
+    with pytest.raises(ValueError, match="units 'cm'"):
+        qav.xr.toe_conditions(centimetres, profiles)
+    with pytest.raises(ValueError, match="dike_normal"):
+        qav.xr.toe_conditions(loads, profiles.drop_vars("dike_normal"))

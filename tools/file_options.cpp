@@ -1,0 +1,96 @@
+#include "tools/file_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace qav::cli {
+namespace {
+
+std::string JoinInputs(std::span<const std::string_view> inputs) {
+    std::string joined;
+    for (const std::string_view input : inputs) {
+        if (!joined.empty()) joined += ", ";
+        joined += input;
+    }
+    return joined;
+}
+
+}  // namespace
+
+void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<const std::string_view> inputs,
+                    bool series) {
+    const char* group = "Reading the CSV files";
+    command
+        .add_option_function<std::string>(
+            "--separator",
+            [&options](const std::string& value) { options.separator = value == "tab" ? '\t' : value.front(); },
+            "Field separator: , ; or tab (default: from an Excel sep= line or the header)")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                if (value == "," || value == ";" || value == "tab" || value == "\t") return {};
+                return "the separator is , ; or tab, not '" + files::Echo(value) + "'";
+            },
+            "{, ; tab}"))
+        ->group(group);
+    command
+        .add_option_function<std::string>(
+            "--decimal",
+            [&options](const std::string& value) {
+                options.decimal = value == "," ? files::Decimal::Comma : files::Decimal::Point;
+            },
+            "Decimal mark: . (only) or , (as well as .); default '.', and with the ; or tab separator ',' "
+            "as well. A file keeps the mark of its first number that has one")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                if (value == "." || value == ",") return {};
+                return "the decimal mark is . or , not '" + files::Echo(value) + "'";
+            },
+            "{. ,}"))
+        ->group(group);
+
+    std::vector<std::string> keys(inputs.begin(), inputs.end());
+    const std::string known = JoinInputs(inputs);
+    const CLI::Validator keyName(
+        [keys, known](std::string& value) -> std::string {
+            const std::size_t equals = value.find('=');
+            if (equals == std::string::npos || equals + 1 == value.size()) {
+                return "give KEY=NAME, for instance hm0=Hs_m, not '" + files::Echo(value) + "'";
+            }
+            if (std::find(keys.begin(), keys.end(), value.substr(0, equals)) == keys.end()) {
+                return "'" + files::Echo(value.substr(0, equals)) + "' is no input column here (" + known + ")";
+            }
+            return {};
+        },
+        "KEY=NAME");
+    command
+        .add_option_function<std::vector<std::string>>(
+            "--column",
+            [&options](const std::vector<std::string>& values) {
+                for (const std::string& value : values) {
+                    const std::size_t equals = value.find('=');
+                    options.columns.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+                }
+            },
+            "The file's name of an input column, where it differs (" + known +
+                "); repeat for each, e.g. --column hm0=Hs_m")
+        ->check(keyName)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(group);
+    if (!series) return;
+    command
+        .add_option_function<std::string>(
+            "--missing",
+            [&options](const std::string& value) {
+                options.missing = value == "invalid" ? files::MissingValues::Invalid : files::MissingValues::Error;
+            },
+            "A series cell that is empty, NaN, NA or #N/A: error (default), or invalid (the row runs with "
+            "--invalid-value and the model refuses that time step)")
+        ->check(CLI::IsMember({"error", "invalid"}))
+        ->group(group);
+}
+
+}  // namespace qav::cli

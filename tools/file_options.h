@@ -1,0 +1,20 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "tools/input_files.h"
+
+namespace CLI {
+class App;
+}
+
+namespace qav::cli {
+
+// Adds the options of how a command reads its CSV files: --separator,
+// --decimal, --column KEY=NAME for the given input columns, and --missing
+// when the command reads a series.
+void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<const std::string_view> inputs,
+                    bool series);
+
+}  // namespace qav::cli

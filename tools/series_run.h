@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "model/model.h"
+#include "tools/input_files.h"
+#include "tools/run_command.h"
+
+namespace qav::cli {
+
+// The rows of a block that the model runs at once, unless the file's text
+// makes a block full first (8 MB).
+inline constexpr std::size_t BlockRows = 65536;
+
+// What became of a run over a whole series.
+struct SeriesRun {
+    std::size_t steps = 0;
+    std::size_t failures = 0;
+    int code = 0;          // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
+    bool setupRefused = false;  // the set-up check refused the run: no step was computed
+    std::string message;   // the library's last message: of the last step, in time order, that wrote one
+};
+
+// Receives each block before it runs: the step number of its first row, and
+// its rows.
+using BlockStart = std::function<void(std::size_t firstStep, const files::SeriesBlock& rows)>;
+// Receives each block as it is done: the step number of its first row, the
+// block's model input, its results, its rows and the library's message of
+// the block.
+using BlockDone = std::function<void(std::size_t firstStep, const RunInput& input, RunTable& result,
+                                     const files::SeriesBlock& rows, std::string_view message)>;
+
+// Runs the model over a series a block of rows at a time (RollerModel5 per
+// block, on the threads options asks for), so that memory does not grow with
+// the series. Results, messages, return code and final message are those of
+// one run over the whole series. input holds the profile, dam and
+// parameters; its series spans are set per block. With a log the whole
+// series is one block, so that the log is that of one run. progress, when
+// set, gets the steps done and totalSteps (0 when unknown).
+SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
+                            std::size_t blockRows, std::size_t totalSteps,
+                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockStart& start,
+                            const BlockDone& done);
+
+// Reads a series file through once when it is a regular file (one that can
+// be read again), so that a fault in any row stops a run before anything is
+// computed; returns its rows, or 0 for a stream.
+std::size_t CheckSeriesFile(const std::string& path, const files::CsvOptions& options);
+
+}  // namespace qav::cli
