@@ -195,15 +195,12 @@ bool RecordStep(const RunOutput& output, std::size_t i, const StepResult& step, 
 
 namespace {
 
-// The steps of one thread: a contiguous range of the series, with its own
-// message text so that threads do not write over each other's.
-struct Chunk {
-    std::size_t begin = 0;
-    std::size_t end = 0;
+// A block of consecutive steps, taken by whichever thread is free next, with
+// its own message text so that threads do not write over each other's.
+struct Block {
     std::size_t failures = 0;
-    std::string lastMessage;  // the text of the chunk's last step that wrote one
+    std::string lastMessage;  // the text of the block's last step that wrote one
     bool wroteMessage = false;
-    std::exception_ptr error;
 };
 
 // A range of time steps of an accepted set-up, one after another or in
@@ -245,26 +242,34 @@ RunOutput Part(const RunOutput& output, std::size_t begin, std::size_t count) {
     return part;
 }
 
-// Runs a chunk a block at a time, so that the progress keeps moving.
-void RunChunk(const RunInput& input, const Constants& constants, const RunOutput& output, Chunk& chunk,
-              std::size_t messageLength, const MarchChoice& choice, std::atomic<std::size_t>& done) {
-    try {
-        constexpr std::size_t Block = 256;
+// Steps a block holds: small enough that the threads end together and the
+// progress keeps moving (at most 256, a quarter of a thread's share), large
+// enough to fill the lanes (16), but never more than a thread's share.
+std::size_t BlockSteps(std::size_t n, unsigned threads) {
+    const std::size_t share = (n + threads - 1) / threads;
+    return std::max<std::size_t>(1, std::min({std::size_t{256}, std::max<std::size_t>(16, share / 4), share}));
+}
+
+// Takes the next free block until none is left.
+void RunBlocks(const RunInput& input, const Constants& constants, const RunOutput& output,
+               std::vector<Block>& blocks, std::size_t steps, std::atomic<std::size_t>& next,
+               std::size_t messageLength, const MarchChoice& choice, std::atomic<std::size_t>& done) {
+    const std::size_t n = input.Hm0.size();
+    std::string text(messageLength, ' ');
+    MessageBuffer message(text.data(), text.size());
+    StepWorkspace work;
+    for (std::size_t b = next.fetch_add(1); b < blocks.size(); b = next.fetch_add(1)) {
+        const std::size_t begin = b * steps;
+        const std::size_t count = std::min(steps, n - begin);
         // Blanked first: a text in it at the end was written by one of the
-        // chunk's steps, since every step that writes replaces the whole text.
-        std::string text(messageLength, ' ');
-        MessageBuffer message(text.data(), text.size());
-        StepWorkspace work;
-        for (std::size_t begin = chunk.begin; begin < chunk.end; begin += Block) {
-            const std::size_t count = std::min(Block, chunk.end - begin);
-            chunk.failures += RunSteps(Part(input, begin, count), constants, Part(output, begin, count), message,
-                                       work, choice);
-            done.fetch_add(count, std::memory_order_relaxed);
-        }
-        chunk.lastMessage.assign(message.Trimmed());
-        chunk.wroteMessage = !chunk.lastMessage.empty();
-    } catch (...) {
-        chunk.error = std::current_exception();
+        // block's steps, since every step that writes replaces the whole text.
+        message.Clear();
+        Block& block = blocks[b];
+        block.failures =
+            RunSteps(Part(input, begin, count), constants, Part(output, begin, count), message, work, choice);
+        block.lastMessage.assign(message.Trimmed());
+        block.wroteMessage = !block.lastMessage.empty();
+        done.fetch_add(count, std::memory_order_relaxed);
     }
 }
 
@@ -275,21 +280,25 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     const std::size_t n = input.Hm0.size();
     const unsigned threads = static_cast<unsigned>(
         std::min<std::size_t>(std::max(1u, options.Threads), std::max<std::size_t>(n, 1)));
-    std::vector<Chunk> chunks(threads);
-    for (unsigned t = 0; t < threads; ++t) {
-        chunks[t].begin = n * t / threads;
-        chunks[t].end = n * (t + 1) / threads;
-    }
+    const std::size_t steps = BlockSteps(n, threads);
+    std::vector<Block> blocks((n + steps - 1) / steps);
 
+    std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::mutex mutex;
     std::condition_variable finishedChanged;
     unsigned finished = 0;
+    std::vector<std::exception_ptr> errors(threads);
     std::vector<std::thread> workers;
     workers.reserve(threads);
-    for (Chunk& chunk : chunks) {
-        const auto work = [&, chunkPointer = &chunk] {
-            RunChunk(input, constants, output, *chunkPointer, message.Length(), choice, done);
+    for (unsigned t = 0; t < threads; ++t) {
+        const auto work = [&, t] {
+            try {
+                RunBlocks(input, constants, output, blocks, steps, next, message.Length(), choice, done);
+            } catch (...) {
+                errors[t] = std::current_exception();
+                next.store(blocks.size());  // the others stop after their block
+            }
             {
                 const std::lock_guard lock(mutex);
                 ++finished;
@@ -300,7 +309,7 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
             workers.emplace_back(work);
         } catch (const std::exception&) {
             // No thread to be had (a limit on memory or processes): the
-            // calling thread runs the chunk itself; its results are the same.
+            // calling thread takes blocks itself; the results are the same.
             work();
         }
     }
@@ -314,15 +323,15 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
         }
     }
     for (std::thread& worker : workers) worker.join();
-    for (const Chunk& chunk : chunks) {
-        if (chunk.error) std::rethrow_exception(chunk.error);
+    for (const std::exception_ptr& error : errors) {
+        if (error) std::rethrow_exception(error);
     }
     if (options.Progress) options.Progress(n, n);
 
     std::size_t failures = 0;
-    for (const Chunk& chunk : chunks) {
-        failures += chunk.failures;
-        if (chunk.wroteMessage) message.Replace(chunk.lastMessage);
+    for (const Block& block : blocks) {
+        failures += block.failures;
+        if (block.wroteMessage) message.Replace(block.lastMessage);
     }
     return failures;
 }

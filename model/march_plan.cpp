@@ -15,23 +15,24 @@ constexpr std::size_t MaxGroup = 64;
 }  // namespace
 
 MarchChoice::Cost MarchChoice::CostOf(MarchPath path) {
-    // ns per grid point of a step alone, and per row of one and of two
-    // registers of lanes, on the 1000 m 1:100 storm of bench/ (1668 levels)
-    // on an Intel Xeon with AVX-512 (Sapphire Rapids class). Other processors
+    // ns per grid point of a step alone (RunRollerModelOn), and per row of
+    // one and of two registers of lanes (RunRollerModelLanes with 2 to
+    // LaneCount steps), over the 1000 m 1:100 profile of bench/ (1668
+    // levels), on an Intel Xeon with AVX-512 (Sapphire Rapids class). Other processors
     // of the same instruction sets take the same split. The aarch64 paths
     // have not been measured: a register of lanes is taken to cost what
     // three steps alone cost, as on the x86-64 paths.
     switch (path) {
         case MarchPath::Reference:
-            return {162.0, {1e9, 1e9}};
+            return {139.0, {1e9, 1e9}};
         case MarchPath::Baseline:
-            return {229.0, {400.0, 780.0}};
+            return {132.0, {132.0, 190.0}};
         case MarchPath::Sse4:
-            return {102.0, {188.0, 318.0}};
+            return {78.0, {122.0, 194.0}};
         case MarchPath::Avx2:
-            return {83.0, {220.0, 385.0}};
+            return {57.0, {172.0, 286.0}};
         case MarchPath::Avx512:
-            return {79.0, {283.0, 541.0}};
+            return {53.0, {226.0, 377.0}};
         default:
             return {100.0, {300.0, 560.0}};
     }

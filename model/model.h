@@ -71,10 +71,11 @@ struct RunOptions {
     // a threaded run); without it the thread's log stays as it is, as the C
     // entries set it themselves.
     std::optional<RunLog> Log;
-    // The time steps are split into this many contiguous chunks, each on a
-    // thread of its own. Results, messages and return code do not depend on
-    // the number. While the calling thread's log is on, one thread runs every
-    // step, so that the log lines keep their order.
+    // The time steps are shared among this many threads, a block of
+    // consecutive steps at a time to whichever thread is free. Results,
+    // messages and return code do not depend on the number. While the
+    // calling thread's log is on, one thread runs every step, so that the
+    // log lines keep their order.
     unsigned Threads = 1;
     // Called now and then on the calling thread with the number of steps done
     // (a run with a progress callback runs its steps on other threads).
