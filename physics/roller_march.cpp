@@ -100,6 +100,15 @@ constexpr std::size_t MaxLanes = HWY_MAX_BYTES / sizeof(double);
 // bits.
 constexpr double IntegerShift = 6755399441055744.0;
 
+// Lambdas are inlined like the functions (HWY_INLINE): a call would keep the
+// compiler from mixing their operations with the caller's, and would spill
+// the caller's registers.
+#if defined(__GNUC__) || defined(__clang__)
+#define QAV_INLINE_LAMBDA __attribute__((always_inline))
+#else
+#define QAV_INLINE_LAMBDA
+#endif
+
 // ---- registers side by side ----
 
 // K registers of one computation, carried out operation by operation for all
@@ -288,7 +297,7 @@ template <class DD, std::size_t K>
 HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD, K>& ay,
                                        const MaskPack<DD, K>& negative) {
     using P = Pack<DD, K>;
-    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
     Expm1Parts<DD, K> e;
     // |y| > ln2 / 2 is reduced by k ln2; |y| < 1.5 ln2 takes k = +-1.
     e.reduced = Ge(ay, C(0x1.62e43p-2));
@@ -329,7 +338,7 @@ HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD
 template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
     using P = Pack<DD, K>;
-    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
     const Expm1Parts<DD, K> e = Expm1Core(d, y, Abs(y), Lt(y, C(0.0)));
     const P one = C(1.0);
     const P ex = Sub(e.ek, e.x);
@@ -357,7 +366,7 @@ HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
 template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
     using P = Pack<DD, K>;
-    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
     const P one = C(1.0);
     const P two = C(2.0);
     const P ax = Abs(x);
@@ -427,7 +436,7 @@ template <std::size_t K, class VI>
 HWY_INLINE Pack<D, K> FitPolynomial(const double* fit, const VI* offset, const Pack<D, K>& s,
                                     const Pack<D, K>& s2, const Pack<D, K>& s4, const Pack<D, K>& s8) {
     const D d;
-    const auto c = [&](int m) HWY_ATTR {
+    const auto c = [&](int m) HWY_ATTR QAV_INLINE_LAMBDA {
         Pack<D, K> r;
         for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
         return r;
@@ -441,7 +450,7 @@ template <std::size_t K, class VI>
 HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s, const Pack<D, K>& s2,
                                      const Pack<D, K>& s4) {
     const D d;
-    const auto c = [&](int m) HWY_ATTR {
+    const auto c = [&](int m) HWY_ATTR QAV_INLINE_LAMBDA {
         Pack<D, K> r;
         QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
         return r;
@@ -574,7 +583,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     using VI = hn::Vec<hn::RebindToSigned<D>>;
     const D d;
     const hn::RebindToSigned<D> di;
-    const auto C = [d](double c) HWY_ATTR { return Constant<K>(d, c); };
+    const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
     const P shift = C(IntegerShift);
     const auto inFit = And(Ge(R, C(0.0)), Lt(R, C(BracketFit::Limit)));
     const P r = IfThenElseZero(inFit, R);
@@ -689,7 +698,7 @@ template <class DD, std::size_t K, std::size_t Entries>
 HWY_INLINE void StoreQuantities(DD d, const Pack<DD, K>& h, const Pack<DD, K>& x, const Periods<DD, K>& w,
                                 const Constants& c, QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
     using P = Pack<DD, K>;
-    const auto C = [d](double v) HWY_ATTR { return Constant<K>(d, v); };
+    const auto C = [d](double v) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, v); };
     // -x / h is the negated x / h: the quotient's sign does not change its rounding.
     const P q = Div(x, h);
     const P k = IfThenElse(Ge(w.omega, C(0.0)), q, Neg(q));
@@ -845,7 +854,7 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     PointReader reader(levels, P);
     const POne vWlev = Constant<1>(d, s.Wlev);
     const Periods<DOne, 1> periods{Constant<1>(d, omega), Constant<1>(d, omega2), Constant<1>(d, s.Tp)};
-    const auto levelsOf = [&](std::size_t g) HWY_ATTR {
+    const auto levelsOf = [&](std::size_t g) HWY_ATTR QAV_INLINE_LAMBDA {
         POne bottom;
         bottom.v[0] = reader.Group(d, g * N);
         return bottom;
@@ -953,7 +962,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     const std::size_t N = hn::Lanes(d);
     const std::size_t L = Groups * N;
     const double inverseG = 1.0 / c.g;
-    const auto C = [d](double v) HWY_ATTR { return Constant<Groups>(d, v); };
+    const auto C = [d](double v) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<Groups>(d, v); };
     // Lane l of every per-lane value at l: register j at j N.
     HWY_ALIGN double tp[Groups * MaxLanes], wlev[Groups * MaxLanes], dx[Groups * MaxLanes],
         points[Groups * MaxLanes];
@@ -999,7 +1008,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         pairPeriods.omega2.v[j] = periods.omega2.v[j % Groups];
         pairPeriods.Tp.v[j] = periods.Tp.v[j % Groups];
     }
-    const auto first = [&](std::size_t row) HWY_ATTR {
+    const auto first = [&](std::size_t row) HWY_ATTR QAV_INLINE_LAMBDA {
         // A lane's rows past its end repeat its last level; row + 1 past the
         // longest lane repeats row.
         Pack<D, Pair> bottom;
@@ -1009,8 +1018,8 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[Groups + j] = hn::LoadU(d, levels + j * N);
         FirstStage(d, bottom, pairWlev, pairPeriods, inverseG, stages[row / 2 % 4]);
     };
-    const auto second = [&](std::size_t row) HWY_ATTR { SecondStage(d, stages[row / 2 % 4]); };
-    const auto third = [&](std::size_t row) HWY_ATTR {
+    const auto second = [&](std::size_t row) HWY_ATTR QAV_INLINE_LAMBDA { SecondStage(d, stages[row / 2 % 4]); };
+    const auto third = [&](std::size_t row) HWY_ATTR QAV_INLINE_LAMBDA {
         ThirdStage(d, stages[row / 2 % 4], pairPeriods, c, ring, slot(row), N);
     };
     // Rows whose first stage would come before the march: all at once.
