@@ -80,11 +80,36 @@ constexpr DD TwoOverRootPi{0x1.20dd750429b6dp+0, 0x1.1ae3a914fed8p-56};
 constexpr DD HalfPi{0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54};
 constexpr double HalfPiTail = -0x1.f1976b7ed8fbcp-110;
 
-// 1 / n! for n = 0 .. 29, and the coefficients (2n)! / (4^n (n!)^2 (2n + 1))
-// of the series of asin for n = 0 .. 59, in double-double; built once.
+// sqrt(a) for a > 0: the double's square root, corrected once.
+DD SquareRoot(DD a) {
+    const double y = std::sqrt(a.hi);
+    const DD r = Add(a, Neg(TwoProduct(y, y)));
+    return QuickTwoSum(y, r.hi / (y + y));
+}
+
+// asin(s) for |s| <= 1/2 by its series with coefficients c, with as many
+// terms as s needs for 1e-33 (s^(2n) falls by at least 1/4 a term).
+DD AsinSeriesOf(const DD* c, DD s) {
+    const DD s2 = Mul(s, s);
+    int terms = 60;
+    for (double bound = 0.25; terms > 8 && s2.hi * 1.0000001 < bound; bound *= 0.25) terms = terms * 3 / 4;
+    DD p = c[terms - 1];
+    for (int n = terms - 2; n >= 0; --n) p = Add(c[n], Mul(p, s2));
+    return Mul(s, p);
+}
+
+// Points of the table of asin.
+constexpr double AsinStep = 1.0 / 64.0;
+constexpr int AsinPoints = 33;  // 0 .. 1/2
+
+// 1 / n! for n = 0 .. 29, the coefficients (2n)! / (4^n (n!)^2 (2n + 1))
+// of the series of asin for n = 0 .. 59, and asin(s) and sqrt(1 - s^2) at
+// s = j / 64 for j = 0 .. 32, in double-double; built once.
 struct SeriesTables {
     DD inverseFactorial[30];
     DD asin[60];
+    DD asinAt[AsinPoints];
+    DD cosineAt[AsinPoints];
     SeriesTables() {
         inverseFactorial[0] = {1.0, 0.0};
         for (int n = 1; n < 30; ++n) inverseFactorial[n] = Div(inverseFactorial[n - 1], static_cast<double>(n));
@@ -93,6 +118,11 @@ struct SeriesTables {
         for (int n = 1; n < 60; ++n) {
             a = Div(Mul(a, static_cast<double>(2 * n - 1)), static_cast<double>(2 * n));
             asin[n] = Div(a, static_cast<double>(2 * n + 1));
+        }
+        for (int j = 0; j < AsinPoints; ++j) {
+            const double s = j * AsinStep;
+            asinAt[j] = AsinSeriesOf(asin, DD{s, 0.0});
+            cosineAt[j] = SquareRoot(Add(DD{1.0, 0.0}, Neg(TwoProduct(s, s))));
         }
     }
 };
@@ -143,16 +173,17 @@ DD CosSeries(DD r) {
     return p;
 }
 
-// asin(s) for 0 <= s <= 1/2 by its series, with as many terms as s needs for
-// 1e-33 (s^(2n) falls by at least 1/4 a term).
+// asin(s) for 0 <= s <= 1/2: asin(s_j) + asin(s sqrt(1 - s_j^2) - s_j
+// sqrt(1 - s^2)) for the table's s_j nearest to s, whose series needs a few
+// terms only (the argument is at most 0.0092).
 DD AsinSeries(DD s) {
-    const DD* c = Tables().asin;
-    const DD s2 = Mul(s, s);
-    int terms = 60;
-    for (double bound = 0.25; terms > 8 && s2.hi * 1.0000001 < bound; bound *= 0.25) terms = terms * 3 / 4;
-    DD p = c[terms - 1];
-    for (int n = terms - 2; n >= 0; --n) p = Add(c[n], Mul(p, s2));
-    return Mul(s, p);
+    const SeriesTables& t = Tables();
+    const int j = static_cast<int>(std::nearbyint(s.hi / AsinStep));
+    if (j == 0) return AsinSeriesOf(t.asin, s);
+    const double sj = j * AsinStep;
+    const DD cosine = SquareRoot(Add(DD{1.0, 0.0}, Neg(Mul(s, s))));
+    const DD rest = Add(Mul(s, t.cosineAt[j]), Neg(Mul(cosine, sj)));
+    return Add(t.asinAt[j], AsinSeriesOf(t.asin, rest));
 }
 
 } // namespace
