@@ -5,10 +5,13 @@
 // for the fast marches: on piece j = 0 .. 352 one polynomial of degree 9 in
 // t = 32 R - j, for |t| <= 1/2, for each of its two terms, erfc(R) and
 // exp(-R^2) (...). Apart, the first term can be rounded as 1 - erf(R) with erf
-// rounded to a double. The C library's erf and exp take a long chain of
-// dependent operations; a polynomial takes four multiplications and four
-// additions one after the other once t is known. The coefficients are
-// constants of the source (physics/bracket_fit.inc, written by
+// rounded to a double. Where that rounding is not in question a single
+// polynomial does (FittedBracketOne): of the whole bracket, degree 7, on the
+// pieces up to R = 3.55, and of the second term alone from R = 6.1 on, where
+// 1 - erf(R) is 0. The C library's erf and exp take a long chain of dependent
+// operations; a polynomial takes four multiplications and four additions one
+// after the other once t is known. The coefficients are constants of the
+// source (physics/bracket_fit.inc and bracket_one_fit.inc, written by
 // bench/bracket_fit_generator.cpp).
 
 namespace qav {

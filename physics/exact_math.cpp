@@ -80,11 +80,36 @@ constexpr DD TwoOverRootPi{0x1.20dd750429b6dp+0, 0x1.1ae3a914fed8p-56};
 constexpr DD HalfPi{0x1.921fb54442d18p+0, 0x1.1a62633145c07p-54};
 constexpr double HalfPiTail = -0x1.f1976b7ed8fbcp-110;
 
-// 1 / n! for n = 0 .. 29, and the coefficients (2n)! / (4^n (n!)^2 (2n + 1))
-// of the series of asin for n = 0 .. 59, in double-double; built once.
+// sqrt(a) for a > 0: the double's square root, corrected once.
+DD SquareRoot(DD a) {
+    const double y = std::sqrt(a.hi);
+    const DD r = Add(a, Neg(TwoProduct(y, y)));
+    return QuickTwoSum(y, r.hi / (y + y));
+}
+
+// asin(s) for |s| <= 1/2 by its series with coefficients c, with as many
+// terms as s needs for 1e-33 (s^(2n) falls by at least 1/4 a term).
+DD AsinSeriesOf(const DD* c, DD s) {
+    const DD s2 = Mul(s, s);
+    int terms = 60;
+    for (double bound = 0.25; terms > 8 && s2.hi * 1.0000001 < bound; bound *= 0.25) terms = terms * 3 / 4;
+    DD p = c[terms - 1];
+    for (int n = terms - 2; n >= 0; --n) p = Add(c[n], Mul(p, s2));
+    return Mul(s, p);
+}
+
+// Points of the table of asin.
+constexpr double AsinStep = 1.0 / 64.0;
+constexpr int AsinPoints = 33;  // 0 .. 1/2
+
+// 1 / n! for n = 0 .. 29, the coefficients (2n)! / (4^n (n!)^2 (2n + 1))
+// of the series of asin for n = 0 .. 59, and asin(s) and sqrt(1 - s^2) at
+// s = j / 64 for j = 0 .. 32, in double-double; built once.
 struct SeriesTables {
     DD inverseFactorial[30];
     DD asin[60];
+    DD asinAt[AsinPoints];
+    DD cosineAt[AsinPoints];
     SeriesTables() {
         inverseFactorial[0] = {1.0, 0.0};
         for (int n = 1; n < 30; ++n) inverseFactorial[n] = Div(inverseFactorial[n - 1], static_cast<double>(n));
@@ -93,6 +118,11 @@ struct SeriesTables {
         for (int n = 1; n < 60; ++n) {
             a = Div(Mul(a, static_cast<double>(2 * n - 1)), static_cast<double>(2 * n));
             asin[n] = Div(a, static_cast<double>(2 * n + 1));
+        }
+        for (int j = 0; j < AsinPoints; ++j) {
+            const double s = j * AsinStep;
+            asinAt[j] = AsinSeriesOf(asin, DD{s, 0.0});
+            cosineAt[j] = SquareRoot(Add(DD{1.0, 0.0}, Neg(TwoProduct(s, s))));
         }
     }
 };
@@ -143,16 +173,57 @@ DD CosSeries(DD r) {
     return p;
 }
 
-// asin(s) for 0 <= s <= 1/2 by its series, with as many terms as s needs for
-// 1e-33 (s^(2n) falls by at least 1/4 a term).
-DD AsinSeries(DD s) {
-    const DD* c = Tables().asin;
-    const DD s2 = Mul(s, s);
-    int terms = 60;
-    for (double bound = 0.25; terms > 8 && s2.hi * 1.0000001 < bound; bound *= 0.25) terms = terms * 3 / 4;
-    DD p = c[terms - 1];
-    for (int n = terms - 2; n >= 0; --n) p = Add(c[n], Mul(p, s2));
-    return Mul(s, p);
+// sin(r) or cos(r) (Cosine) for |r| <= pi/4 with their first four terms in
+// double-double and the rest in doubles: within 1e-21 relative (the rest is
+// below 4e-6 of the result). The nearest double to it is the nearest double
+// to the series of SinSeries and CosSeries wherever the bound cannot move
+// the rounding, which Settled tells.
+template <bool Cosine>
+DD QuickSeries(DD r) {
+    const DD* f = Tables().inverseFactorial;
+    const DD w = Mul(r, r);
+    const double v = w.hi;
+    // The rest: the terms from w^4 on over w^3, Horner in doubles.
+    constexpr int First = Cosine ? 8 : 9;
+    double rest = f[First + 20].hi;
+    for (int n = First + 18; n >= First; n -= 2) rest = f[n].hi - v * rest;
+    rest = rest * v;
+    DD p = Add(Neg(f[Cosine ? 6 : 7]), DD{rest, 0.0});
+    p = Add(f[Cosine ? 4 : 5], Mul(p, w));
+    p = Add(Neg(f[Cosine ? 2 : 3]), Mul(p, w));
+    p = Add(f[0], Mul(p, w));
+    return Cosine ? p : Mul(r, p);
+}
+
+// True when every number within 2^-68 (relative) of v rounds to the same
+// double as v.
+bool Settled(DD v) {
+    const double bound = std::fabs(v.hi) * 0x1p-68;
+    return v.hi + (v.lo - bound) == v.hi + (v.lo + bound);
+}
+
+// asin(s) for 0 <= s <= 1/2: asin(s_j) + asin(s sqrt(1 - s_j^2) - s_j
+// sqrt(1 - s^2)) for the table's s_j nearest to s, whose series needs a few
+// terms only (the argument is at most 0.0092).
+// Quick: the series' first two terms in double-double and the rest in
+// doubles (below 6e-10 of the result there; within 1e-24), to be checked by
+// Settled.
+DD AsinSeries(DD s, bool quick) {
+    const SeriesTables& t = Tables();
+    const auto series = [&](DD u) {
+        if (!quick) return AsinSeriesOf(t.asin, u);
+        const DD u2 = Mul(u, u);
+        double rest = t.asin[12].hi;
+        for (int n = 11; n >= 2; --n) rest = t.asin[n].hi + u2.hi * rest;
+        const DD p = Add(t.asin[0], Mul(Add(t.asin[1], DD{rest * u2.hi, 0.0}), u2));
+        return Mul(u, p);
+    };
+    const int j = static_cast<int>(std::nearbyint(s.hi / AsinStep));
+    if (j == 0) return series(s);
+    const double sj = j * AsinStep;
+    const DD cosine = SquareRoot(Add(DD{1.0, 0.0}, Neg(Mul(s, s))));
+    const DD rest = Add(Mul(s, t.cosineAt[j]), Neg(Mul(cosine, sj)));
+    return Add(t.asinAt[j], series(rest));
 }
 
 } // namespace
@@ -211,24 +282,19 @@ double NearestSin(double x) {
     r = Add(r, Neg(kLo));
     r = Add(r, DD{-k * HalfPiTail, 0.0});
     const long quadrant = static_cast<long>(std::fmod(k, 4.0) + 4.0) % 4;
-    DD v;
-    switch (quadrant) {
-    case 0: v = SinSeries(r); break;
-    case 1: v = CosSeries(r); break;
-    case 2: v = Neg(SinSeries(r)); break;
-    default: v = Neg(CosSeries(r)); break;
-    }
-    return Nearest(v);
+    const bool cosine = quadrant % 2 == 1;
+    // The short series nearly always settles the rounding; else the long one.
+    DD v = cosine ? QuickSeries<true>(r) : QuickSeries<false>(r);
+    if (!Settled(v)) v = cosine ? CosSeries(r) : SinSeries(r);
+    return quadrant >= 2 ? -Nearest(v) : Nearest(v);
 }
 
 double NearestAsin(double x) {
     const double a = std::fabs(x);
     if (!(a <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
     if (a == 0.0) return x;
-    DD y;
-    if (a <= 0.5) {
-        y = AsinSeries(DD{a, 0.0});
-    } else {
+    const auto asinOf = [a](bool quick) {
+        if (a <= 0.5) return AsinSeries(DD{a, 0.0}, quick);
         // asin(a) = pi/2 - 2 asin(sqrt((1 - a) / 2)); 1 - a and the halving are exact.
         const double d = (1.0 - a) * 0.5;
         const double s0 = std::sqrt(d);
@@ -237,8 +303,11 @@ double NearestAsin(double x) {
             const DD square = TwoProduct(s0, s0);
             s = QuickTwoSum(s0, ((d - square.hi) - square.lo) / (s0 + s0));
         }
-        y = Add(Add(HalfPi, DD{HalfPiTail, 0.0}), Neg(Mul(AsinSeries(s), 2.0)));
-    }
+        return Add(Add(HalfPi, DD{HalfPiTail, 0.0}), Neg(Mul(AsinSeries(s, quick), 2.0)));
+    };
+    // The quick series nearly always settles the rounding; else the long one.
+    DD y = asinOf(true);
+    if (!Settled(y)) y = asinOf(false);
     return std::copysign(Nearest(y), x);
 }
 

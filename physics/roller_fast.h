@@ -14,10 +14,11 @@ namespace qav {
 // formula after formula with the C library's functions, one point after
 // another. The others are one march compiled for an instruction set each
 // (Highway's targets): Baseline without SIMD instructions, Sse4, Avx2 and
-// Avx512 (AVX3) on x86-64, Neon, Sve and Sve2 (also the fixed-width Sve256 and
-// Sve2_128) on aarch64. They compute the per-point quantities a register of
-// points at a time and give the same bits on every path, processor and lane
-// width.
+// Avx512 (AVX3) on x86-64, Neon on aarch64. (Sve, Sve2, Sve256 and Sve2_128
+// name Highway's scalable Arm targets, which the marches leave out: Arm
+// processors with SVE take Neon.) They compute the per-point quantities a
+// register of points at a time and give the same bits on every path,
+// processor and lane width.
 enum class MarchPath : std::uint8_t { Reference, Baseline, Sse4, Avx2, Avx512, Neon, Sve, Sve2, Sve256, Sve2_128 };
 
 // True when this build has the path and the processor runs it (Reference and

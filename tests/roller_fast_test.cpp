@@ -41,6 +41,7 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
     const std::vector<MarchPath> paths = FastPaths();
     std::vector<double> worst(paths.size(), 0.0);
     std::vector<int> identical(paths.size(), 0);
+    std::vector<int> sameHeight(paths.size(), 0);
     constexpr int cases = 4000;
     for (int trial = 0; trial < cases; ++trial) {
         const Case c = RandomCase(random);
@@ -65,11 +66,17 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
             EXPECT_EQ(std::isnan(got.direction), std::isnan(expected.direction));
             worst[p] = std::max(worst[p], d);
             if (d == 0.0) ++identical[p];
+            if (got.hm0 == expected.hm0) ++sameHeight[p];
         }
     }
     for (std::size_t p = 0; p < paths.size(); ++p) {
         std::printf("%s: largest relative difference %.3g, identical toe results in %d of %d cases\n",
                     std::string(qav::MarchPathName(paths[p])).c_str(), worst[p], identical[p], cases);
+        // The wave numbers (glibc's tanh) and the bracket's float are the
+        // reference's, so the toe height is the reference's number itself, not
+        // just within 1e-13 of it. Even a correctly rounded tanh in place of
+        // glibc's moves the last bits of about one toe height in ten.
+        EXPECT_GE(sameHeight[p], cases - 4) << qav::MarchPathName(paths[p]);
     }
 }
 
