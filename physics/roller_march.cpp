@@ -576,11 +576,27 @@ HWY_NOINLINE V SettleBracketLanes(V Q, V R, M open) {
     return hn::Load(d, q);
 }
 
+// The pieces of the bracket fit a lane march expects at its next row, found
+// as the single step finds its own: R taken on by its last step from the row
+// before. Their coefficients are gathered before R is known; the row checks
+// the guess against R's own pieces and takes those instead where any lane
+// looked at differs. The result does not depend on the guess.
+template <std::size_t K>
+struct LanePieceGuess {
+    using VI = hn::Vec<hn::RebindToSigned<D>>;
+    VI piece[K];
+    Pack<D, K> R;  // of the row before
+    // Which of the fit's polynomials the guessed pieces of the lanes looked
+    // at in the row before need: the whole bracket's only, or one per lane.
+    bool onePolynomial = false;
+    bool allWhole = false;
+};
+
 // RoundedBracket for registers of R; lanes outside active are not looked at.
 // Where no lane lies between the whole bracket's fit and the second term's
 // alone, one polynomial serves every lane.
 template <std::size_t K>
-HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& active) {
+HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& active, LanePieceGuess<K>& next) {
     using P = Pack<D, K>;
     using VI = hn::Vec<hn::RebindToSigned<D>>;
     const D d;
@@ -594,51 +610,83 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     const P s2 = Mul(s, s);
     const P s4 = Mul(s2, s2);
     const P s8 = Mul(s4, s4);
+    const auto pieceOf = [&](const Pack<D, K>& units, VI* pieces) HWY_ATTR QAV_INLINE_LAMBDA {
+        for (std::size_t j = 0; j < K; ++j) {
+            pieces[j] = hn::And(hn::BitCast(di, units.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+        }
+    };
+    const auto wholeOf = [&](const VI* pieces) HWY_ATTR QAV_INLINE_LAMBDA {
+        MaskPack<D, K> whole;
+        for (std::size_t j = 0; j < K; ++j) {
+            whole.m[j] = hn::RebindMask(d, hn::Lt(pieces[j], hn::Set(di, BracketFit::WholeUpTo + 1)));
+        }
+        return whole;
+    };
+    // Which polynomials the pieces of the lanes in looked need.
+    const auto familyOf = [&](const VI* pieces, const MaskPack<D, K>& whole, const MaskPack<D, K>& looked,
+                              bool& onePolynomial, bool& allWhole) HWY_ATTR QAV_INLINE_LAMBDA {
+        onePolynomial = true;
+        allWhole = true;
+        for (std::size_t j = 0; j < K; ++j) {
+            const auto second = hn::RebindMask(d, hn::Gt(pieces[j], hn::Set(di, BracketFit::SecondFrom - 1)));
+            onePolynomial = onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked.m[j]));
+            allWhole = allWhole && hn::AllFalse(d, hn::AndNot(whole.m[j], looked.m[j]));
+        }
+    };
     VI pieces[K];
-    MaskPack<D, K> whole;
-    bool onePolynomial = true;
-    bool allWhole = true;
+    pieceOf(u, pieces);
+    const MaskPack<D, K> looked = And(active, inFit);
+    bool onePolynomial;
+    bool allWhole;
+    const MaskPack<D, K> whole = wholeOf(pieces);
+    familyOf(pieces, whole, looked, onePolynomial, allWhole);
+    // The guess holds where every lane looked at is in its guessed piece and
+    // the guessed polynomials serve them all.
+    bool guessed = (onePolynomial || !next.onePolynomial) && (allWhole || !next.allWhole);
     for (std::size_t j = 0; j < K; ++j) {
-        pieces[j] = hn::And(hn::BitCast(di, u.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
-        whole.m[j] = hn::RebindMask(d, hn::Lt(pieces[j], hn::Set(di, BracketFit::WholeUpTo + 1)));
-        const auto second = hn::RebindMask(d, hn::Gt(pieces[j], hn::Set(di, BracketFit::SecondFrom - 1)));
-        const auto looked = hn::And(active.m[j], inFit.m[j]);
-        onePolynomial = onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked));
-        allWhole = allWhole && hn::AllFalse(d, hn::AndNot(whole.m[j], looked));
+        guessed = guessed && hn::AllFalse(d, hn::AndNot(hn::RebindMask(d, hn::Eq(pieces[j], next.piece[j])), looked.m[j]));
+    }
+    const VI* used = pieces;
+    MaskPack<D, K> usedWhole = whole;
+    if (HWY_LIKELY(guessed)) {
+        used = next.piece;
+        usedWhole = wholeOf(next.piece);
+        onePolynomial = next.onePolynomial;
+        allWhole = next.allWhole;
     }
     P b;
     P doubt;
     MaskPack<D, K> ambiguous;
-    if (HWY_LIKELY(onePolynomial)) {
+    if (onePolynomial) {
         // 10 j = 8 j + 2 j.
         static_assert(BracketFit::Terms == 10, "offsets are 10 times the piece");
         VI offsets[K];
-        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<3>(pieces[j]), hn::ShiftLeft<1>(pieces[j]));
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<3>(used[j]), hn::ShiftLeft<1>(used[j]));
         if (allWhole) {
             b = FitPolynomial7<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4);
         } else {
             b = FitPolynomial<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4, s8);
         }
-        doubt = IfThenElse(whole, Add(Mul(b, C(BracketFit::WholeTolerance)), C(0x1p-53)),
+        doubt = IfThenElse(usedWhole, Add(Mul(b, C(BracketFit::WholeTolerance)), C(0x1p-53)),
                            Add(Mul(b, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))));
         ambiguous = Lt(C(0.0), C(0.0));
     } else {
         // 20 j = 16 j + 4 j.
         static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
         VI offsets[K];
-        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<4>(pieces[j]), hn::ShiftLeft<2>(pieces[j]));
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<4>(used[j]), hn::ShiftLeft<2>(used[j]));
         const double* fit = &detail::ScaledBracket.coefficient[0][0];
         const P erfc = FitPolynomial<K>(fit, offsets, s, s2, s4, s8);
         const P second = FitPolynomial<K>(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
         // Past the whole bracket's pieces, 1 - erf(R) is erfc(R) rounded to a
         // multiple of 2^-53; before, erfc(R) to within 2^-53.
         const P multiple = C(MultipleOf2To53);
-        const P first = IfThenElse(whole, erfc, Sub(Add(erfc, multiple), multiple));
+        const P first = IfThenElse(usedWhole, erfc, Sub(Add(erfc, multiple), multiple));
         const P erfcTolerance = C(BracketFit::ErfcTolerance);
-        ambiguous = AndNot(whole, Ge(Abs(Sub(erfc, first)), Sub(C(0x1p-54), Mul(erfc, erfcTolerance))));
+        ambiguous = AndNot(usedWhole, Ge(Abs(Sub(erfc, first)), Sub(C(0x1p-54), Mul(erfc, erfcTolerance))));
         b = Add(first, second);
         doubt = Add(Mul(second, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt)));
-        doubt = IfThenElse(whole, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))), doubt);
+        doubt = IfThenElse(usedWhole, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))), doubt);
     }
     const auto settled = AndNot(ambiguous, Eq(ToFloatAndBack(Sub(b, doubt)), ToFloatAndBack(Add(b, doubt))));
     const auto taken = And(inFit, settled);
@@ -647,6 +695,18 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     for (std::size_t j = 0; j < K; ++j) {
         if (HWY_UNLIKELY(!hn::AllFalse(d, open.m[j]))) Q.v[j] = SettleBracketLanes(Q.v[j], R.v[j], open.m[j]);
     }
+
+    // The next row's pieces, if R keeps its pace: R's own where that leaves
+    // the fit.
+    const P ahead = Add(R, Sub(R, next.R));
+    const auto aheadInFit = And(Ge(ahead, C(0.0)), Lt(ahead, C(BracketFit::Limit)));
+    VI aheadPieces[K];
+    pieceOf(Add(Mul(IfThenElseZero(aheadInFit, ahead), C(BracketFit::PerUnit)), shift), aheadPieces);
+    for (std::size_t j = 0; j < K; ++j) {
+        next.piece[j] = hn::IfThenElse(hn::RebindMask(di, aheadInFit.m[j]), aheadPieces[j], pieces[j]);
+    }
+    next.R = R;
+    familyOf(next.piece, wholeOf(next.piece), looked, next.onePolynomial, next.allWhole);
     return Q;
 }
 
@@ -1059,6 +1119,9 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     P Dis = LoadPack<Groups>(d, d0, N);
     P kLast = LoadPack<Groups>(d, k0, N);
     MP clamped = Lt(zero, zero);
+    LanePieceGuess<Groups> guess;
+    for (std::size_t j = 0; j < Groups; ++j) guess.piece[j] = hn::Zero(hn::RebindToSigned<D>());
+    guess.R = zero;
     for (std::size_t row = 1; row < longest; ++row) {
         const std::size_t at = slot(row);
         const P index = C(static_cast<double>(row));
@@ -1073,7 +1136,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         bool quotientForm = true;
         for (std::size_t j = 0; j < Groups; ++j) quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
         if (HWY_UNLIKELY(!quotientForm)) height = Sqrt(Div(Mul(energy, C(8.0)), gRho));
-        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), And(active, wet));
+        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), And(active, wet), guess);
         const P Db = Div(Mul(Q, Mul(Mul(Mul(height, height), height), A)), h);
         const P u = Div(Mul(LoadPack<Groups>(d, ring.sech + at, N), Mul(height, C(Pi))),
                         LoadPack<Groups>(d, ring.tTp + at, N));
