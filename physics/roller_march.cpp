@@ -584,12 +584,13 @@ HWY_NOINLINE V SettleBracketLanes(V Q, V R, M open) {
 template <std::size_t K>
 struct LanePieceGuess {
     using VI = hn::Vec<hn::RebindToSigned<D>>;
+    HWY_ATTR LanePieceGuess() {}
     VI piece[K];
     Pack<D, K> R;  // of the row before
     // Which of the fit's polynomials the guessed pieces of the lanes looked
     // at in the row before need: the whole bracket's only, or one per lane.
-    bool onePolynomial = false;
-    bool allWhole = false;
+    bool onePolynomial;
+    bool allWhole;
 };
 
 // RoundedBracket for registers of R; lanes outside active are not looked at.
@@ -1122,6 +1123,8 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     LanePieceGuess<Groups> guess;
     for (std::size_t j = 0; j < Groups; ++j) guess.piece[j] = hn::Zero(hn::RebindToSigned<D>());
     guess.R = zero;
+    guess.onePolynomial = false;
+    guess.allWhole = false;
     for (std::size_t row = 1; row < longest; ++row) {
         const std::size_t at = slot(row);
         const P index = C(static_cast<double>(row));
