@@ -607,10 +607,6 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     const auto inFit = And(Ge(R, C(0.0)), Lt(R, C(BracketFit::Limit)));
     const P r = IfThenElseZero(inFit, R);
     const P u = Add(Mul(r, C(BracketFit::PerUnit)), shift);
-    const P s = Sub(r, Mul(Sub(u, shift), C(PieceWidth)));
-    const P s2 = Mul(s, s);
-    const P s4 = Mul(s2, s2);
-    const P s8 = Mul(s4, s4);
     const auto pieceOf = [&](const Pack<D, K>& units, VI* pieces) HWY_ATTR QAV_INLINE_LAMBDA {
         for (std::size_t j = 0; j < K; ++j) {
             pieces[j] = hn::And(hn::BitCast(di, units.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
@@ -649,12 +645,23 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     }
     const VI* used = pieces;
     MaskPack<D, K> usedWhole = whole;
+    // R's place in its piece: from the guessed piece's centre, known before
+    // R, the same number as from R's own piece where the guess holds.
+    P s;
     if (HWY_LIKELY(guessed)) {
         used = next.piece;
         usedWhole = wholeOf(next.piece);
         onePolynomial = next.onePolynomial;
         allWhole = next.allWhole;
+        P centre;
+        for (std::size_t j = 0; j < K; ++j) centre.v[j] = hn::Mul(hn::ConvertTo(d, next.piece[j]), hn::Set(d, PieceWidth));
+        s = Sub(r, centre);
+    } else {
+        s = Sub(r, Mul(Sub(u, shift), C(PieceWidth)));
     }
+    const P s2 = Mul(s, s);
+    const P s4 = Mul(s2, s2);
+    const P s8 = Mul(s4, s4);
     P b;
     P doubt;
     MaskPack<D, K> ambiguous;
