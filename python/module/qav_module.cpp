@@ -660,7 +660,10 @@ PYBIND11_MODULE(_qav, m) {
         },
         "The class run() returns its results in (qav.RunResult), and the function that finds the "
         "pandas index of the series (qav._pandas_index).");
-    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.");
+    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.", py::arg("x"),
+          py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"), py::arg("dike_normal"),
+          py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"), py::arg("alpha"), py::arg("fc"),
+          py::arg("ratio_depth"), py::arg("min_step_size"), py::arg("threads"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");
