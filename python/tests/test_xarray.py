@@ -114,3 +114,25 @@ def test_missing_or_wrong_inputs_are_named(example):
         qav.xr.toe_conditions(centimetres, profiles)
     with pytest.raises(ValueError, match="dike_normal"):
         qav.xr.toe_conditions(loads, profiles.drop_vars("dike_normal"))
+
+
+def test_lazy_tasks_of_the_model_wait_for_nothing_and_any_chunks_give_the_serial_run(example):
+    import dask
+    loads, profiles = make_loads(example), make_profiles(example)
+    rows = serial(loads, profiles)
+    # Loads chunked by dask from numpy: a task of the model holds its numbers
+    # and its sections' profiles, so it depends on no other task (no rechunk,
+    # no transfer between workers before it can start).
+    toe = qav.xr.toe_conditions(loads.chunk({"section": 2, "time": 7}), profiles)
+    graph = dict(dask.base.collections_to_dsk([toe.hm0_toe.data], optimize_graph=True))
+    model_tasks = [task for key, task in graph.items() if key[0].startswith("toe_block-")]
+    assert len(model_tasks) == 2 * 4
+    assert all(not dask.core.get_dependencies(graph, task=task) for task in model_tasks)
+    assert_equals_serial(toe.compute(scheduler="sync"), rows)
+    # Profiles dask-backed in other chunks, loads of mixed chunks and one numpy-backed.
+    mixed = loads.chunk({"section": 1, "time": 10})
+    mixed["tp_offshore"] = mixed.tp_offshore.chunk({"section": 3, "time": 5})
+    mixed["wlev_offshore"] = loads.wlev_offshore
+    toe = qav.xr.toe_conditions(mixed, profiles.chunk({"section": 2}))
+    assert toe.hm0_toe.chunks is not None
+    assert_equals_serial(toe.compute(scheduler="threads"), rows)
