@@ -8,17 +8,24 @@
 The loads are found by their CF standard names (LOAD_STANDARD_NAMES), the
 profiles by their variable names (x, z, dike_normal, dam_type, dam_height).
 With dask-backed loads nothing runs until the result is computed; then every
-chunk is a task that runs the model for its sections and time steps, on the
-threads or processes of Dask's scheduler or on the workers of a cluster
-(dask.distributed). A time step's result does not depend on the steps beside
-it, so results do not depend on the chunks.
+chunk of the loads is one task that runs the model for its sections and time
+steps (each section's steps in one call, the GIL released for the whole
+chunk), on the threads or processes of Dask's scheduler or on the workers of
+a cluster (dask.distributed). The task holds the numbers of its own
+sections' profiles (the profiles are not rechunked) and, for loads chunked
+from numpy arrays, its loads: it waits for no other task and no transfer
+between workers. Four small tasks per chunk split its one array into the
+outputs. A time step's result does not depend on the steps beside it, so
+results do not depend on the chunks.
 
-Chunk size: a task should run for 0.1 s or more, or Dask's overhead per task
-(milliseconds, more on a busy machine or across a network) eats the gain; on
-a 2-core machine tasks of 100 rows (section x time step pairs) took about 5x
-the time of tasks of 1000 rows (bench/python_dask.py). Time one section's
-qav.run to get the cost of a row (15 to 25 us on the bundled profile) and put
-at least 0.1 s / (seconds per row) rows in a chunk.
+Chunk size: a task should run for 0.1 s or more, or Dask's overhead per
+chunk (a few milliseconds for the five tasks, more on a busy machine or
+across a network) eats the gain; on a 2-core machine chunks of 100 rows
+(section x time step pairs) took about 5x the time of chunks of 1000 rows
+(bench/python_dask.py). Time one section's qav.run to get the cost of a row
+(about 10 us on the bundled profile) and put at least 0.1 s / (seconds per
+row) rows in a chunk, and chunk along section first. On 2 workers, chunks of
+5, 10 and 20 sections x 2000 steps (0.1 to 0.4 s each) ran equally fast.
 """
 
 from __future__ import annotations
@@ -217,8 +224,8 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
     Returns a Dataset with the loads' dimensions and coordinates: hm0_toe (m),
     tp_toe (s), angle_toe (degree), each NaN where the step failed, and status
     (the names of `qav run`'s status column), with CF attributes. Lazy when
-    the loads are dask-backed (xarray.apply_ufunc with dask="parallelized"):
-    one task per chunk of the loads. Raises ValueError when a variable is
+    any input is dask-backed: one task of the model per chunk of the loads,
+    whose outputs have the loads' chunks. Raises ValueError when a variable is
     missing or has other units.
     """
     hm0, tp, wlev, angle = (_load(loads, key) for key in ("hm0", "tp", "wlev", "angle"))
