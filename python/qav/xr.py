@@ -24,8 +24,7 @@ across a network) eats the gain; on a 2-core machine chunks of 100 rows
 (section x time step pairs) took about 5x the time of chunks of 1000 rows
 (bench/python_dask.py). Time one section's qav.run to get the cost of a row
 (about 10 us on the bundled profile) and put at least 0.1 s / (seconds per
-row) rows in a chunk, and chunk along section first. On 2 workers, chunks of
-5, 10 and 20 sections x 2000 steps (0.1 to 0.4 s each) ran equally fast.
+row) rows in a chunk, and chunk along section first.
 """
 
 from __future__ import annotations
