@@ -108,9 +108,9 @@ def _toe_block(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, pa
     each step's status in STATUS_NAMES. Each section's steps run in one call of
     the model, with the GIL released for the whole block."""
     shape = hm0.shape
-    sections = shape[0]
-    loads = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, -1) for v in (hm0, tp, wlev, angle))
-    profile = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, -1) for v in (x, z))
+    sections, steps = shape[0], int(np.prod(shape[1:]))
+    loads = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, steps) for v in (hm0, tp, wlev, angle))
+    profile = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, x.shape[-1]) for v in (x, z))
     values = _qav.toe_block(*profile, *loads, np.ascontiguousarray(dike_normal, dtype=np.float64).reshape(sections),
                             np.ascontiguousarray(dam_type, dtype=np.int64).reshape(sections),
                             np.ascontiguousarray(dam_height, dtype=np.float64).reshape(sections), **parameters)
