@@ -5,9 +5,11 @@ small tasks, in the same run.
     PYTHONPATH=build/release/python /usr/bin/python3 bench/python_dask.py [--sections 200] [--steps 2000]
 
 Single process: the whole table eagerly in this process (one thread). Cluster:
-the same table in chunks of --chunk-sections sections (one task each), on
-two workers of one thread each, warmed up first (the workers have imported
-qav). Task size: 20 sections x 2000 steps in tasks of 100 and of 1000 rows.
+the same table in chunks of --chunk-sections sections (one task of the model
+each), on two workers of one thread each, warmed up first (the workers have
+imported qav). The single process, the control and the cluster take turns,
+repetition by repetition.
+Task size: 20 sections x 2000 steps in tasks of 100 and of 1000 rows.
 The results of the cluster are checked against the single process's. As a
 control, two plain processes without Dask each run half the sections: the
 speed-up two processes get on the machine as it is during the run (other
@@ -23,7 +25,6 @@ import sys
 import time
 from pathlib import Path
 
-import numpy as np
 from dask.distributed import Client, LocalCluster
 
 import qav
@@ -63,20 +64,25 @@ def main() -> None:
 
     load_before = os.getloadavg()[0]
     loads, profiles = storm_loads(args.sections, args.steps), section_profiles(args.sections)
-    single, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles), args.repetitions)
-
+    chunked = loads.chunk({"section": args.chunk_sections})
+    # The three take turns, repetition by repetition, so that other work on the
+    # machine weighs on each alike.
+    times = {"single": [], "control": [], "cluster": []}
     with concurrent.futures.ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("fork")) as pool:
-        list(pool.map(half_table, (0, 1), (2, 2), (10, 10)))  # started and warm
-        two_processes, _ = timed(lambda: list(pool.map(half_table, (0, 1), (args.sections,) * 2,
-                                                       (args.steps,) * 2)), args.repetitions)
-
-    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
-            Client(cluster):
-        chunked = loads.chunk({"section": args.chunk_sections})
+        # Both processes forked and warm before the cluster starts its threads here.
+        list(pool.map(half_table, (0, 1), (2, 2), (10, 10)))
+        cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+        client = Client(cluster)
         qav.xr.toe_conditions(chunked.isel(section=slice(0, 2)), profiles.isel(section=slice(0, 2))).compute()
-        on_cluster, result = timed(lambda: qav.xr.toe_conditions(chunked, profiles).compute(), args.repetitions)
-        assert result.hm0_toe.values.tobytes() == expected.hm0_toe.values.tobytes()
-        assert (result.status.values == expected.status.values).all()
+        for _ in range(args.repetitions):
+            seconds, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles), 1)
+            times["single"].append(seconds)
+            times["control"].append(timed(lambda: list(pool.map(half_table, (0, 1), (args.sections,) * 2,
+                                                                (args.steps,) * 2)), 1)[0])
+            seconds, result = timed(lambda: qav.xr.toe_conditions(chunked, profiles).compute(), 1)
+            times["cluster"].append(seconds)
+            assert result.hm0_toe.values.tobytes() == expected.hm0_toe.values.tobytes()
+            assert (result.status.values == expected.status.values).all()
 
         small_loads, small_profiles = loads.isel(section=slice(0, 20)), profiles.isel(section=slice(0, 20))
         rows = {}
@@ -84,6 +90,9 @@ def main() -> None:
             tasks = small_loads.chunk({"section": 1, "time": task_rows})
             rows[task_rows], _ = timed(lambda: qav.xr.toe_conditions(tasks, small_profiles).compute(),
                                        args.repetitions)
+        client.close()
+        cluster.close()
+    single, two_processes, on_cluster = (statistics.median(times[k]) for k in ("single", "control", "cluster"))
 
     n = args.sections * args.steps
     print(f"qav {qav.version()}, march path {qav.march_path()}, {os.cpu_count()} cores, "
