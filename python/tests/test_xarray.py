@@ -114,6 +114,10 @@ def test_missing_or_wrong_inputs_are_named(example):
         qav.xr.toe_conditions(centimetres, profiles)
     with pytest.raises(ValueError, match="dike_normal"):
         qav.xr.toe_conditions(loads, profiles.drop_vars("dike_normal"))
+    with pytest.raises(ValueError, match="dam_type"):
+        qav.xr.toe_conditions(loads, profiles.assign(dam_type=("section", [3, 7, 0])))
+    with pytest.raises(ValueError, match="dam_type"):
+        qav.xr.toe_conditions(loads.chunk({"section": 1}), profiles.assign(dam_type=("section", [3, 0, -1]))).compute()
 
 
 def test_lazy_tasks_of_the_model_wait_for_nothing_and_any_chunks_give_the_serial_run(example):
