@@ -140,3 +140,16 @@ def test_lazy_tasks_of_the_model_wait_for_nothing_and_any_chunks_give_the_serial
     toe = qav.xr.toe_conditions(mixed, profiles.chunk({"section": 2}))
     assert toe.hm0_toe.chunks is not None
     assert_equals_serial(toe.compute(scheduler="threads"), rows)
+
+
+def test_loads_stored_time_first_in_single_precision_with_a_dimension_more(example):
+    # As NetCDF files often hold them: (time, section), float32, and a
+    # dimension of load cases; each case's table is the serial run's.
+    loads, profiles = make_loads(example), make_profiles(example)
+    cases = xr.concat([loads, loads], dim="case").astype(np.float32).transpose("time", "case", "section")
+    rows = serial(loads.astype(np.float32).astype(np.float64), profiles)
+    for toe in (qav.xr.toe_conditions(cases, profiles),
+                qav.xr.toe_conditions(cases.chunk({"time": 10, "case": 1}), profiles).compute()):
+        assert toe.hm0_toe.dims == ("section", "time", "case")
+        for case in range(2):
+            assert_equals_serial(toe.isel(case=case), rows)
