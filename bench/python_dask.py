@@ -5,9 +5,13 @@ small tasks, in the same run.
     PYTHONPATH=build/release/python /usr/bin/python3 bench/python_dask.py [--sections 200] [--steps 2000]
 
 Single process: the whole table eagerly in this process (one thread). Cluster:
-the same table in chunks of --chunk-sections sections (one task each), on
-two workers of one thread each, warmed up first (the workers have imported
-qav). Task size: 20 sections x 2000 steps in tasks of 100 and of 1000 rows.
+the same table in chunks of --chunk-sections sections (one task of the model
+each), on two workers of one thread each, warmed up first (the workers have
+imported qav). The single process, the control and the cluster take turns,
+repetition by repetition. From Dask's task stream, the cluster's timeline:
+when its first task started and its last ended after the call, when the
+result came, and how much of the time between the workers ran tasks.
+Task size: 20 sections x 2000 steps in tasks of 100 and of 1000 rows.
 The results of the cluster are checked against the single process's. As a
 control, two plain processes without Dask each run half the sections: the
 speed-up two processes get on the machine as it is during the run (other
@@ -23,8 +27,7 @@ import sys
 import time
 from pathlib import Path
 
-import numpy as np
-from dask.distributed import Client, LocalCluster
+from dask.distributed import Client, LocalCluster, get_task_stream
 
 import qav
 import qav.xr
@@ -50,6 +53,19 @@ def half_table(part, sections, steps):
     return time.perf_counter() - start
 
 
+def timeline(tasks, called, seconds):
+    """Where a computation on the cluster spent its time, from the task stream:
+    the first task's start and the last task's end after the call, the end of
+    the call, and the share of the time between the first start and the last
+    end that the busier worker and the other one spent running tasks."""
+    spans = [(span["start"], span["stop"], task["worker"]) for task in tasks for span in task["startstops"]]
+    first, last = min(s[0] for s in spans), max(s[1] for s in spans)
+    busy = {}
+    for start, stop, worker in spans:
+        busy[worker] = busy.get(worker, 0.0) + stop - start
+    return (first - called, last - called, seconds, *sorted(b / (last - first) for b in busy.values())[::-1])
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--sections", type=int, default=200)
@@ -63,20 +79,29 @@ def main() -> None:
 
     load_before = os.getloadavg()[0]
     loads, profiles = storm_loads(args.sections, args.steps), section_profiles(args.sections)
-    single, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles), args.repetitions)
-
+    chunked = loads.chunk({"section": args.chunk_sections})
+    # The three take turns, repetition by repetition, so that other work on the
+    # machine weighs on each alike.
+    times = {"single": [], "control": [], "cluster": []}
+    timelines = []
     with concurrent.futures.ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("fork")) as pool:
-        list(pool.map(half_table, (0, 1), (2, 2), (10, 10)))  # started and warm
-        two_processes, _ = timed(lambda: list(pool.map(half_table, (0, 1), (args.sections,) * 2,
-                                                       (args.steps,) * 2)), args.repetitions)
-
-    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
-            Client(cluster):
-        chunked = loads.chunk({"section": args.chunk_sections})
+        # Both processes forked and warm before the cluster starts its threads here.
+        list(pool.map(half_table, (0, 1), (2, 2), (10, 10)))
+        cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+        client = Client(cluster)
         qav.xr.toe_conditions(chunked.isel(section=slice(0, 2)), profiles.isel(section=slice(0, 2))).compute()
-        on_cluster, result = timed(lambda: qav.xr.toe_conditions(chunked, profiles).compute(), args.repetitions)
-        assert result.hm0_toe.values.tobytes() == expected.hm0_toe.values.tobytes()
-        assert (result.status.values == expected.status.values).all()
+        for _ in range(args.repetitions):
+            seconds, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles), 1)
+            times["single"].append(seconds)
+            times["control"].append(timed(lambda: list(pool.map(half_table, (0, 1), (args.sections,) * 2,
+                                                                (args.steps,) * 2)), 1)[0])
+            called = time.time()
+            with get_task_stream() as stream:
+                seconds, result = timed(lambda: qav.xr.toe_conditions(chunked, profiles).compute(), 1)
+            times["cluster"].append(seconds)
+            timelines.append(timeline(stream.data, called, seconds))
+            assert result.hm0_toe.values.tobytes() == expected.hm0_toe.values.tobytes()
+            assert (result.status.values == expected.status.values).all()
 
         small_loads, small_profiles = loads.isel(section=slice(0, 20)), profiles.isel(section=slice(0, 20))
         rows = {}
@@ -84,6 +109,9 @@ def main() -> None:
             tasks = small_loads.chunk({"section": 1, "time": task_rows})
             rows[task_rows], _ = timed(lambda: qav.xr.toe_conditions(tasks, small_profiles).compute(),
                                        args.repetitions)
+        client.close()
+        cluster.close()
+    single, two_processes, on_cluster = (statistics.median(times[k]) for k in ("single", "control", "cluster"))
 
     n = args.sections * args.steps
     print(f"qav {qav.version()}, march path {qav.march_path()}, {os.cpu_count()} cores, "
@@ -94,6 +122,10 @@ def main() -> None:
           f"{args.chunk_sections * args.steps} rows)  speed-up {single / on_cluster:.2f}x")
     print(f"  control: 2 processes, no Dask {two_processes:8.3f} s  speed-up {single / two_processes:.2f}x "
           "(each makes its half of the loads too)")
+    first, last, end, *shares = (statistics.median(t[k] for t in timelines) for k in range(len(timelines[0])))
+    print(f"    its first task started {first:.3f} s after the call, the last ended at {last:.3f} s, the result "
+          f"came at {end:.3f} s; in between the workers ran tasks " + " and ".join(f"{b:.0%}" for b in shares)
+          + " of the time")
     small = 20 * args.steps
     for task_rows, seconds in rows.items():
         print(f"  {small} rows in tasks of {task_rows:5} rows: {seconds:8.3f} s ({small // task_rows} tasks)")

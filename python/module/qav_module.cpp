@@ -10,10 +10,13 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cmath>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,8 +53,17 @@ struct Shared {
     py::object bool_;     // numpy.bool_
     py::dtype status;     // '<U<longest status name>'
     py::dtype object;     // 'O'
+    py::dtype float64Type;
+    py::dtype boolType;
     std::size_t statusChars = 0;
     std::array<std::u32string, Outcomes.size()> statusText;
+    // Per outcome: its position in STATUS_NAMES, and whether its name is a failed one.
+    std::array<std::uint8_t, Outcomes.size()> statusIndex{};
+    std::array<bool, Outcomes.size()> failedName{};
+    // qav.RunResult, which run() returns (a plain tuple until the package sets
+    // it), and qav._pandas_index, the index of series that are not all numpy arrays.
+    py::object runResult;
+    py::object pandasIndex;
 };
 
 Shared* shared = nullptr;
@@ -78,6 +90,22 @@ Vector ViewOf(py::array array) {
 // value as a 1-D float64 vector: in place when it already is one, otherwise
 // converted (numpy.asarray, then made contiguous).
 Vector AsVector(const char* name, py::handle value) {
+    // A plain numpy vector of native doubles, the common case, told from its
+    // header alone.
+    const auto& api = py::detail::npy_api::get();
+    constexpr char Foreign = std::endian::native == std::endian::little ? '>' : '<';
+    if (Py_TYPE(value.ptr()) == api.PyArray_Type_) {
+        const auto* header = py::detail::array_proxy(value.ptr());
+        const auto* descr = py::detail::array_descriptor_proxy(header->descr);
+        constexpr int Layout = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && descr->byteorder != Foreign &&
+            (header->flags & Layout) == Layout) {
+            const auto size = static_cast<std::size_t>(header->dimensions[0]);
+            const auto* data = reinterpret_cast<const double*>(header->data);
+            return {py::reinterpret_borrow<py::object>(value),
+                    size == 0 ? std::span<const double>{} : std::span<const double>(data, size)};
+        }
+    }
     using Doubles = py::array_t<double, py::array::c_style>;
     if (Doubles::check_(value)) {
         auto array = py::reinterpret_borrow<py::array>(value);
@@ -187,9 +215,22 @@ py::str Latin1(std::string_view text) {
         PyUnicode_DecodeLatin1(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
 }
 
+// A new 1-D array of n items of type descr, made through numpy's C API: for
+// the short calls of a probabilistic host, the making of the result arrays is
+// most of the cost a call adds to the model's.
+py::array NewArray(const py::dtype& descr, std::size_t n) {
+    const auto& api = py::detail::npy_api::get();
+    const Py_intptr_t dims[1] = {static_cast<Py_intptr_t>(n)};
+    descr.inc_ref();  // stolen by PyArray_NewFromDescr
+    PyObject* array = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0,
+                                                nullptr);
+    if (array == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::array>(array);
+}
+
 // The status names of the steps as a numpy unicode array.
 py::array StatusArray(std::span<const qav::StepOutcome> outcomes) {
-    py::array status(shared->status, py::array::ShapeContainer{static_cast<py::ssize_t>(outcomes.size())});
+    py::array status = NewArray(shared->status, outcomes.size());
     auto* out = static_cast<char32_t*>(status.mutable_data());
     const std::size_t width = shared->statusChars;
     std::memset(static_cast<void*>(out), 0, outcomes.size() * width * sizeof(char32_t));
@@ -200,13 +241,24 @@ py::array StatusArray(std::span<const qav::StepOutcome> outcomes) {
     return status;
 }
 
-py::array ObjectArray(const std::vector<std::string>& texts) {
-    py::array array(shared->object, py::array::ShapeContainer{static_cast<py::ssize_t>(texts.size())});
+// The messages of the steps as a numpy object array of str; steps with the
+// same text as the step before share its str (most steps write none, or the
+// same one).
+py::array ObjectArray(std::span<const std::string> texts) {
+    py::array array = NewArray(shared->object, texts.size());
     auto** items = static_cast<PyObject**>(array.mutable_data());
+    PyObject* last = nullptr;
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyObject* old = items[i];
-        items[i] = Latin1(texts[i]).release().ptr();
-        Py_XDECREF(old);
+        PyObject* text = nullptr;
+        if (last != nullptr && texts[i] == texts[i - 1]) {
+            Py_INCREF(last);
+            text = last;
+        } else {
+            text = Latin1(texts[i]).release().ptr();
+        }
+        Py_XDECREF(items[i]);
+        items[i] = text;
+        last = text;
     }
     return array;
 }
@@ -216,17 +268,55 @@ struct LogOffAfter {
     ~LogOffAfter() { qav::InitLog(0, ""); }
 };
 
-py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
-              py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight,
-              py::handle ag, py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth,
-              py::handle minStepSize, py::handle invalidValue, py::handle logFile, py::handle threadCount) {
+unsigned ThreadCount(py::handle threadCount) {
+    if (PyLong_Check(threadCount.ptr()) && !IsBool(threadCount)) {
+        int overflow = 0;
+        const long long count = PyLong_AsLongLongAndOverflow(threadCount.ptr(), &overflow);
+        if (overflow == 0 && count >= 1 && count <= 4096) return static_cast<unsigned>(count);
+    }
+    throw py::value_error("threads must be a whole number from 1 to 4096, got " + Repr(threadCount));
+}
+
+// The per-step outcomes and messages of a run, kept by each thread between
+// its calls when the run is short (a host's one-step calls then allocate none).
+struct StepRecords {
+    static constexpr std::size_t Kept = 1024;
+    std::vector<qav::StepOutcome> outcomes;
+    std::vector<std::string> messages;
+};
+
+// The RunResult of a run: the package's class, built as a tuple of the class
+// is (tuple.__new__), without a call through Python.
+py::object MakeRunResult(std::initializer_list<py::handle> fields) {
+    PyObject* type = shared->runResult.ptr();
+    const auto n = static_cast<Py_ssize_t>(fields.size());
+    PyObject* result = type != nullptr ? reinterpret_cast<PyTypeObject*>(type)->tp_alloc(
+                                             reinterpret_cast<PyTypeObject*>(type), n)
+                                       : PyTuple_New(n);
+    if (result == nullptr) throw py::error_already_set();
+    Py_ssize_t i = 0;
+    for (const py::handle field : fields) PyTuple_SET_ITEM(result, i++, field.inc_ref().ptr());
+    return py::reinterpret_steal<py::object>(result);
+}
+
+// qav.run's work, positional: profile_x, profile_z, hm0, tp, wlev, angle,
+// dike_normal, dam_type, dam_height, ag, rho, alpha, fc, ratio_depth,
+// min_step_size, invalid_value, log_file (bytes or None), threads.
+py::object Run(PyObject* const* args) {
+    const py::handle hm0 = args[2], tp = args[3], wlev = args[4], angle = args[5], logFile = args[16];
+    const auto* ndarray = py::detail::npy_api::get().PyArray_Type_;
+    py::object index = py::none();
+    if (shared->pandasIndex && (Py_TYPE(hm0.ptr()) != ndarray || Py_TYPE(tp.ptr()) != ndarray ||
+                                Py_TYPE(wlev.ptr()) != ndarray || Py_TYPE(angle.ptr()) != ndarray)) {
+        index = shared->pandasIndex(hm0, tp, wlev, angle);
+    }
     const Vector h = AsVector("hm0", hm0);
     const Vector t = AsVector("tp", tp);
     const Vector w = AsVector("wlev", wlev);
     const Vector a = AsVector("angle", angle);
     SameLengths({{"hm0", &h}, {"tp", &t}, {"wlev", &w}, {"angle", &a}});
-    Setting setting = MakeSetting(profileX, profileZ, dikeNormal, damType, damHeight, ag, rho, alpha, fc,
-                                  ratioDepth, minStepSize, invalidValue);
+    Setting setting = MakeSetting(args[0], args[1], args[6], args[7], args[8], args[9], args[10], args[11],
+                                  args[12], args[13], args[14], args[15]);
     qav::RunInput& input = setting.input;
     input.Hm0 = h.values;
     input.Tp = t.values;
@@ -234,38 +324,33 @@ py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::hand
     input.IncomingWaveAngle = a.values;
     std::string logName;
     if (!logFile.is_none()) logName = logFile.cast<std::string>();
-    unsigned threads = 0;
-    if (PyLong_Check(threadCount.ptr()) && !IsBool(threadCount)) {
-        int overflow = 0;
-        const long long count = PyLong_AsLongLongAndOverflow(threadCount.ptr(), &overflow);
-        if (overflow == 0 && count >= 1 && count <= 4096) threads = static_cast<unsigned>(count);
-    }
-    if (threads == 0) {
-        throw py::value_error("threads must be a whole number from 1 to 4096, got " + Repr(threadCount));
-    }
+    qav::RunOptions options;
+    options.Threads = ThreadCount(args[17]);
 
     const std::size_t n = h.values.size();
-    const auto count = static_cast<py::ssize_t>(n);
-    py::array_t<double> hm0Toe(count);
-    py::array_t<double> tpToe(count);
-    py::array_t<double> angleToe(count);
-    py::array_t<bool> clamped(count);
-    std::vector<qav::StepOutcome> outcomes(n);
-    std::vector<std::string> messages(n);
+    py::array hm0Toe = NewArray(shared->float64Type, n);
+    py::array tpToe = NewArray(shared->float64Type, n);
+    py::array angleToe = NewArray(shared->float64Type, n);
+    py::array clamped = NewArray(shared->boolType, n);
+    thread_local StepRecords kept;
+    StepRecords own;
+    StepRecords& records = n <= StepRecords::Kept ? kept : own;
+    records.outcomes.resize(n);
+    records.messages.resize(n);
+    const std::span<qav::StepOutcome> outcomes(records.outcomes.data(), n);
+    const std::span<std::string> messages(records.messages.data(), n);
     qav::RunOutput output;
     if (n > 0) {
-        output.Hm0Toe = {hm0Toe.mutable_data(), n};
-        output.TpToe = {tpToe.mutable_data(), n};
-        output.WaveAngleToe = {angleToe.mutable_data(), n};
+        output.Hm0Toe = {static_cast<double*>(hm0Toe.mutable_data()), n};
+        output.TpToe = {static_cast<double*>(tpToe.mutable_data()), n};
+        output.WaveAngleToe = {static_cast<double*>(angleToe.mutable_data()), n};
         output.Outcomes = outcomes;
         output.Messages = messages;
         // numpy's bool is one byte holding 0 or 1.
-        output.EnergyClamped = {reinterpret_cast<std::uint8_t*>(clamped.mutable_data()), n};
+        output.EnergyClamped = {static_cast<std::uint8_t*>(clamped.mutable_data()), n};
     }
-    std::string text(qav::MessageLength, ' ');
+    std::array<char, qav::MessageLength> text;
     qav::MessageBuffer message(text.data(), text.size());
-    qav::RunOptions options;
-    options.Threads = threads;
     int code = -1;
     {
         py::gil_scoped_release release;
@@ -280,8 +365,125 @@ py::tuple Run(py::handle profileX, py::handle profileZ, py::handle hm0, py::hand
             code = qav::RollerModel5(input, output, message, options);
         }
     }
-    return py::make_tuple(hm0Toe, tpToe, angleToe, code, Latin1(message.Trimmed()), StatusArray(outcomes),
-                          ObjectArray(messages), clamped);
+    return MakeRunResult({hm0Toe, tpToe, angleToe, py::int_(code), Latin1(message.Trimmed()),
+                          StatusArray(outcomes), ObjectArray(messages), clamped, index});
+}
+
+// Python's entry of Run, called with its arguments in place (no argument
+// list built, no overload looked up).
+PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
+    constexpr Py_ssize_t Arguments = 18;
+    if (count != Arguments) {
+        PyErr_Format(PyExc_TypeError, "run() takes %zd positional arguments (%zd given)", Arguments, count);
+        return nullptr;
+    }
+    try {
+        return Run(args).release().ptr();
+    } catch (py::error_already_set& error) {
+        error.restore();
+    } catch (const py::builtin_exception& error) {
+        error.set_error();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+    }
+    return nullptr;
+}
+
+// The model over a block of sections x time steps, for qav.xr: profiles x
+// and z (sections x points, a shorter profile padded with NaN at the end),
+// loads (sections x steps), per section dike normal, dam type and dam height.
+// Returns float64 (4, sections, steps): Hm0, Tp and angle at the toe (NaN
+// where the step failed) and the position of the step's status in
+// STATUS_NAMES, each section's steps run in one call as run() runs them. The
+// GIL is released for the whole block.
+py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
+                   const py::array_t<double, py::array::c_style>& hm0,
+                   const py::array_t<double, py::array::c_style>& tp,
+                   const py::array_t<double, py::array::c_style>& wlev,
+                   const py::array_t<double, py::array::c_style>& angle,
+                   const py::array_t<double, py::array::c_style>& dikeNormal,
+                   const py::array_t<std::int64_t, py::array::c_style>& damType,
+                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho, double alpha,
+                   double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
+    if (x.ndim() != 2 || z.ndim() != 2 || x.shape(0) != z.shape(0) || x.shape(1) != z.shape(1)) {
+        throw py::value_error("x and z must be arrays of equal shape (sections, points)");
+    }
+    const auto sections = static_cast<std::size_t>(x.shape(0));
+    const auto points = static_cast<std::size_t>(x.shape(1));
+    for (const auto* load : {&hm0, &tp, &wlev, &angle}) {
+        if (load->ndim() != 2 || static_cast<std::size_t>(load->shape(0)) != sections ||
+            load->shape(1) != hm0.shape(1)) {
+            throw py::value_error("the loads must be arrays of equal shape (sections, steps)");
+        }
+    }
+    for (const py::array* value : {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
+                                   static_cast<const py::array*>(&damHeight)}) {
+        if (value->ndim() != 1 || static_cast<std::size_t>(value->shape(0)) != sections) {
+            throw py::value_error("dike_normal, dam_type and dam_height must have one value per section");
+        }
+    }
+    for (std::size_t s = 0; s < sections; ++s) {
+        const std::int64_t code = damType.data()[s];
+        if (code < 0 || code > 3) {
+            throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " +
+                                  std::to_string(code));
+        }
+    }
+    qav::RunOptions options;
+    options.Threads = ThreadCount(threadCount);
+    const auto steps = static_cast<std::size_t>(hm0.shape(1));
+    py::array_t<double> result({py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    double* out = result.mutable_data();
+    {
+        py::gil_scoped_release release;
+        qav::InitLog(0, "");
+        std::vector<qav::StepOutcome> outcomes(steps);
+        std::array<char, qav::MessageLength> text;
+        qav::RunInput input;
+        qav::ModelParameters& p = input.Parameters;
+        p.Ag = ag;
+        p.Rho = rho;
+        p.Alpha = alpha;
+        p.Fc = fc;
+        p.RatioDepth = ratioDepth;
+        p.MinStepSize = minStepSize;
+        for (std::size_t s = 0; s < sections; ++s) {
+            const double* xs = x.data() + s * points;
+            const double* zs = z.data() + s * points;
+            std::size_t keep = points;
+            while (keep > 0 && std::isnan(xs[keep - 1]) && std::isnan(zs[keep - 1])) --keep;
+            input.ProfileX = {xs, keep};
+            input.ProfileBottomLevel = {zs, keep};
+            input.DikeNormal = dikeNormal.data()[s];
+            input.DamType = static_cast<int>(damType.data()[s]);
+            input.DamHeight = damHeight.data()[s];
+            const std::size_t row = s * steps;
+            input.Hm0 = {hm0.data() + row, steps};
+            input.Tp = {tp.data() + row, steps};
+            input.Wlev = {wlev.data() + row, steps};
+            input.IncomingWaveAngle = {angle.data() + row, steps};
+            double* hm0Toe = out + row;
+            double* tpToe = hm0Toe + sections * steps;
+            double* angleToe = tpToe + sections * steps;
+            double* status = angleToe + sections * steps;
+            qav::RunOutput output;
+            output.Hm0Toe = {hm0Toe, steps};
+            output.TpToe = {tpToe, steps};
+            output.WaveAngleToe = {angleToe, steps};
+            output.Outcomes = outcomes;
+            qav::RollerModel5(input, output, qav::MessageBuffer(text.data(), text.size()), options);
+            for (std::size_t i = 0; i < steps; ++i) {
+                const auto k = static_cast<std::size_t>(outcomes[i]);
+                if (shared->failedName[k]) {
+                    hm0Toe[i] = tpToe[i] = angleToe[i] = std::numeric_limits<double>::quiet_NaN();
+                }
+                status[i] = shared->statusIndex[k];
+            }
+        }
+    }
+    return result;
 }
 
 py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
@@ -420,6 +622,22 @@ void Initialise() {
     }
     shared->status = py::dtype("<U" + std::to_string(shared->statusChars));
     shared->object = py::dtype("O");
+    shared->float64Type = py::dtype::of<double>();
+    shared->boolType = py::dtype::of<bool>();
+    std::vector<std::string_view> names;
+    for (std::size_t i = 0; i < Outcomes.size(); ++i) {
+        const std::string_view name = qav::OutcomeName(Outcomes[i]);
+        const auto found = std::find(names.begin(), names.end(), name);
+        shared->statusIndex[i] = static_cast<std::uint8_t>(found - names.begin());
+        if (found == names.end()) names.push_back(name);
+    }
+    for (std::size_t i = 0; i < Outcomes.size(); ++i) {
+        for (std::size_t k = 0; k < Outcomes.size(); ++k) {
+            if (qav::IsFailure(Outcomes[k]) && qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
+                shared->failedName[i] = true;
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -427,7 +645,25 @@ void Initialise() {
 PYBIND11_MODULE(_qav, m) {
     Initialise();
     m.doc() = "The compiled core of the qav package (use the functions of qav, not these).";
-    m.def("run", &Run, "Runs the model; see qav.run.");
+    static PyMethodDef runDefinition = {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)),
+                                        METH_FASTCALL, "Runs the model; see qav.run."};
+    m.add_object("run", py::reinterpret_steal<py::object>(PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
+    m.def(
+        "set_run_result",
+        [](py::object type, py::object pandasIndex) {
+            if (!PyType_Check(type.ptr()) ||
+                !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.ptr()), &PyTuple_Type)) {
+                throw py::type_error("the result of run() must be a class of tuples");
+            }
+            shared->runResult = std::move(type);
+            shared->pandasIndex = std::move(pandasIndex);
+        },
+        "The class run() returns its results in (qav.RunResult), and the function that finds the "
+        "pandas index of the series (qav._pandas_index).");
+    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.", py::arg("x"),
+          py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"), py::arg("dike_normal"),
+          py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"), py::arg("alpha"), py::arg("fc"),
+          py::arg("ratio_depth"), py::arg("min_step_size"), py::arg("threads"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");

@@ -200,14 +200,14 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
             pass
     else:
         name = None
-    if type(hm0) is np.ndarray and type(tp) is np.ndarray and type(wlev) is np.ndarray \
-            and type(angle) is np.ndarray:  # the common case needs no look for an index
-        index = None
-    else:
-        index = _pandas_index(hm0, tp, wlev, angle)
-    return RunResult(*_qav.run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type,
-                               dam_height, ag, rho, alpha, fc, ratio_depth, min_step_size,
-                               invalid_value, name, threads), index)
+    # The compiled run builds the RunResult itself, and asks _pandas_index for
+    # the index of the series only when they are not all numpy arrays.
+    return _run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
+                alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads)
+
+
+_run = _qav.run
+_qav.set_run_result(RunResult, _pandas_index)
 
 
 class Transect(NamedTuple):

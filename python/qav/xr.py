@@ -8,25 +8,34 @@
 The loads are found by their CF standard names (LOAD_STANDARD_NAMES), the
 profiles by their variable names (x, z, dike_normal, dam_type, dam_height).
 With dask-backed loads nothing runs until the result is computed; then every
-chunk is a task that runs the model for its sections and time steps, on the
-threads or processes of Dask's scheduler or on the workers of a cluster
-(dask.distributed). A time step's result does not depend on the steps beside
-it, so results do not depend on the chunks.
+chunk of the loads is one task that runs the model for its sections and time
+steps (each section's steps in one call, the GIL released for the whole
+chunk), on the threads or processes of Dask's scheduler or on the workers of
+a cluster (dask.distributed). The task holds the numbers of its own
+sections' profiles (the profiles are not rechunked) and, for loads chunked
+from numpy arrays, its loads: it waits for no other task and no transfer
+between workers. Four small tasks per chunk split its one array into the
+outputs. A time step's result does not depend on the steps beside it, so
+results do not depend on the chunks.
 
-Chunk size: a task should run for 0.1 s or more, or Dask's overhead per task
-(milliseconds, more on a busy machine or across a network) eats the gain; on
-a 2-core machine tasks of 100 rows (section x time step pairs) took about 5x
-the time of tasks of 1000 rows (bench/python_dask.py). Time one section's
-qav.run to get the cost of a row (15 to 25 us on the bundled profile) and put
-at least 0.1 s / (seconds per row) rows in a chunk.
+Chunk size: a task should run for 0.1 s or more, or Dask's overhead per
+chunk (a few milliseconds for the five tasks, more on a busy machine or
+across a network) eats the gain; on a 2-core machine chunks of 100 rows
+(section x time step pairs) took about 5x the time of chunks of 1000 rows
+(bench/python_dask.py). Time one section's qav.run to get the cost of a row
+(about 10 us on the bundled profile) and put at least 0.1 s / (seconds per
+row) rows in a chunk, and chunk along section first.
 """
 
 from __future__ import annotations
 
+import functools
+import sys
+
 import numpy as np
 import xarray as xr
 
-from . import DAM_TYPES, FAILED_STATUS_NAMES, STATUS_NAMES, run, version
+from . import DAM_TYPES, FAILED_STATUS_NAMES, STATUS_NAMES, _qav, version
 
 __all__ = ["toe_conditions", "LOAD_STANDARD_NAMES"]
 
@@ -44,9 +53,6 @@ _UNITS = {
     "wlev": ("m", "meter", "meters", "metre", "metres"),
     "angle": ("degree", "degrees", "deg", "degree_true", "degrees_true"),
 }
-
-_STATUS_WIDTH = max(len(name) for name in STATUS_NAMES)
-
 
 def _load(loads: xr.Dataset, key: str) -> xr.DataArray:
     """The load feeding qav.run's argument key (hm0 m, tp s, wlev m, angle degree), by its
@@ -95,34 +101,101 @@ def _dam_codes(dam_type: xr.DataArray) -> xr.DataArray:
 
 
 def _toe_block(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, parameters):
-    """The model over one block: loads of shape (sections, ...), profiles of
-    shape (sections, 1, ..., points), section values of shape (sections, 1, ...).
-    Runs each section's steps in one call."""
-    sections = hm0.shape[0]
+    """The model over one block, the task of a chunk: loads of shape (sections, ...),
+    profiles x and z of shape (sections, points), dike_normal, dam_type and
+    dam_height of shape (sections,). Returns float64 of shape (4, sections, ...):
+    hm0_toe, tp_toe, angle_toe (NaN where the step failed) and the position of
+    each step's status in STATUS_NAMES. Each section's steps run in one call of
+    the model, with the GIL released for the whole block."""
     shape = hm0.shape
-    points = x.shape[-1]
-    x = np.broadcast_to(x, (sections,) + (1,) * (len(shape) - 1) + (points,)).reshape(sections, points)
-    z = np.broadcast_to(z, (sections,) + (1,) * (len(shape) - 1) + (points,)).reshape(sections, points)
-    dike_normal, dam_type, dam_height = (np.broadcast_to(v, (sections,) + (1,) * (len(shape) - 1))
-                                         .reshape(sections) for v in (dike_normal, dam_type, dam_height))
-    hm0_toe = np.empty(shape)
-    tp_toe = np.empty(shape)
-    angle_toe = np.empty(shape)
-    status = np.empty(shape, dtype=f"<U{_STATUS_WIDTH}")
-    for s in range(sections):
-        # Profiles of fewer points than the longest are padded with NaN at the end.
-        keep = len(x[s])
-        while keep > 0 and np.isnan(x[s, keep - 1]) and np.isnan(z[s, keep - 1]):
-            keep -= 1
-        result = run(x[s, :keep], z[s, :keep], hm0[s].ravel(), tp[s].ravel(), wlev[s].ravel(),
-                     angle[s].ravel(), dike_normal=float(dike_normal[s]), dam_type=int(dam_type[s]),
-                     dam_height=float(dam_height[s]), **parameters)
-        failed = np.isin(result.status, FAILED_STATUS_NAMES)
-        hm0_toe[s] = np.where(failed, np.nan, result.hm0_toe).reshape(shape[1:])
-        tp_toe[s] = np.where(failed, np.nan, result.tp_toe).reshape(shape[1:])
-        angle_toe[s] = np.where(failed, np.nan, result.angle_toe).reshape(shape[1:])
-        status[s] = result.status.reshape(shape[1:])
-    return hm0_toe, tp_toe, angle_toe, status
+    sections, steps = shape[0], int(np.prod(shape[1:]))
+    loads = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, steps) for v in (hm0, tp, wlev, angle))
+    profile = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, x.shape[-1]) for v in (x, z))
+    values = _qav.toe_block(*profile, *loads, np.ascontiguousarray(dike_normal, dtype=np.float64).reshape(sections),
+                            np.ascontiguousarray(dam_type, dtype=np.int64).reshape(sections),
+                            np.ascontiguousarray(dam_height, dtype=np.float64).reshape(sections), **parameters)
+    return values.reshape((4,) + shape)
+
+
+_STATUS = np.array(STATUS_NAMES)
+
+
+def _status_names(values):
+    """The names of the statuses of a block of _toe_block."""
+    return _STATUS[values[3].astype(np.intp)]
+
+
+def _plane(values, k):
+    """Output k (hm0_toe, tp_toe or angle_toe) of a block of _toe_block."""
+    return values[k]
+
+
+def _toe_data(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, parameters):
+    """The four outputs over the whole table: loads of shape (sections, ...),
+    the others of shape (sections, [1, ...,] [points]) as apply_ufunc lays them
+    out. Computed now when no input is a dask array; lazy otherwise."""
+    sections = hm0.shape[0]
+    x, z = (v.reshape(sections, v.shape[-1]) for v in (x, z))
+    dike_normal, dam_type, dam_height = (v.reshape(sections) for v in (dike_normal, dam_type, dam_height))
+    inputs = (hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height)
+    da = sys.modules.get("dask.array")  # imported by whoever made dask data
+    if da is None or not any(isinstance(v, da.Array) for v in inputs):
+        values = _toe_block(*inputs, parameters)
+        return values[0], values[1], values[2], _status_names(values)
+    return _lazy_toe_data(da, inputs, parameters)
+
+
+def _lazy_toe_data(da, inputs, parameters):
+    """The four outputs as dask arrays: one task per chunk of the loads runs
+    _toe_block on its own sections and returns one array, which four small
+    tasks split into the outputs (the status names made beside the data).
+    Every task of the model has no dependency: the numbers of its sections'
+    profiles, and the loads' chunks that are data in the graph (numpy arrays
+    chunked by dask), are in the task itself. So there is no rechunk of the
+    profiles, no transfer between workers, and a worker starts its next task
+    the moment it ends one, without waiting for the scheduler to send it the
+    inputs. Loads read lazily (from files) are the task's dependencies as usual."""
+    from dask.base import tokenize
+    from dask.highlevelgraph import HighLevelGraph, MaterializedLayer
+
+    def chunked(value, section_chunks):
+        if isinstance(value, da.Array):
+            return value.rechunk((section_chunks,) + (-1,) * (value.ndim - 1))
+        return da.from_array(value, chunks=(section_chunks,) + (-1,) * (value.ndim - 1))  # sliced now
+
+    def chunk(array, block):
+        """The chunk block of array: its numbers when they are data in the graph, else its key."""
+        key = (array.name,) + block
+        layer = array.dask.layers.get(array.name)
+        if isinstance(layer, MaterializedLayer):
+            value = layer.get(key)
+            if isinstance(value, np.ndarray):
+                return value
+        return key
+
+    section_chunks = next(v for v in inputs if isinstance(v, da.Array)).chunks[0]
+    loads = [chunked(v, section_chunks) if not isinstance(v, da.Array) else v for v in inputs[:4]]
+    load_index = tuple(range(loads[0].ndim))
+    _, loads = da.core.unify_chunks(*(a for v in loads for a in (v, load_index)))
+    section_chunks = loads[0].chunks[0]
+    profiles = [chunked(v, section_chunks) for v in inputs[4:]]
+    task = functools.partial(_toe_block, parameters=parameters)
+    name = "toe_block-" + tokenize(*loads, *profiles, parameters)
+    layer = {}
+    for block in np.ndindex(*loads[0].numblocks):
+        section_block = (block[0],)
+        layer[(name, 0) + block] = (task, *(chunk(v, block) for v in loads),
+                                    *(chunk(v, section_block + (0,) * (v.ndim - 1)) for v in profiles))
+    values = da.Array(HighLevelGraph.from_collections(name, layer, dependencies=[*loads, *profiles]), name,
+                      ((4,),) + loads[0].chunks, dtype=np.float64)
+    outputs = []
+    for k, (function, dtype) in enumerate([(_plane, np.float64)] * 3 + [(_status_names, _STATUS.dtype)]):
+        output = f"{('hm0_toe', 'tp_toe', 'angle_toe', 'status')[k]}-{tokenize(name)}"
+        split = {(output,) + block: (function, (name, 0) + block) + ((k,) if k < 3 else ())
+                 for block in np.ndindex(*loads[0].numblocks)}
+        outputs.append(da.Array(HighLevelGraph.from_collections(output, split, dependencies=[values]), output,
+                                loads[0].chunks, dtype=dtype))
+    return tuple(outputs)
 
 
 def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81, rho: float = 1025.0,
@@ -150,8 +223,8 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
     Returns a Dataset with the loads' dimensions and coordinates: hm0_toe (m),
     tp_toe (s), angle_toe (degree), each NaN where the step failed, and status
     (the names of `qav run`'s status column), with CF attributes. Lazy when
-    the loads are dask-backed (xarray.apply_ufunc with dask="parallelized"):
-    one task per chunk of the loads. Raises ValueError when a variable is
+    any input is dask-backed: one task of the model per chunk of the loads,
+    whose outputs have the loads' chunks. Raises ValueError when a variable is
     missing or has other units.
     """
     hm0, tp, wlev, angle = (_load(loads, key) for key in ("hm0", "tp", "wlev", "angle"))
@@ -166,20 +239,14 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
     # Every load on the dimension section, which comes first.
     hm0, tp, wlev, angle = (xr.broadcast(v, dike_normal)[0].transpose("section", ...)
                             for v in (hm0, tp, wlev, angle))
-    # The points of a profile go to a task whole.
-    if x.chunks is not None:
-        x = x.chunk({"point": -1})
-    if z.chunks is not None:
-        z = z.chunk({"point": -1})
     parameters = dict(ag=ag, rho=rho, alpha=alpha, fc=fc, ratio_depth=ratio_depth,
                       min_step_size=min_step_size, threads=threads)
     outputs = xr.apply_ufunc(
-        _toe_block, hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height,
+        _toe_data, hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height,
         kwargs={"parameters": parameters},
         input_core_dims=[[], [], [], [], ["point"], ["point"], [], [], []],
         output_core_dims=[[], [], [], []],
-        dask="parallelized",
-        output_dtypes=[np.float64, np.float64, np.float64, f"<U{_STATUS_WIDTH}"],
+        dask="allowed",
         keep_attrs=False)
     hm0_toe, tp_toe, angle_toe, status = outputs
     hm0_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["hm0"], units="m",

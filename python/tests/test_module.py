@@ -55,6 +55,24 @@ def test_refused_set_up_marks_every_step(example):
     assert result.message and all(m == "" for m in result.messages)
 
 
+def test_short_calls_give_whole_results_of_their_own(example):
+    # A host's one-step calls reuse the module's per-thread step records: a
+    # refused step's message must not outlive its call, and each result is a
+    # RunResult of its own that pickles.
+    import pickle
+    profile = dict(profile_x=example["profile_x"], profile_z=example["profile_z"], dike_normal=270.0)
+    refused = qav.run(**profile, hm0=[1.0, 0.0], tp=[-2.0, 6.0], wlev=[0.0, 0.6], angle=[270.0, 270.0])
+    computed = qav.run(**profile, hm0=np.array([1.2]), tp=np.array([5.8]), wlev=np.array([0.6]),
+                       angle=np.array([265.0]))
+    assert list(refused.status) == ["refused", "calm"] and refused.messages[0] and refused.messages[1]
+    assert list(computed.status) == ["computed"] and list(computed.messages) == [""]
+    assert type(computed) is qav.RunResult and computed.index is None
+    again = pickle.loads(pickle.dumps(computed))
+    assert again.hm0_toe.tobytes() == computed.hm0_toe.tobytes() and list(again.status) == ["computed"]
+    with pytest.raises(TypeError):
+        qav._qav.run(1, 2)
+
+
 class TestTransect:
     def test_toe_equals_the_run_and_the_march_ends_at_it(self, example):
         arguments = dict(profile_x=example["profile_x"], profile_z=example["profile_z"], dike_normal=270.0,

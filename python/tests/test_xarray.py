@@ -114,3 +114,42 @@ def test_missing_or_wrong_inputs_are_named(example):
         qav.xr.toe_conditions(centimetres, profiles)
     with pytest.raises(ValueError, match="dike_normal"):
         qav.xr.toe_conditions(loads, profiles.drop_vars("dike_normal"))
+    with pytest.raises(ValueError, match="dam_type"):
+        qav.xr.toe_conditions(loads, profiles.assign(dam_type=("section", [3, 7, 0])))
+    with pytest.raises(ValueError, match="dam_type"):
+        qav.xr.toe_conditions(loads.chunk({"section": 1}), profiles.assign(dam_type=("section", [3, 0, -1]))).compute()
+
+
+def test_lazy_tasks_of_the_model_wait_for_nothing_and_any_chunks_give_the_serial_run(example):
+    import dask
+    loads, profiles = make_loads(example), make_profiles(example)
+    rows = serial(loads, profiles)
+    # Loads chunked by dask from numpy: a task of the model holds its numbers
+    # and its sections' profiles, so it depends on no other task (no rechunk,
+    # no transfer between workers before it can start).
+    toe = qav.xr.toe_conditions(loads.chunk({"section": 2, "time": 7}), profiles)
+    graph = dict(dask.base.collections_to_dsk([toe.hm0_toe.data], optimize_graph=True))
+    model_tasks = [task for key, task in graph.items() if key[0].startswith("toe_block-")]
+    assert len(model_tasks) == 2 * 4
+    assert all(not dask.core.get_dependencies(graph, task=task) for task in model_tasks)
+    assert_equals_serial(toe.compute(scheduler="sync"), rows)
+    # Profiles dask-backed in other chunks, loads of mixed chunks and one numpy-backed.
+    mixed = loads.chunk({"section": 1, "time": 10})
+    mixed["tp_offshore"] = mixed.tp_offshore.chunk({"section": 3, "time": 5})
+    mixed["wlev_offshore"] = loads.wlev_offshore
+    toe = qav.xr.toe_conditions(mixed, profiles.chunk({"section": 2}))
+    assert toe.hm0_toe.chunks is not None
+    assert_equals_serial(toe.compute(scheduler="threads"), rows)
+
+
+def test_loads_stored_time_first_in_single_precision_with_a_dimension_more(example):
+    # As NetCDF files often hold them: (time, section), float32, and a
+    # dimension of load cases; each case's table is the serial run's.
+    loads, profiles = make_loads(example), make_profiles(example)
+    cases = xr.concat([loads, loads], dim="case").astype(np.float32).transpose("time", "case", "section")
+    rows = serial(loads.astype(np.float32).astype(np.float64), profiles)
+    for toe in (qav.xr.toe_conditions(cases, profiles),
+                qav.xr.toe_conditions(cases.chunk({"time": 10, "case": 1}), profiles).compute()):
+        assert toe.hm0_toe.dims == ("section", "time", "case")
+        for case in range(2):
+            assert_equals_serial(toe.isel(case=case), rows)
