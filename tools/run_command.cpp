@@ -4,7 +4,9 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -48,9 +50,16 @@ int Run(const RunArguments& args, const CLI::App& command) {
     files::CsvOptions csv = args.csv;
     csv.invalidValue = args.model.parameters.InvalidValue;
     const Profile profile = files::ReadProfile(args.profile, csv);
-    // Every row is read once before the run, so that a fault anywhere stops
-    // it before anything is computed or written.
-    const std::size_t steps = CheckSeriesFile(args.series, csv);
+    // Every row is read once before anything is written, so that a fault
+    // anywhere stops the run with no output. With threads to spare, that
+    // read goes on beside the run's first block; else it comes first.
+    std::atomic<std::size_t> steps{0};
+    std::future<std::size_t> checking;
+    if (args.threads > 1 && args.log.empty()) {
+        checking = std::async(std::launch::async, [&] { return CheckSeriesFile(args.series, csv); });
+    } else {
+        steps = CheckSeriesFile(args.series, csv);
+    }
     files::SeriesReader series(args.series, csv);
     // The profile, dam and parameters; each block brings its own series.
     const Series noSteps;
@@ -60,15 +69,20 @@ int Run(const RunArguments& args, const CLI::App& command) {
     if (!args.log.empty()) CheckLogFile(args.log);
 
     OutputFile output(args.output);
-    output.Write(RunTableHeader(series.PassThroughNames()));
+    bool started = false;
+    const auto startOutput = [&] {
+        if (started) return;
+        if (checking.valid()) steps = checking.get();
+        output.Write(RunTableHeader(series.PassThroughNames()));
+        started = true;
+    };
     ProgressBar bar(!args.quiet);
     RunOptions options;
     if (!args.log.empty()) options.Log = RunLog{1, args.log};
     options.Threads = args.threads;
     std::string rows;
     const SeriesRun run = RunSeriesInBlocks(
-        input, series, options, args.blockRows, steps,
-        [&bar](std::size_t done, std::size_t total) { bar.Update(done, total); },
+        input, series, options, args.blockRows, [&bar, &steps](std::size_t done) { bar.Update(done, steps.load()); },
         [&](std::size_t firstStep, const files::SeriesBlock& read) {
             for (std::size_t i = 0; i < read.size(); ++i) {
                 warnings.CheckStep(firstStep + i, read.hm0[i], read.tp[i], input.Parameters);
@@ -82,8 +96,10 @@ int Run(const RunArguments& args, const CLI::App& command) {
             }
             rows.clear();
             AppendRunRows(rows, firstStep, block, result, read.passThrough);
+            startOutput();
             output.Write(rows);
         });
+    startOutput();
     bar.Finish();
     output.Commit();
     if (series.MissingCount() > 0) {

@@ -5,51 +5,107 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
 #include <limits>
 
 namespace qav::cli {
 
+namespace {
+
+// A block of the series: its rows, the model's input over them, and what the
+// run made of them.
+struct Block {
+    files::SeriesBlock rows;
+    RunInput input;
+    RunTable result{0};
+    std::array<char, MessageLength> text{};
+    std::size_t first = 0;  // the step number of its first row
+};
+
+}  // namespace
+
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
-                            std::size_t blockRows, std::size_t totalSteps,
-                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockStart& start,
+                            std::size_t blockRows, const std::function<void(std::size_t)>& progress,
+                            const BlockStart& start,
                             const BlockDone& done) {
     std::size_t blockBytes = std::size_t{8} << 20;
     if (options.Log) {
         blockRows = std::numeric_limits<std::size_t>::max();
         blockBytes = std::numeric_limits<std::size_t>::max();
     }
+    // With more than one thread, a block runs while this thread writes the
+    // block before it and reads the one after it, so that reading and writing
+    // the files do not hold the model's threads up. Smaller blocks then keep
+    // the first read and the last write short.
+    const bool overlap = options.Threads > 1 && !options.Log;
+    if (overlap) blockRows = std::min(blockRows, OverlappedBlockRows);
+
     SeriesRun run;
     bool stepWroteMessage = false;
-    files::SeriesBlock rows;
-    std::array<char, MessageLength> text{};
-    while (reader.ReadBlock(rows, blockRows, blockBytes)) {
-        RunInput block = input;
-        block.Hm0 = rows.hm0;
-        block.Tp = rows.tp;
-        block.Wlev = rows.wlev;
-        block.IncomingWaveAngle = rows.angle;
+    std::size_t stepsRead = 0;
+    const auto read = [&](Block& block) {
+        if (!reader.ReadBlock(block.rows, blockRows, blockBytes)) return false;
+        block.first = stepsRead + 1;
+        stepsRead += block.rows.size();
+        block.input = input;
+        block.input.Hm0 = block.rows.hm0;
+        block.input.Tp = block.rows.tp;
+        block.input.Wlev = block.rows.wlev;
+        block.input.IncomingWaveAngle = block.rows.angle;
+        block.result = RunTable(block.rows.size());
+        if (start) start(block.first, block.rows);
+        return true;
+    };
+    const auto compute = [&](Block& block) {
         RunOptions blockOptions = options;
-        const std::size_t before = run.steps;
         if (progress) {
-            blockOptions.Progress = [&progress, before, totalSteps](std::size_t stepsDone, std::size_t) {
-                progress(before + stepsDone, totalSteps);
+            blockOptions.Progress = [&progress, before = block.first - 1](std::size_t stepsDone, std::size_t) {
+                progress(before + stepsDone);
             };
         }
-        if (start) start(before + 1, rows);
-        RunTable result(rows.size());
-        MessageBuffer message(text.data(), text.size());
-        RollerModel5(block, result.Output(), message, blockOptions);
+        MessageBuffer message(block.text.data(), block.text.size());
+        RollerModel5(block.input, block.result.Output(), message, blockOptions);
+    };
+    const auto finish = [&](Block& block) {
+        const RunTable& result = block.result;
+        const std::string_view message = TrimTrailingBlanks({block.text.data(), block.text.size()});
         run.setupRefused = !result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated;
-
-        run.steps += rows.size();
+        run.steps += block.rows.size();
         run.failures += static_cast<std::size_t>(std::count_if(result.outcomes.begin(), result.outcomes.end(), IsFailure));
         // The block's message is its last step's that wrote one, else the
         // set-up's text, which every block writes alike.
         const bool wrote = std::any_of(result.messages.begin(), result.messages.end(),
                                        [](const std::string& m) { return !m.empty(); });
-        if (wrote || !stepWroteMessage) run.message.assign(message.Trimmed());
+        if (wrote || !stepWroteMessage) run.message.assign(message);
         stepWroteMessage = stepWroteMessage || wrote;
-        done(before + 1, block, result, rows, message.Trimmed());
+        done(block.first, block.input, block.result, block.rows, message);
+    };
+
+    std::array<Block, 2> blocks;
+    if (!overlap) {
+        while (read(blocks[0])) {
+            compute(blocks[0]);
+            finish(blocks[0]);
+        }
+    } else if (read(blocks[0])) {
+        // blocks[k % 2] runs while blocks[(k + 1) % 2] is written, then read.
+        for (std::size_t k = 0;; ++k) {
+            Block& running = blocks[k % 2];
+            Block& other = blocks[(k + 1) % 2];
+            bool more = false;
+            {
+                // Waits for the run when it leaves the scope, also when
+                // reading throws.
+                std::future<void> model = std::async(std::launch::async, [&] { compute(running); });
+                if (k > 0) finish(other);
+                more = read(other);
+                model.get();
+            }
+            if (!more) {
+                finish(running);
+                break;
+            }
+        }
     }
     run.code = RunReturnCode(run.failures, run.steps);
     return run;

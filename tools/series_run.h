@@ -13,6 +13,8 @@ namespace qav::cli {
 // The rows of a block that the model runs at once, unless the file's text
 // makes a block full first (8 MB).
 inline constexpr std::size_t BlockRows = 65536;
+// The rows of a block while blocks run beside the reading and writing.
+inline constexpr std::size_t OverlappedBlockRows = 32768;
 
 // What became of a run over a whole series.
 struct SeriesRun {
@@ -38,15 +40,15 @@ using BlockDone = std::function<void(std::size_t firstStep, const RunInput& inpu
 // one run over the whole series. input holds the profile, dam and
 // parameters; its series spans are set per block. With a log the whole
 // series is one block, so that the log is that of one run. progress, when
-// set, gets the steps done and totalSteps (0 when unknown).
+// set, gets the steps done. With more than one thread a block runs while
+// the block before it is handed to done and the next one is read.
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
-                            std::size_t blockRows, std::size_t totalSteps,
-                            const std::function<void(std::size_t, std::size_t)>& progress, const BlockStart& start,
-                            const BlockDone& done);
+                            std::size_t blockRows, const std::function<void(std::size_t)>& progress,
+                            const BlockStart& start, const BlockDone& done);
 
 // Reads a series file through once when it is a regular file (one that can
 // be read again), so that a fault in any row stops a run before anything is
-// computed; returns its rows, or 0 for a stream.
+// written; returns its rows, or 0 for a stream.
 std::size_t CheckSeriesFile(const std::string& path, const files::CsvOptions& options);
 
 }  // namespace qav::cli
