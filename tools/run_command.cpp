@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <future>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "tools/commands.h"
@@ -56,10 +57,13 @@ int Run(const RunArguments& args, const CLI::App& command) {
     std::atomic<std::size_t> steps{0};
     std::future<std::size_t> checking;
     if (args.threads > 1 && args.log.empty()) {
-        checking = std::async(std::launch::async, [&] { return CheckSeriesFile(args.series, csv); });
-    } else {
-        steps = CheckSeriesFile(args.series, csv);
+        try {
+            checking = std::async(std::launch::async, [&] { return CheckSeriesFile(args.series, csv); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the read comes first.
+        }
     }
+    if (!checking.valid()) steps = CheckSeriesFile(args.series, csv);
     files::SeriesReader series(args.series, csv);
     // The profile, dam and parameters; each block brings its own series.
     const Series noSteps;

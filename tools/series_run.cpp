@@ -7,6 +7,7 @@
 #include <array>
 #include <future>
 #include <limits>
+#include <system_error>
 
 namespace qav::cli {
 
@@ -96,10 +97,17 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
             {
                 // Waits for the run when it leaves the scope, also when
                 // reading throws.
-                std::future<void> model = std::async(std::launch::async, [&] { compute(running); });
+                std::future<void> model;
+                try {
+                    model = std::async(std::launch::async, [&] { compute(running); });
+                } catch (const std::system_error&) {
+                    // No thread to be had (a limit on memory or processes):
+                    // the block runs first, the same results.
+                    compute(running);
+                }
                 if (k > 0) finish(other);
                 more = read(other);
-                model.get();
+                if (model.valid()) model.get();
             }
             if (!more) {
                 finish(running);
