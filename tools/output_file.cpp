@@ -260,12 +260,6 @@ void OutputFile::OpenTemporary(const std::string& directory) {
     }
 }
 
-OutputFile::~OutputFile() {
-    if (done_) return;
-    if (mode_ == Mode::StandardOutput) return;
-    Discard();
-}
-
 void OutputFile::Discard() {
     if (file_ != nullptr && file_ != stdout) std::fclose(file_);
     file_ = nullptr;
@@ -276,18 +270,6 @@ void OutputFile::Discard() {
         temporaryPath_.clear();
     }
     done_ = true;
-}
-
-void OutputFile::Fail(const std::string& what, int error) {
-    const std::string name = mode_ == Mode::StandardOutput ? "standard output" : path_;
-    if (mode_ != Mode::StandardOutput) Discard();
-    done_ = true;
-    throw InputError(name + ": " + what + ": " + std::strerror(error));
-}
-
-void OutputFile::Write(std::string_view text) {
-    if (done_ || text.empty()) return;
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Fail("writing the output failed", errno);
 }
 
 void OutputFile::CopyInPlace() {

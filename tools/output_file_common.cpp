@@ -1,0 +1,31 @@
+// What an output file does alike on every system: writing, failing and
+// letting go of an unfinished file. Opening, checking and committing are
+// the system's own (output_file.cpp, output_file_windows.cpp).
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/errors.h"
+#include "tools/output_file.h"
+
+namespace qav::cli {
+
+OutputFile::~OutputFile() {
+    if (done_) return;
+    if (mode_ == Mode::StandardOutput) return;
+    Discard();
+}
+
+void OutputFile::Fail(const std::string& what, int error) {
+    const std::string name = mode_ == Mode::StandardOutput ? "standard output" : path_;
+    if (mode_ != Mode::StandardOutput) Discard();
+    done_ = true;
+    throw InputError(name + ": " + what + ": " + std::strerror(error));
+}
+
+void OutputFile::Write(std::string_view text) {
+    if (done_ || text.empty()) return;
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Fail("writing the output failed", errno);
+}
+
+}  // namespace qav::cli
