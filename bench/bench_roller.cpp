@@ -18,6 +18,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "model/grid.h"
 #include "model/model.h"
 #include "model/step_pieces.h"
@@ -241,6 +245,47 @@ void HostThreads(benchmark::State& state, std::optional<qav::MarchPath> path) {
     SetPerPoint(state, storm.levels);
 }
 
+// The divider's share of a point in lanes: the 14 divisions and 5 square
+// roots that a point of one time step costs (13 for the wave number and what
+// follows from it, 6 in the energy chain), as independent operations on
+// full registers of eight lanes, so that only the divider's rate limits them.
+// Its ns per point is the least the lane march could take on this processor
+// while it keeps every division; MarchLanes and Calls/1000 beside it show how
+// close the march comes.
+#if defined(__x86_64__)
+constexpr int Registers = 8;
+constexpr int Divisions = 14;
+constexpr int Roots = 5;
+
+__attribute__((target("avx512f"))) void DividerFloorAvx512(benchmark::State& state) {
+    __m512d a[Registers];
+    const __m512d b = _mm512_set1_pd(1.0000001);
+    for (int i = 0; i < Registers; ++i) a[i] = _mm512_set1_pd(2.0 + i);
+    for (auto _ : state) {
+        for (int r = 0; r < Divisions + Roots; ++r) {
+            for (int i = 0; i < Registers; ++i) a[i] = r < Divisions ? _mm512_div_pd(a[i], b) : _mm512_mask_sqrt_pd(a[i], 0xFF, a[i]);
+        }
+        for (int i = 0; i < Registers; ++i) a[i] = _mm512_add_pd(a[i], b);  // stays away from 1
+        benchmark::DoNotOptimize(a);
+    }
+    SetPerPoint(state, Registers * 8);
+}
+
+__attribute__((target("avx2"))) void DividerFloorAvx2(benchmark::State& state) {
+    __m256d a[Registers];
+    const __m256d b = _mm256_set1_pd(1.0000001);
+    for (int i = 0; i < Registers; ++i) a[i] = _mm256_set1_pd(2.0 + i);
+    for (auto _ : state) {
+        for (int r = 0; r < Divisions + Roots; ++r) {
+            for (int i = 0; i < Registers; ++i) a[i] = r < Divisions ? _mm256_div_pd(a[i], b) : _mm256_sqrt_pd(a[i]);
+        }
+        for (int i = 0; i < Registers; ++i) a[i] = _mm256_add_pd(a[i], b);
+        benchmark::DoNotOptimize(a);
+    }
+    SetPerPoint(state, Registers * 4);
+}
+#endif
+
 // Prints the per-point table with the speed-up of each path over the
 // reference of the same case.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -340,6 +385,10 @@ int main(int argc, char** argv) {
                 ->Unit(benchmark::kMillisecond);
         }
     }
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx512f")) benchmark::RegisterBenchmark("DividerFloor_Avx512", DividerFloorAvx512);
+    if (__builtin_cpu_supports("avx2")) benchmark::RegisterBenchmark("DividerFloor_Avx2", DividerFloorAvx2);
+#endif
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
