@@ -152,8 +152,14 @@ void CheckFieldCount(const CsvReader& csv, const Columns& columns) {
         count > columns.headerFields ? csv.Where(csv.Fields()[columns.headerFields].offset) : csv.WhereEnd();
     std::string text = where + std::to_string(count) + " fields, but the header has " +
                        std::to_string(columns.headerFields);
-    if (!csv.Fields().empty() && Trim(csv.Fields()[0].text).starts_with('#')) {
+    const std::span<const CsvField> fields = csv.Fields();
+    const bool emptyTail = count > columns.headerFields &&
+                           std::all_of(fields.begin() + static_cast<std::ptrdiff_t>(columns.headerFields), fields.end(),
+                                       [](const CsvField& field) { return Trim(field.text).empty(); });
+    if (!fields.empty() && Trim(fields[0].text).starts_with('#')) {
         text += " (comment lines are read only above the header; below it every line is a row)";
+    } else if (emptyTail) {
+        text += " (the line ends in a separator that the header line does not end in)";
     } else if (count > columns.headerFields && csv.Separator() == ',') {
         text += " (a number with a decimal comma in a file separated by ',' needs quotes)";
     }

@@ -315,6 +315,9 @@ class BadInput(Case):
             "missing file": (None, None, None),
             "wrong column count": (None, "hm0,tp,wlev,angle\n1,5,0.5,270\n1,5,0.5\n", r"s\.csv:3:8: 3 fields, but the header has 4"),
             "extra field": (None, "# c\nhm0,tp,wlev,angle\n1,5,0.5,270,9\n", r"s\.csv:3:13: 5 fields"),
+            # not a decimal comma: the rows end in a separator, the header does not
+            "separator at the line ends": (None, "hm0,tp,wlev,angle\n1,5,0.5,270,\n", r"s\.csv:2:13: 5 fields, but "
+                                           r"the header has 4 \(the line ends in a separator that the header line"),
             "number does not parse": (None, "hm0,tp,wlev,angle\n1,5,0.5,270\n1,5x,0.5,270\n",
                                       r"s\.csv:3:3: '5x' in column 'tp' is not a number"),
             "empty field": ("x,z\n0,-5\n10,\n", None, r"p\.csv:3:4: '' in column 'z' is not a number"),
