@@ -96,6 +96,12 @@ std::string LacksColumn(const CsvReader& csv, std::string_view input, const std:
     } else {
         text += "; if one of them is it, name it with --column " + std::string(input) + "=NAME";
     }
+    // A spreadsheet saved as "CSV" rather than "CSV UTF-8" writes its degree
+    // signs and accents in a code page, which no name typed on a UTF-8
+    // command line matches.
+    if (!std::all_of(fields.begin(), fields.end(), [](const CsvField& field) { return IsUtf8(field.text); })) {
+        text += "; the header is not UTF-8 text (saved in a code page such as Latin-1?): save the file as CSV UTF-8";
+    }
     return text;
 }
 

@@ -481,6 +481,15 @@ class Spreadsheets(Case):
                       "'dir'); if one of them is it, name it with --column hm0=NAME", done.stderr)
         done = self.run_table(series, "--column", "hm0=Hs_m", "--column", "tp=Tp_s", "--column", "wlev=level")
         self.assertRegex(done.stderr, r"lacks the column 'angle' .*--column angle=NAME")
+        # Saved as plain "CSV" by a spreadsheet: the degree sign in Latin-1, which no
+        # --column typed in UTF-8 matches; the message says how to save it instead.
+        latin1 = os.path.join(self.tmp, "latin1.csv")
+        with open(latin1, "wb") as f:
+            f.write("hm0;tp;wlev;angle (°)\r\n1;5;0,5;270\r\n".encode("latin-1"))
+        done = self.run_table(latin1, "--column", "angle=angle (°)")
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("'angle (\\xb0)'); if one of them is it, name it with --column angle=NAME; the header is not "
+                      "UTF-8 text (saved in a code page such as Latin-1?): save the file as CSV UTF-8", done.stderr)
         for bad in ("speed=Hs_m", "hm0", "hm0="):
             with self.subTest(bad=bad):
                 done = self.run_table(series, "--column", bad)
