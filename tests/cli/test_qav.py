@@ -898,6 +898,9 @@ class Messages(Case):
         self.assertEqual(len(plain.stderr.splitlines()), 1, plain.stderr)
         self.assertIn("step 2 (the first such): Hm0 30 m at Tp 6 s is a wave steepness Hm0/L0 of 0.53",
                       plain.stderr)
+        # just above the bound, the steepness is shown above it too
+        near = self.qav_run(write(self.tmp, "near.csv", series_text([(2.71, 4.1, 1.0, 270.0)])))
+        self.assertIn("Hm0 2.71 m at Tp 4.1 s is a wave steepness Hm0/L0 of 0.103 (L0", near.stderr)
         # the bundled example warns of nothing
         self.assertEqual(self.qav_run(os.path.join(EXAMPLES, "series.csv")).stderr, "")
 
