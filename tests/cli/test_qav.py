@@ -1058,6 +1058,32 @@ class OutputFiles(Case):
         self.assertIn("standard output", done.stderr)
 
 
+class ExampleHost(Case):
+    """examples/host.c, the C host a user starts from: every row of a file runs, or the line is named."""
+
+    def host(self, series):
+        return subprocess.run([os.environ["QAV_EXAMPLE_HOST"], self.profile, series, "270"], capture_output=True,
+                              text=True, timeout=60)
+
+    def test_every_row_runs_or_its_line_is_named(self):
+        plain = self.host(write(self.tmp, "plain.csv", "hm0,tp,wlev,angle\n1,5,0.5,270\n1.5,6,1,265\n"))
+        self.assertEqual(plain.returncode, 0, plain.stderr)
+        self.assertIn("2 time steps", plain.stdout)
+        # Excel's byte order mark, comments above the header, line ends \r\n, \r and none at the end.
+        done = self.host(write(self.tmp, "s.csv", "\ufeff# buoy 7\n\nhm0,tp,wlev,angle\r\n1,5,0.5,270\r1.5,6,1,265"))
+        self.assertEqual((done.returncode, done.stdout), (0, plain.stdout), done.stderr)
+        for text, where in (("hm0,tp,wlev,angle\n1,5,0.5,270\n#N/A,6,0.5,270\n", "s.csv:3: expected 4 numbers"),
+                            ("hm0,tp,wlev,angle\n1,5x,0.5,270\n", "s.csv:2: expected 4 numbers"),
+                            ("hm0;tp;wlev;angle\n0,8;5;0,2;270\n", "s.csv:2: expected 4 numbers"),
+                            ("hm0,tp,wlev,angle\n1,5,0.5,270,\n", "s.csv:2: expected 4 numbers"),
+                            ("hm0,tp,wlev,angle\n\n", "s.csv: no rows")):
+            with self.subTest(where=where):
+                done = self.host(write(self.tmp, "s.csv", text))
+                self.assertEqual(done.returncode, 2, done.stdout)
+                self.assertIn(where, done.stderr)
+                self.assertEqual(done.stdout, "")
+
+
 if __name__ == "__main__":
     QAV, EXAMPLES = sys.argv[1:3]
     unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)
