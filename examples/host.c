@@ -6,7 +6,10 @@
  * usage: qav_example_host PROFILE.csv SERIES.csv [DIKE_NORMAL]
  *   PROFILE.csv  columns x,z (m)
  *   SERIES.csv   columns hm0,tp,wlev,angle (m, s, m, deg)
- * Lines that do not start with a number (headers, # comments) are skipped.
+ * Comment lines ('#') and blank lines may stand above the header line, which
+ * is skipped; below it every line that is not blank must hold the numbers of
+ * one row, or the program stops naming the file and line: no row is dropped
+ * unnoticed (a spreadsheet's "#N/A" or "5x" is an error, not a comment).
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,7 +19,28 @@
 
 enum { MaxRows = 10000, MaxColumns = 4 };
 
-/* Reads up to MaxRows rows of `columns` numbers; returns the row count or -1. */
+/* Reads one line ending in \n, \r\n or \r (as spreadsheets write them) into
+ * line, without its end; returns 0 at the end of the file, -1 for a line longer
+ * than the buffer, else 1. */
+static int ReadLine(FILE* file, char* line, size_t size) {
+    size_t length = 0;
+    int c = getc(file);
+    if (c == EOF) return 0;
+    while (c != EOF && c != '\n' && c != '\r') {
+        if (length + 1 == size) return -1;
+        line[length++] = (char)c;
+        c = getc(file);
+    }
+    if (c == '\r') {
+        c = getc(file);
+        if (c != '\n' && c != EOF) ungetc(c, file);
+    }
+    line[length] = '\0';
+    return 1;
+}
+
+/* Reads the rows of `columns` comma-separated numbers into values; returns the
+ * row count, or -1 after a message on stderr. */
 static int ReadTable(const char* path, int columns, double* values) {
     FILE* file = fopen(path, "r");
     if (file == NULL) {
@@ -24,16 +48,47 @@ static int ReadTable(const char* path, int columns, double* values) {
         return -1;
     }
     char line[512];
-    int rows = 0;
-    while (rows < MaxRows && fgets(line, sizeof line, file) != NULL) {
+    int rows = 0, lineNumber = 0, headerRead = 0, failed = 0;
+    int status = 0;
+    while (!failed && (status = ReadLine(file, line, sizeof line)) != 0) {
+        ++lineNumber;
+        if (status < 0) {
+            fprintf(stderr, "%s:%d: the line is longer than %d characters\n", path, lineNumber, (int)sizeof line - 1);
+            failed = 1;
+            break;
+        }
+        const char* text = line;
+        if (lineNumber == 1 && strncmp(text, "\xEF\xBB\xBF", 3) == 0) text += 3; /* UTF-8 byte order mark */
+        text += strspn(text, " \t");
+        if (*text == '\0') continue;
+        if (!headerRead) {
+            headerRead = *text != '#';
+            continue;
+        }
         double row[MaxColumns];
-        int read = sscanf(line, "%lf,%lf,%lf,%lf", &row[0], &row[1], &row[2], &row[3]);
-        if (read < columns) continue;
-        memcpy(values + (size_t)rows * columns, row, sizeof(double) * (size_t)columns);
-        ++rows;
+        int end = -1;
+        if (columns == 2) {
+            sscanf(text, "%lf ,%lf %n", &row[0], &row[1], &end);
+        } else {
+            sscanf(text, "%lf ,%lf ,%lf ,%lf %n", &row[0], &row[1], &row[2], &row[3], &end);
+        }
+        if (end < 0 || text[end] != '\0') {
+            fprintf(stderr, "%s:%d: expected %d numbers separated by ',', got: %s\n", path, lineNumber, columns, text);
+            failed = 1;
+        } else if (rows == MaxRows) {
+            fprintf(stderr, "%s:%d: more than %d rows\n", path, lineNumber, MaxRows);
+            failed = 1;
+        } else {
+            memcpy(values + (size_t)rows * columns, row, sizeof(double) * (size_t)columns);
+            ++rows;
+        }
     }
     fclose(file);
-    return rows;
+    if (!failed && rows == 0) {
+        fprintf(stderr, "%s: no rows of numbers below the header\n", path);
+        failed = 1;
+    }
+    return failed ? -1 : rows;
 }
 
 int main(int argc, char** argv) {

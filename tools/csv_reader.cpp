@@ -90,6 +90,20 @@ std::size_t CountSeparators(std::string_view line, char sep) {
 
 }  // namespace
 
+bool IsUtf8(std::string_view text) {
+    char32_t codePoint = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = Utf8Sequence(text, i, codePoint);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string Echo(std::string_view text, std::size_t maxCharacters) {
     std::string out;
     std::size_t characters = 0;

@@ -30,6 +30,9 @@ public:
     explicit FileError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// Whether text is valid UTF-8 (ASCII included).
+[[nodiscard]] bool IsUtf8(std::string_view text);
+
 // A text fit for a message: at most maxCharacters characters, then "..."
 // and the full length; control characters, invalid UTF-8 and invisible
 // direction marks escaped (\t, \x1b, \u202e), so that nothing a file holds

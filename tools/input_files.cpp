@@ -96,6 +96,12 @@ std::string LacksColumn(const CsvReader& csv, std::string_view input, const std:
     } else {
         text += "; if one of them is it, name it with --column " + std::string(input) + "=NAME";
     }
+    // A spreadsheet saved as "CSV" rather than "CSV UTF-8" writes its degree
+    // signs and accents in a code page, which no name typed on a UTF-8
+    // command line matches.
+    if (!std::all_of(fields.begin(), fields.end(), [](const CsvField& field) { return IsUtf8(field.text); })) {
+        text += "; the header is not UTF-8 text (saved in a code page such as Latin-1?): save the file as CSV UTF-8";
+    }
     return text;
 }
 
@@ -152,8 +158,14 @@ void CheckFieldCount(const CsvReader& csv, const Columns& columns) {
         count > columns.headerFields ? csv.Where(csv.Fields()[columns.headerFields].offset) : csv.WhereEnd();
     std::string text = where + std::to_string(count) + " fields, but the header has " +
                        std::to_string(columns.headerFields);
-    if (!csv.Fields().empty() && Trim(csv.Fields()[0].text).starts_with('#')) {
+    const std::span<const CsvField> fields = csv.Fields();
+    const bool emptyTail = count > columns.headerFields &&
+                           std::all_of(fields.begin() + static_cast<std::ptrdiff_t>(columns.headerFields), fields.end(),
+                                       [](const CsvField& field) { return Trim(field.text).empty(); });
+    if (!fields.empty() && Trim(fields[0].text).starts_with('#')) {
         text += " (comment lines are read only above the header; below it every line is a row)";
+    } else if (emptyTail) {
+        text += " (the line ends in a separator that the header line does not end in)";
     } else if (count > columns.headerFields && csv.Separator() == ',') {
         text += " (a number with a decimal comma in a file separated by ',' needs quotes)";
     }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "tools/csv_writer.h"
 
@@ -110,8 +111,13 @@ void InputWarnings::CheckStep(std::size_t step, double hm0, double tp, const Mod
     const double steepness = hm0 / deepWaterLength;
     if (!(steepness > HighestSteepness)) return;
     steepnessSaid_ = true;
+    // Two digits, or as many as it takes to show the steepness above the bound
+    // (0.1034 is "0.103", not "0.1").
     char value[32];
-    std::snprintf(value, sizeof value, "%.2g", steepness);
+    for (int digits = 2; digits <= 17; ++digits) {
+        std::snprintf(value, sizeof value, "%.*g", digits, steepness);
+        if (std::strtod(value, nullptr) > HighestSteepness) break;
+    }
     const std::string where = step == 0 ? std::string() : "step " + std::to_string(step) + " (the first such): ";
     std::fprintf(stderr,
                  "qav %s: warning: %sHm0 %s m at Tp %s s is a wave steepness Hm0/L0 of %s (L0 = g Tp^2/2pi), "

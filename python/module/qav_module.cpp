@@ -114,7 +114,19 @@ Vector AsVector(const char* name, py::handle value) {
     }
     py::object converted;
     try {
-        converted = shared->asarray(value, shared->float64);
+        // Times, truth values, complex numbers and text would convert without a
+        // word (a time as nanoseconds, True as 1): they are no numbers of the model.
+        // The kind of an array, a pandas Series or an xarray DataArray is that of
+        // its dtype; a list's is that of the array numpy makes of it.
+        py::object plain = py::reinterpret_borrow<py::object>(value);
+        if (!py::hasattr(plain, "dtype")) plain = shared->asarray(plain);
+        const py::object type = plain.attr("dtype");
+        const std::string kind = py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
+        if (kind.size() == 1 && std::string_view("bcmMUSV").find(kind[0]) != std::string_view::npos) {
+            throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers, got " +
+                                  py::str(type).cast<std::string>() + " values");
+        }
+        converted = shared->asarray(plain, shared->float64);
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) throw;
         throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers: " +

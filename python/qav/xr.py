@@ -88,6 +88,28 @@ def _profile(profiles: xr.Dataset, name: str, dims: tuple, default=None) -> xr.D
     return variable
 
 
+def _sections_of_loads(load: xr.DataArray, profile_variables: list) -> list:
+    """The profile variables of the loads' sections, in the loads' order: taken by
+    label where both the loads and the profiles name their sections, else by
+    position, which needs as many profiles as the loads have sections."""
+    count = load.sizes["section"]
+    have = profile_variables[0].sizes["section"]
+    if "section" in load.indexes and "section" in profile_variables[0].indexes:
+        wanted = load.indexes["section"]
+        known = profile_variables[0].indexes["section"]
+        lacking = [label for label in wanted if label not in known]
+        if lacking:
+            shown = ", ".join(repr(label) for label in lacking[:10]) + (", ..." if len(lacking) > 10 else "")
+            raise ValueError(f"the profiles lack {len(lacking)} of the loads' {count} sections: {shown}")
+        if not known.is_unique:
+            raise ValueError("the profiles name a section twice")
+        return [v.sel(section=wanted) for v in profile_variables]
+    if count != have:
+        raise ValueError(f"the loads have {count} sections and the profiles {have}; without a coordinate "
+                         "'section' in both, the loads' sections are the profiles' in their order")
+    return profile_variables
+
+
 def _dam_codes(dam_type: xr.DataArray) -> xr.DataArray:
     """Dam types by name ('none', 'caisson', 'wall', 'dam') as the model's codes 0 to 3."""
     if dam_type.dtype.kind in "OUS":
@@ -216,6 +238,9 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
               points padded with NaN at the end; and per section dike_normal
               (degree), optionally dam_type (0 to 3 or 'none', 'caisson',
               'wall', 'dam'; default none) and dam_height (m; default 0).
+              A load's section is paired with the profile of the same label
+              when both have a coordinate section (the profiles may hold more
+              sections than the loads), else with the profile in its place.
     ag, rho, alpha, fc, ratio_depth, min_step_size   the model parameters of qav.run
     threads   threads per call of the model (for numpy-backed loads; with Dask,
               leave 1 and let Dask spread the chunks)
@@ -225,7 +250,7 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
     (the names of `qav run`'s status column), with CF attributes. Lazy when
     any input is dask-backed: one task of the model per chunk of the loads,
     whose outputs have the loads' chunks. Raises ValueError when a variable is
-    missing or has other units.
+    missing or has other units, or when a section of the loads has no profile.
     """
     hm0, tp, wlev, angle = (_load(loads, key) for key in ("hm0", "tp", "wlev", "angle"))
     x = _profile(profiles, "x", ("section", "point"))
@@ -235,6 +260,11 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
     dam_height = _profile(profiles, "dam_height", ("section",), default=0.0)
     if "section" not in hm0.dims and "section" not in profiles.dims:
         raise ValueError("the profiles have no dimension 'section'")
+    # Only the loads' sections run, each with its own profile.
+    load_with_sections = next((v for v in (hm0, tp, wlev, angle) if "section" in v.dims), None)
+    if load_with_sections is not None:
+        x, z, dike_normal, dam_type, dam_height = _sections_of_loads(
+            load_with_sections, [x, z, dike_normal, dam_type, dam_height])
 
     # Every load on the dimension section, which comes first.
     hm0, tp, wlev, angle = (xr.broadcast(v, dike_normal)[0].transpose("section", ...)

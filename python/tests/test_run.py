@@ -114,6 +114,12 @@ class TestShapeErrors:
         (dict(profile_z=np.zeros(3)), "equal lengths"),
         (dict(profile_x=[[0.0, 1.0]]), "profile_x must be 1-D"),
         (dict(hm0=["high"] * 3), "hm0 must be a 1-D sequence of numbers"),
+        # Would convert silently: a time as nanoseconds, True as 1, text of a number.
+        (dict(angle=np.arange(23).astype("datetime64[h]")), "angle must be a 1-D sequence of numbers, got datetime64"),
+        (dict(tp=np.full(23, 5, dtype="timedelta64[s]")), "tp must be a 1-D sequence of numbers, got timedelta64"),
+        (dict(hm0=np.ones(23, dtype=bool)), "hm0 must be a 1-D sequence of numbers, got bool"),
+        (dict(wlev=np.zeros(23, dtype=complex)), "wlev must be a 1-D sequence of numbers, got complex"),
+        (dict(angle=["270"] * 23), "angle must be a 1-D sequence of numbers, got <U3"),
         (dict(dike_normal="north"), "dike_normal must be a real number"),
         (dict(ag=None), "ag must be a real number"),
         (dict(dam_type="moat"), "dam_type must be one of"),

@@ -104,6 +104,23 @@ def test_loads_shared_by_every_section(example):
     assert toe.hm0_toe.dims == ("section", "time") and toe.sizes["section"] == SECTIONS
 
 
+def test_loads_of_some_sections_run_with_their_own_profiles(example):
+    # Loads for two of the three sections, named by label and in another order:
+    # the result holds those two, each the run of its own profile.
+    loads, profiles = make_loads(example), make_profiles(example)
+    rows = serial(loads, profiles)
+    picked = loads.assign_coords(section=list(profiles.section.values)).isel(section=[2, 0])
+    for toe in (qav.xr.toe_conditions(picked, profiles),
+                qav.xr.toe_conditions(picked.chunk({"section": 1}), profiles).compute()):
+        assert list(toe.section.values) == ["dike 2", "dike 0"]
+        assert_equals_serial(toe, [rows[2], rows[0]])
+    # A section without a profile, and unlabelled loads of another count, are named.
+    with pytest.raises(ValueError, match=r"lack 1 of the loads' 2 sections: 'dike 9'"):
+        qav.xr.toe_conditions(picked.assign_coords(section=["dike 9", "dike 0"]), profiles)
+    with pytest.raises(ValueError, match="the loads have 2 sections and the profiles 3"):
+        qav.xr.toe_conditions(loads.isel(section=[0, 1]), profiles)
+
+
 def test_missing_or_wrong_inputs_are_named(example):
     loads, profiles = make_loads(example), make_profiles(example)
     with pytest.raises(ValueError, match="sea_surface_height"):

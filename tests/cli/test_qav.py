@@ -315,6 +315,9 @@ class BadInput(Case):
             "missing file": (None, None, None),
             "wrong column count": (None, "hm0,tp,wlev,angle\n1,5,0.5,270\n1,5,0.5\n", r"s\.csv:3:8: 3 fields, but the header has 4"),
             "extra field": (None, "# c\nhm0,tp,wlev,angle\n1,5,0.5,270,9\n", r"s\.csv:3:13: 5 fields"),
+            # not a decimal comma: the rows end in a separator, the header does not
+            "separator at the line ends": (None, "hm0,tp,wlev,angle\n1,5,0.5,270,\n", r"s\.csv:2:13: 5 fields, but "
+                                           r"the header has 4 \(the line ends in a separator that the header line"),
             "number does not parse": (None, "hm0,tp,wlev,angle\n1,5,0.5,270\n1,5x,0.5,270\n",
                                       r"s\.csv:3:3: '5x' in column 'tp' is not a number"),
             "empty field": ("x,z\n0,-5\n10,\n", None, r"p\.csv:3:4: '' in column 'z' is not a number"),
@@ -478,6 +481,15 @@ class Spreadsheets(Case):
                       "'dir'); if one of them is it, name it with --column hm0=NAME", done.stderr)
         done = self.run_table(series, "--column", "hm0=Hs_m", "--column", "tp=Tp_s", "--column", "wlev=level")
         self.assertRegex(done.stderr, r"lacks the column 'angle' .*--column angle=NAME")
+        # Saved as plain "CSV" by a spreadsheet: the degree sign in Latin-1, which no
+        # --column typed in UTF-8 matches; the message says how to save it instead.
+        latin1 = os.path.join(self.tmp, "latin1.csv")
+        with open(latin1, "wb") as f:
+            f.write("hm0;tp;wlev;angle (°)\r\n1;5;0,5;270\r\n".encode("latin-1"))
+        done = self.run_table(latin1, "--column", "angle=angle (°)")
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("'angle (\\xb0)'); if one of them is it, name it with --column angle=NAME; the header is not "
+                      "UTF-8 text (saved in a code page such as Latin-1?): save the file as CSV UTF-8", done.stderr)
         for bad in ("speed=Hs_m", "hm0", "hm0="):
             with self.subTest(bad=bad):
                 done = self.run_table(series, "--column", bad)
@@ -886,6 +898,9 @@ class Messages(Case):
         self.assertEqual(len(plain.stderr.splitlines()), 1, plain.stderr)
         self.assertIn("step 2 (the first such): Hm0 30 m at Tp 6 s is a wave steepness Hm0/L0 of 0.53",
                       plain.stderr)
+        # just above the bound, the steepness is shown above it too
+        near = self.qav_run(write(self.tmp, "near.csv", series_text([(2.71, 4.1, 1.0, 270.0)])))
+        self.assertIn("Hm0 2.71 m at Tp 4.1 s is a wave steepness Hm0/L0 of 0.103 (L0", near.stderr)
         # the bundled example warns of nothing
         self.assertEqual(self.qav_run(os.path.join(EXAMPLES, "series.csv")).stderr, "")
 
@@ -1041,6 +1056,32 @@ class OutputFiles(Case):
                                    "270"], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
         self.assertEqual(done.returncode, 2)
         self.assertIn("standard output", done.stderr)
+
+
+class ExampleHost(Case):
+    """examples/host.c, the C host a user starts from: every row of a file runs, or the line is named."""
+
+    def host(self, series):
+        return subprocess.run([os.environ["QAV_EXAMPLE_HOST"], self.profile, series, "270"], capture_output=True,
+                              text=True, timeout=60)
+
+    def test_every_row_runs_or_its_line_is_named(self):
+        plain = self.host(write(self.tmp, "plain.csv", "hm0,tp,wlev,angle\n1,5,0.5,270\n1.5,6,1,265\n"))
+        self.assertEqual(plain.returncode, 0, plain.stderr)
+        self.assertIn("2 time steps", plain.stdout)
+        # Excel's byte order mark, comments above the header, line ends \r\n, \r and none at the end.
+        done = self.host(write(self.tmp, "s.csv", "\ufeff# buoy 7\n\nhm0,tp,wlev,angle\r\n1,5,0.5,270\r1.5,6,1,265"))
+        self.assertEqual((done.returncode, done.stdout), (0, plain.stdout), done.stderr)
+        for text, where in (("hm0,tp,wlev,angle\n1,5,0.5,270\n#N/A,6,0.5,270\n", "s.csv:3: expected 4 numbers"),
+                            ("hm0,tp,wlev,angle\n1,5x,0.5,270\n", "s.csv:2: expected 4 numbers"),
+                            ("hm0;tp;wlev;angle\n0,8;5;0,2;270\n", "s.csv:2: expected 4 numbers"),
+                            ("hm0,tp,wlev,angle\n1,5,0.5,270,\n", "s.csv:2: expected 4 numbers"),
+                            ("hm0,tp,wlev,angle\n\n", "s.csv: no rows")):
+            with self.subTest(where=where):
+                done = self.host(write(self.tmp, "s.csv", text))
+                self.assertEqual(done.returncode, 2, done.stdout)
+                self.assertIn(where, done.stderr)
+                self.assertEqual(done.stdout, "")
 
 
 if __name__ == "__main__":
