@@ -38,6 +38,33 @@ class Series(NamedTuple):
         return pd.DataFrame(self._asdict())
 
 
+# The reader's hints name qav's options; from Python the same choices are arguments.
+_OPTION_WORDS = [("--column ", "columns={'", "=NAME", "': NAME}"), ("--decimal , ", "decimal=',' ", "", ""),
+                 ("as --decimal gives", "as decimal='.' gives", "", ""), ("(--separator)", "(the argument separator)", "", ""),
+                 ("--missing invalid", "missing='invalid'", "", "")]
+
+
+def _in_python_words(text: str) -> str:
+    """An error of qav's reader with its option hints as read_profile's and read_series's arguments."""
+    for option, argument, option_end, argument_end in _OPTION_WORDS:
+        at = text.rfind(option)  # the hint comes after any cell the message shows
+        if at < 0:
+            continue
+        end = text.find(option_end, at + len(option)) if option_end else at + len(option)
+        if end < 0:
+            continue
+        key = text[at + len(option):end]
+        text = text[:at] + argument + key + argument_end + text[end + len(option_end):]
+    return text
+
+
+def _read(function, path, *options):
+    try:
+        return function(os.fsencode(path), *options)
+    except InputError as error:
+        raise InputError(_in_python_words(str(error))) from None
+
+
 _SEPARATORS = {None: 0, ",": ord(","), ";": ord(";"), "\t": ord("\t"), "tab": ord("\t")}
 _DECIMALS = {None: 0, ".": 1, ",": 2}
 
@@ -56,7 +83,8 @@ def _options(separator, decimal, columns, inputs):
 
 def read_profile(path: str | os.PathLike, *, separator: str | None = None, decimal: str | None = None,
                  columns: dict | None = None) -> Profile:
-    """Reads a profile file as `qav run --profile` does, with the same rules and errors.
+    """Reads a profile file as `qav run --profile` does, with the same rules and errors
+    (whose hints name the arguments below where qav names its options).
 
     A header row names the columns x and z (case and surrounding blanks
     ignored, further columns allowed), then one row of numbers per line;
@@ -73,7 +101,7 @@ def read_profile(path: str | os.PathLike, *, separator: str | None = None, decim
     file, line and column of the first fault, ValueError for a wrong option.
     """
     options = _options(separator, decimal, columns, ("x", "z"))
-    return Profile(*_qav.read_profile(os.fsencode(path), *options))
+    return Profile(*_read(_qav.read_profile, path, *options))
 
 
 def read_series(path: str | os.PathLike, *, separator: str | None = None, decimal: str | None = None,
@@ -91,4 +119,4 @@ def read_series(path: str | os.PathLike, *, separator: str | None = None, decima
     options = _options(separator, decimal, columns, ("hm0", "tp", "wlev", "angle"))
     if missing not in ("error", "invalid"):
         raise ValueError(f"missing must be 'error' or 'invalid', got {missing!r}")
-    return Series(*_qav.read_series(os.fsencode(path), *options, missing == "invalid", float(invalid_value)))
+    return Series(*_read(_qav.read_series, path, *options, missing == "invalid", float(invalid_value)))
