@@ -92,7 +92,9 @@ std::string LacksColumn(const CsvReader& csv, std::string_view input, const std:
     if (numbers) {
         text += "; this is a row of numbers: the header must come first, and a line starting with '#' is a comment";
     } else if (fields.size() == 1) {
-        text += "; columns are separated by ',' ';' or a tab (--separator)";
+        // One name only: another separator, or a title line above the header.
+        text += "; columns are separated by ',' ';' or a tab (--separator), and a title above the header "
+                "starts with '#'";
     } else {
         text += "; if one of them is it, name it with --column " + std::string(input) + "=NAME";
     }

@@ -481,6 +481,13 @@ class Spreadsheets(Case):
                       "'dir'); if one of them is it, name it with --column hm0=NAME", done.stderr)
         done = self.run_table(series, "--column", "hm0=Hs_m", "--column", "tp=Tp_s", "--column", "wlev=level")
         self.assertRegex(done.stderr, r"lacks the column 'angle' .*--column angle=NAME")
+        # A title line above the header, as exports write them.
+        titled = write(self.tmp, "titled.csv", "Storm export 2026\nhm0,tp,wlev,angle\n1,5,0.5,270\n")
+        done = self.run_table(titled)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("titled.csv:1:1: the header lacks the column 'hm0' (found 1 column: 'Storm export 2026'); "
+                      "columns are separated by ',' ';' or a tab (--separator), and a title above the header "
+                      "starts with '#'", done.stderr)
         # Saved as plain "CSV" by a spreadsheet: the degree sign in Latin-1, which no
         # --column typed in UTF-8 matches; the message says how to save it instead.
         latin1 = os.path.join(self.tmp, "latin1.csv")
