@@ -5,8 +5,10 @@
 // - every fast path gives the same bits as every other, a step marched alone
 //   or in a lane of a group of the series' steps, and through the driver;
 // - each is within 1e-13 relative of the reference in toe height where the
-//   reference's height is a normal number, and within 4 units in the last
-//   place in direction (NaN where the reference's is NaN).
+//   reference's height is a normal number, and in direction within 4 units
+//   in the last place of the largest term of the sum that gives it (the
+//   direction, the dike normal, the refracted angle up to 90 deg); NaN where
+//   the reference's is NaN.
 // A breach aborts with what differed, and libFuzzer keeps the input.
 #include <algorithm>
 #include <cinttypes>
