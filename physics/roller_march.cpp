@@ -8,17 +8,21 @@
 // single precision, in one order, without fused multiply-adds, so that a
 // register of any width and a single number round alike.
 //
-// - tanh is the C library's own algorithm (fdlibm's, through expm1), with the
-//   multiply-adds that glibc's expm1 fuses on processors with FMA and that
-//   decide its last bit carried out in basic operations: it gives glibc's
-//   tanh but for 5 of 10^8 random arguments, and the wave numbers are those
-//   of the reference march.
+// - tanh is the C library's own algorithm (fdlibm's, through expm1) with
+//   every multiplication and addition rounded on its own. glibc fuses some of
+//   them on processors with FMA; its tanh differs in the last bit for about 6
+//   of 10^4 arguments, and a wave number then by a few units in the last
+//   place. Carrying out the fused ones in basic operations would give glibc's
+//   tanh nearly always, at an eighth of a march's time.
 // - The breaking bracket comes from piecewise polynomial fits (bracket.h).
 //   Its single-precision rounding is always the one of the bracket formed
-//   from erf and exp rounded to nearest: where a fit lies too close to a
-//   boundary for its tolerance, the bracket is formed from the nearest erf and
-//   exp in double-double (exact_math.h), a few times in a million points. The
-//   C library's erf and exp round to nearest nearly always.
+//   from erf and exp rounded to nearest at the reference's R: where a fit lies
+//   too close to a boundary for its tolerance, or for the move of R that a
+//   wave number a few units off could make, the point's wave number is found
+//   again with tanh rounded as glibc's, and the bracket is formed from the
+//   nearest erf and exp in double-double (exact_math.h), a few times in a
+//   million points. The C library's erf and exp round to nearest nearly
+//   always.
 // - sinh (first point), sin and asin (toe direction) come from exact_math.h.
 //
 // A march is a chain of dependent divisions and square roots, point after
@@ -290,12 +294,21 @@ struct Expm1Parts {
     MaskPack<DD, K> reduced, near;
 };
 
-// glibc fuses every multiply-add of expm1; the ones that decide its last bit
-// are fused here too: the two of the rational step and the last. (Of the
-// polynomial's, the first changes 5 results of 10^8 random arguments, the
-// others none; fusing none changes 2 in 10^4.) ay is |y| and negative says
-// y < 0 (only where k is not 0).
-template <class DD, std::size_t K>
+// How expm1 and tanh round the multiply-adds of fdlibm's algorithm.
+// - Plain: each multiplication and addition rounded on its own. This is the
+//   tanh of the wave numbers: it differs from glibc's in the last bit for
+//   about 6 of 10^4 arguments (mostly below 1), and costs the marches about
+//   an eighth less time than AsGlibc.
+// - AsGlibc: glibc fuses every multiply-add of expm1 on processors with FMA;
+//   the ones that decide its last bit are fused here too, carried out in
+//   basic operations: the two of the rational step and the last. (Of the
+//   polynomial's, the first changes 5 results of 10^8 random arguments, the
+//   others none.) This gives the reference's wave number of a point where the
+//   breaking bracket's float is in doubt, and sinh at the first point.
+enum class Rounding { Plain, AsGlibc };
+
+// ay is |y| and negative says y < 0 (only where k is not 0).
+template <Rounding Mode, class DD, std::size_t K>
 HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD, K>& ay,
                                        const MaskPack<DD, K>& negative) {
     using P = Pack<DD, K>;
@@ -324,13 +337,20 @@ HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD
     const P h4 = Mul(h2, h2);
     const P r3 = Add(C(0x1.0cfca86e65239p-18), Mul(hxs, C(-0x1.afdb76e09c32dp-23)));
     const P r1 = Add(Add(r1a, Mul(h2, r2)), Mul(h4, r3));
-    const Split<DD, K> xSplit = SplitOf(d, x);
-    const Split<DD, K> hfxSplit{hfx, Mul(xSplit.head, C(0.5)), Mul(xSplit.tail, C(0.5))};
     // t = 3 - r1 hfx; e = hxs (r1 - t) / (6 - x t).
-    const P t = SubtractSmallProduct(d, 3.0, hfxSplit, SplitOf(d, r1));
-    const P q = Mul(hxs, Div(Sub(r1, t), SubtractSmallProduct(d, 6.0, xSplit, SplitOf(d, t))));
     // k = 0: the result is x - (x e - hxs); otherwise e <- (x (e - c) - c) - hxs.
-    const P fused = ProductMinus(xSplit, SplitOf(d, Sub(q, c)), IfThenElse(e.reduced, c, hxs));
+    P fused;
+    if constexpr (Mode == Rounding::AsGlibc) {
+        const Split<DD, K> xSplit = SplitOf(d, x);
+        const Split<DD, K> hfxSplit{hfx, Mul(xSplit.head, C(0.5)), Mul(xSplit.tail, C(0.5))};
+        const P t = SubtractSmallProduct(d, 3.0, hfxSplit, SplitOf(d, r1));
+        const P q = Mul(hxs, Div(Sub(r1, t), SubtractSmallProduct(d, 6.0, xSplit, SplitOf(d, t))));
+        fused = ProductMinus(xSplit, SplitOf(d, Sub(q, c)), IfThenElse(e.reduced, c, hxs));
+    } else {
+        const P t = Sub(C(3.0), Mul(r1, hfx));
+        const P q = Mul(hxs, Div(Sub(r1, t), Sub(C(6.0), Mul(x, t))));
+        fused = Sub(Mul(x, Sub(q, c)), IfThenElse(e.reduced, c, hxs));
+    }
     e.r0 = Sub(x, fused);
     e.ek = Sub(fused, hxs);
     return e;
@@ -341,7 +361,7 @@ template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
-    const Expm1Parts<DD, K> e = Expm1Core(d, y, Abs(y), Lt(y, C(0.0)));
+    const Expm1Parts<DD, K> e = Expm1Core<Rounding::AsGlibc>(d, y, Abs(y), Lt(y, C(0.0)));
     const P one = C(1.0);
     const P ex = Sub(e.ek, e.x);
     const P scale = PowerOfTwo(d, e.k);
@@ -360,12 +380,12 @@ HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
     return IfThenElse(e.reduced, r, e.r0);
 }
 
-// tanh(x) as glibc computes it (fdlibm's algorithm) on processors with FMA:
-// |x| >= 1: 1 - 2 / (t + 2) with t = expm1(2 |x|); otherwise -t / (t + 2)
-// with t = expm1(-2 |x|); the sign of x. It is 1 from |x| = 22 on, and
-// already from 19.5 on, where 2 / (t + 2) < 2^-54. Below 2^-55 glibc returns
-// x (1 + x), which is x: the same as the formula gives.
-template <class DD, std::size_t K>
+// tanh(x) by glibc's algorithm (fdlibm's), its multiply-adds rounded as Mode
+// says: |x| >= 1: 1 - 2 / (t + 2) with t = expm1(2 |x|); otherwise
+// -t / (t + 2) with t = expm1(-2 |x|); the sign of x. It is 1 from |x| = 22
+// on, and already from 19.5 on, where 2 / (t + 2) < 2^-54. Below 2^-55 glibc
+// returns x (1 + x), which is x: the same as the formula gives.
+template <Rounding Mode, class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
@@ -375,7 +395,7 @@ HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
     const auto large = Ge(ax, one);
     const P twice = Add(ax, ax);
     const auto small = Lt(ax, one);
-    const Expm1Parts<DD, K> e = Expm1Core(d, IfThenElse(large, twice, Neg(twice)), twice, small);
+    const Expm1Parts<DD, K> e = Expm1Core<Mode>(d, IfThenElse(large, twice, Neg(twice)), twice, small);
     // expm1(-2 |x|) takes k = 0, -1 (near) or -2, -3; expm1(2 |x|) k = 3 .. 56.
     const P ex = Sub(e.ek, e.x);
     const P scale = PowerOfTwo(d, e.k);
@@ -482,12 +502,33 @@ constexpr double MultipleOf2To53 = 0.75;
 // The rounded bracket's own last rounding, relative.
 constexpr double SumDoubt = 2.3e-16;
 
-// The bracket for R found where the fits leave its float in doubt, and for
-// R outside them.
-HWY_NOINLINE double UnsettledBracket(double R) {
-    // Past the fit the bracket's float is 0, up to where R^3 overflows.
-    if (R >= BracketFit::Limit && R < BracketFit::ZeroUpTo) return 0.0;
-    return NearestRoundedBracket(R);
+// h gamma at a point of depth h from the reference's wave number.
+double ReferenceHGamma(double h, double omega, double inverseG);
+
+// How far R may lie from the reference's R at a point, relative: R is h gamma
+// / H, and a wave number from the plain tanh may differ from the
+// reference's in its last bits (h gamma by at most 3 units, in 2.7 of 10^4
+// of 1.25 10^7 random points; far less than this bound of 16 units).
+constexpr double WaveNumberDoubt = 0x1p-48;
+
+// How far the bracket, and each of its terms, may move when R does by
+// WaveNumberDoubt, relative to itself: R |db / dR| / b stays below
+// 2 R^2 + 4 for both terms.
+HWY_INLINE double BracketShift(double R) { return (R * R * 2.0 + 4.0) * WaveNumberDoubt; }
+
+// Past the fit the bracket's float is 0, up to where R^3 overflows.
+HWY_INLINE bool ZeroPastFit(double R) { return R >= BracketFit::Limit && R < BracketFit::ZeroUpTo; }
+
+// The bracket where the fits leave its float in doubt, or for R outside
+// them: from the reference's R at the point (referenceR()), whose wave number
+// comes from tanh rounded as glibc's, and the nearest erf and exp. So the
+// float is the reference's wherever a last-bit difference of the wave number
+// could have moved it.
+template <class ReferenceR>
+HWY_NOINLINE double SettledBracket(double R, const ReferenceR& referenceR) {
+    if (ZeroPastFit(R)) return 0.0;
+    const double reference = referenceR();
+    return ZeroPastFit(reference) ? 0.0 : NearestRoundedBracket(reference);
 }
 
 // The piece of the bracket fit a march expects at its next point: R taken on
@@ -513,8 +554,9 @@ HWY_INLINE std::size_t PieceOf(double R) {
 // coefficients and centre are at hand before R is known, and are swapped for
 // the piece of R only when that differs. The result does not depend on the
 // guess.
-HWY_INLINE double RoundedBracket(double R, PieceGuess& next) {
-    if (HWY_UNLIKELY(!(R >= 0.0 && R < BracketFit::Limit))) return UnsettledBracket(R);
+template <class ReferenceR>
+HWY_INLINE double RoundedBracket(double R, PieceGuess& next, const ReferenceR& referenceR) {
+    if (HWY_UNLIKELY(!(R >= 0.0 && R < BracketFit::Limit))) return SettledBracket(R, referenceR);
     std::size_t guess = next.piece;
     double centre = static_cast<double>(guess) * PieceWidth;
     const std::size_t own = PieceOf(R);
@@ -535,43 +577,53 @@ HWY_INLINE double RoundedBracket(double R, PieceGuess& next) {
     const double s2 = s * s;
     const double s4 = s2 * s2;
     const double s8 = s4 * s4;
+    const double shift = BracketShift(R);
     double b;
     double doubt;
     if (guess <= BracketFit::WholeUpTo) {
         // 1 - erf(R) rounded to a double is erfc(R) to within 2^-53.
         b = FitPolynomial7(&detail::ScaledBracket.one[guess][0], s, s2, s4);
-        doubt = b * BracketFit::WholeTolerance + 0x1p-53;
+        doubt = b * BracketFit::WholeTolerance + 0x1p-53 + b * shift;
     } else if (guess >= BracketFit::SecondFrom) {
         // 1 - erf(R) is 0.
         b = FitPolynomial(&detail::ScaledBracket.one[guess][0], s, s2, s4, s8);
-        doubt = b * BracketFit::Tolerance + b * SumDoubt;
+        doubt = b * BracketFit::Tolerance + b * SumDoubt + b * shift;
     } else {
         const double* c = &detail::ScaledBracket.coefficient[guess][0];
         const double erfc = FitPolynomial(c, s, s2, s4, s8);
         const double second = FitPolynomial(c + BracketFit::Terms, s, s2, s4, s8);
         // 1 - erf(R) is erfc(R) rounded to a multiple of 2^-53.
         const double first = (erfc + MultipleOf2To53) - MultipleOf2To53;
-        if (HWY_UNLIKELY(!(std::fabs(erfc - first) < 0x1p-54 - erfc * BracketFit::ErfcTolerance))) {
-            return NearestRoundedBracket(R);
+        if (HWY_UNLIKELY(!(std::fabs(erfc - first) < 0x1p-54 - erfc * BracketFit::ErfcTolerance - erfc * shift))) {
+            return SettledBracket(R, referenceR);
         }
         b = first + second;
-        doubt = second * BracketFit::Tolerance + b * SumDoubt;
+        doubt = second * BracketFit::Tolerance + b * SumDoubt + b * shift;
     }
     if (HWY_LIKELY(ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt))) return ToFloatAndBack(b);
-    return NearestRoundedBracket(R);
+    return SettledBracket(R, referenceR);
 }
 
-// The lanes of open settled by UnsettledBracket.
-HWY_NOINLINE V SettleBracketLanes(V Q, V R, M open) {
+// The lanes of open settled by SettledBracket, at points of depth h with
+// height H and angular frequency omega.
+HWY_NOINLINE V SettleBracketLanes(V Q, V R, V H, V h, V omega, double inverseG, M open) {
     const D d;
     HWY_ALIGN double q[MaxLanes];
     HWY_ALIGN double rs[MaxLanes];
+    HWY_ALIGN double hs[MaxLanes];
+    HWY_ALIGN double depths[MaxLanes];
+    HWY_ALIGN double omegas[MaxLanes];
     std::uint8_t bits[(MaxLanes + 7) / 8] = {};
     hn::Store(Q, d, q);
     hn::Store(R, d, rs);
+    hn::Store(H, d, hs);
+    hn::Store(h, d, depths);
+    hn::Store(omega, d, omegas);
     hn::StoreMaskBits(d, open, bits);
     for (std::size_t l = 0; l < hn::Lanes(d); ++l) {
-        if ((bits[l / 8] >> (l % 8)) & 1u) q[l] = UnsettledBracket(rs[l]);
+        if ((bits[l / 8] >> (l % 8)) & 1u) {
+            q[l] = SettledBracket(rs[l], [&] { return ReferenceHGamma(depths[l], omegas[l], inverseG) / hs[l]; });
+        }
     }
     return hn::Load(d, q);
 }
@@ -593,11 +645,14 @@ struct LanePieceGuess {
     bool allWhole;
 };
 
-// RoundedBracket for registers of R; lanes outside active are not looked at.
-// Where no lane lies between the whole bracket's fit and the second term's
-// alone, one polynomial serves every lane.
+// RoundedBracket for registers of R = h gamma / H at points of depth h, with
+// angular frequencies omega; lanes outside active are not looked at. Where no
+// lane lies between the whole bracket's fit and the second term's alone, one
+// polynomial serves every lane.
 template <std::size_t K>
-HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& active, LanePieceGuess<K>& next) {
+HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, const Pack<D, K>& h,
+                                     const Pack<D, K>& omega, double inverseG, const MaskPack<D, K>& active,
+                                     LanePieceGuess<K>& next) {
     using P = Pack<D, K>;
     using VI = hn::Vec<hn::RebindToSigned<D>>;
     const D d;
@@ -662,6 +717,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     const P s2 = Mul(s, s);
     const P s4 = Mul(s2, s2);
     const P s8 = Mul(s4, s4);
+    // BracketShift of R.
+    const P Rshift = Mul(Add(Mul(Mul(R, R), C(2.0)), C(4.0)), C(WaveNumberDoubt));
     P b;
     P doubt;
     MaskPack<D, K> ambiguous;
@@ -677,6 +734,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
         }
         doubt = IfThenElse(usedWhole, Add(Mul(b, C(BracketFit::WholeTolerance)), C(0x1p-53)),
                            Add(Mul(b, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))));
+        doubt = Add(doubt, Mul(b, Rshift));
         ambiguous = Lt(C(0.0), C(0.0));
     } else {
         // 20 j = 16 j + 4 j.
@@ -691,9 +749,10 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
         const P multiple = C(MultipleOf2To53);
         const P first = IfThenElse(usedWhole, erfc, Sub(Add(erfc, multiple), multiple));
         const P erfcTolerance = C(BracketFit::ErfcTolerance);
-        ambiguous = AndNot(usedWhole, Ge(Abs(Sub(erfc, first)), Sub(C(0x1p-54), Mul(erfc, erfcTolerance))));
+        ambiguous = AndNot(usedWhole, Ge(Abs(Sub(erfc, first)),
+                                         Sub(Sub(C(0x1p-54), Mul(erfc, erfcTolerance)), Mul(erfc, Rshift))));
         b = Add(first, second);
-        doubt = Add(Mul(second, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt)));
+        doubt = Add(Add(Mul(second, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))), Mul(b, Rshift));
         doubt = IfThenElse(usedWhole, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))), doubt);
     }
     const auto settled = AndNot(ambiguous, Eq(ToFloatAndBack(Sub(b, doubt)), ToFloatAndBack(Add(b, doubt))));
@@ -701,7 +760,9 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const MaskPack<D, K>& 
     P Q = IfThenElseZero(taken, ToFloatAndBack(b));
     const auto open = AndNot(taken, active);
     for (std::size_t j = 0; j < K; ++j) {
-        if (HWY_UNLIKELY(!hn::AllFalse(d, open.m[j]))) Q.v[j] = SettleBracketLanes(Q.v[j], R.v[j], open.m[j]);
+        if (HWY_UNLIKELY(!hn::AllFalse(d, open.m[j]))) {
+            Q.v[j] = SettleBracketLanes(Q.v[j], R.v[j], H.v[j], h.v[j], omega.v[j], inverseG, open.m[j]);
+        }
     }
 
     // The next row's pieces, if R keeps its pace: R's own where that leaves
@@ -740,6 +801,23 @@ HWY_INLINE Pack<DD, K> HalleyStep(DD d, const Pack<DD, K>& x, const Pack<DD, K>&
     const P curvature = Mul(Mul(Sub(Tx, one), sech2), f);
     const P root = Sqrt(Add(curvature, Mul(halfSlope, halfSlope)));
     return Sub(x, Div(f, Add(root, halfSlope)));
+}
+
+// The wave number of a point of depth h as the reference march finds it: the
+// two Halley steps of the stages below with tanh rounded as glibc's.
+double ReferenceWaveNumber(double h, double omega, double inverseG) {
+    const hn::CappedTag<double, 1> d1;
+    const auto C = [d1](double v) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<1>(d1, v); };
+    const auto vh = C(h);
+    const auto vOmega = C(omega);
+    const auto deep = Mul(Mul(vh, Mul(vOmega, vOmega)), C(inverseG));
+    const auto x = HalleyStep(d1, deep, Tanh<Rounding::AsGlibc>(d1, deep), deep);
+    const double q = hn::GetLane(Div(HalleyStep(d1, x, Tanh<Rounding::AsGlibc>(d1, x), deep), vh).v[0]);
+    return omega >= 0.0 ? q : -q;
+}
+
+double ReferenceHGamma(double h, double omega, double inverseG) {
+    return h * (ReferenceWaveNumber(h, omega, inverseG) * 0.76 * h + 0.29);
 }
 
 // The quantities of points that do not depend on the energy, in a ring: entry
@@ -805,7 +883,7 @@ HWY_INLINE void FirstStage(DD d, const Pack<DD, K>& bottom, const Pack<DD, K>& W
     const Pack<DD, K> deep = Mul(Mul(h, Mul(w.omega, w.omega)), Constant<K>(d, inverseG));
     StorePack(d, h, &v.h[0][0], MaxLanes);
     StorePack(d, deep, &v.deep[0][0], MaxLanes);
-    StorePack(d, Tanh(d, deep), &v.T[0][0], MaxLanes);
+    StorePack(d, Tanh<Rounding::Plain>(d, deep), &v.T[0][0], MaxLanes);
 }
 
 // The first Halley step and the second tanh.
@@ -814,7 +892,7 @@ HWY_INLINE void SecondStage(DD d, StageValues<K>& v) {
     const Pack<DD, K> deep = LoadPack<K>(d, &v.deep[0][0], MaxLanes);
     const Pack<DD, K> x = HalleyStep(d, deep, LoadPack<K>(d, &v.T[0][0], MaxLanes), deep);
     StorePack(d, x, &v.x[0][0], MaxLanes);
-    StorePack(d, Tanh(d, x), &v.T[0][0], MaxLanes);
+    StorePack(d, Tanh<Rounding::Plain>(d, x), &v.T[0][0], MaxLanes);
 }
 
 // The second Halley step and the quantities of the points.
@@ -833,8 +911,8 @@ struct Start {
     PieceGuess piece;  // of the bracket fit at the next point
 };
 
-Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega2, double A, double h0, double k0,
-                 const Constants& c) {
+Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega, double omega2, double A, double h0,
+                 double k0, const Constants& c) {
     Start s;
     const double t0 = omega2 / (k0 * c.g);
     s.cg = GroupVelocity(GroupVelocityRatioFromTanh(k0, h0, t0), k0, Tp);
@@ -842,7 +920,10 @@ Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega2, dou
     s.H = WaveHeightFromEnergy(s.E, c);
     const double R0 = BreakerHeightRatio(BreakerIndex(k0, h0), h0, s.H);
     s.piece.R = R0;
-    const double Db = RoundedBracket(R0, s.piece) * (s.H * s.H * s.H * A) / h0;
+    const double Db = RoundedBracket(R0, s.piece, [&] {
+                          return BreakerHeightRatio(BreakerIndex(ReferenceWaveNumber(h0, omega, 1.0 / c.g), h0), h0, s.H);
+                      }) *
+                      (s.H * s.H * s.H * A) / h0;
     const double u = (s.H * Pi) / (Sinh(h0 * k0) * Tp);
     s.D = Db + u * u * u * (c.rho * 0.2122065907891938 * Fc);
     return s;
@@ -938,7 +1019,7 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
 
     const double kFirst = ring.k[0];
     // What the chain carries from point to point.
-    const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega2, A, ring.h[0], ring.k[0], c);
+    const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega, omega2, A, ring.h[0], ring.k[0], c);
     double E = start.E;
     double H = start.H;
     double cgBehind = start.cg;
@@ -961,7 +1042,9 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
             } else {
                 H = std::sqrt(E * 8.0 / gRho);
             }
-            const double Q = RoundedBracket(ring.hGamma[at] / H, piece);
+            const double Q = RoundedBracket(ring.hGamma[at] / H, piece, [&] {
+                return ReferenceHGamma(ring.h[at], omega, inverseG) / H;
+            });
             const double Db = Q * (H * H * H * A) / ring.h[at];
             const double u = ring.sech[at] * (H * Pi) / ring.tTp[at];
             D = Db + u * u * u * friction;
@@ -1107,7 +1190,8 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     for (std::size_t l = 0; l < L; ++l) {
         const LaneStep& s = steps[l < count ? l : 0];
         k0[l] = ring.k[slot(0) + l];
-        const Start start = FirstPoint(tp[l], s.TransmittedHm0, Fc, omega2s[l], As[l], ring.h[slot(0) + l], k0[l], c);
+        const Start start =
+            FirstPoint(tp[l], s.TransmittedHm0, Fc, omegas[l], omega2s[l], As[l], ring.h[slot(0) + l], k0[l], c);
         e0[l] = start.E;
         hrms0[l] = start.H;
         cg0[l] = start.cg;
@@ -1146,7 +1230,8 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         bool quotientForm = true;
         for (std::size_t j = 0; j < Groups; ++j) quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
         if (HWY_UNLIKELY(!quotientForm)) height = Sqrt(Div(Mul(energy, C(8.0)), gRho));
-        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), And(active, wet), guess);
+        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), height, h, omega, inverseG,
+                                   And(active, wet), guess);
         const P Db = Div(Mul(Q, Mul(Mul(Mul(height, height), height), A)), h);
         const P u = Div(Mul(LoadPack<Groups>(d, ring.sech + at, N), Mul(height, C(Pi))),
                         LoadPack<Groups>(d, ring.tTp + at, N));
