@@ -31,16 +31,9 @@ double Plain(double x) {
     return hn::GetLane(march::Tanh<march::Rounding::Plain>(d, march::Constant<1>(d, x)).v[0]);
 }
 
-// h gamma as the stages of the marches form it.
+// h gamma from the marches' own wave number.
 double MarchHGamma(double h, double omega, double inverseG) {
-    const D1 d;
-    const auto C = [d](double v) { return march::Constant<1>(d, v); };
-    const auto vh = C(h);
-    const auto vOmega = C(omega);
-    const auto deep = march::Mul(march::Mul(vh, march::Mul(vOmega, vOmega)), C(inverseG));
-    const auto x = march::HalleyStep(d, deep, march::Tanh<march::Rounding::Plain>(d, deep), deep);
-    const auto k = march::Div(march::HalleyStep(d, x, march::Tanh<march::Rounding::Plain>(d, x), deep), vh);
-    return h * (hn::GetLane(k.v[0]) * 0.76 * h + 0.29);
+    return h * (march::WaveNumberOf<march::Rounding::Plain>(h, omega, inverseG) * 0.76 * h + 0.29);
 }
 
 double UnitsApart(double a, double b) { return std::fabs(a - b) / (std::nextafter(b, INFINITY) - b); }

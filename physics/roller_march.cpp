@@ -804,21 +804,23 @@ HWY_INLINE Pack<DD, K> HalleyStep(DD d, const Pack<DD, K>& x, const Pack<DD, K>&
     return Sub(x, Div(f, Add(root, halfSlope)));
 }
 
-// The wave number of a point of depth h as the reference march finds it: the
-// two Halley steps of the stages below with tanh rounded as glibc's.
-double ReferenceWaveNumber(double h, double omega, double inverseG) {
+// The wave number of a point of depth h by the two Halley steps of the stages
+// below, one point at a time, with tanh rounded as Mode says: Plain gives the
+// stages' own wave number, AsGlibc the reference march's.
+template <Rounding Mode>
+double WaveNumberOf(double h, double omega, double inverseG) {
     const hn::CappedTag<double, 1> d1;
     const auto C = [d1](double v) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<1>(d1, v); };
     const auto vh = C(h);
     const auto vOmega = C(omega);
     const auto deep = Mul(Mul(vh, Mul(vOmega, vOmega)), C(inverseG));
-    const auto x = HalleyStep(d1, deep, Tanh<Rounding::AsGlibc>(d1, deep), deep);
-    const double q = hn::GetLane(Div(HalleyStep(d1, x, Tanh<Rounding::AsGlibc>(d1, x), deep), vh).v[0]);
+    const auto x = HalleyStep(d1, deep, Tanh<Mode>(d1, deep), deep);
+    const double q = hn::GetLane(Div(HalleyStep(d1, x, Tanh<Mode>(d1, x), deep), vh).v[0]);
     return omega >= 0.0 ? q : -q;
 }
 
 double ReferenceHGamma(double h, double omega, double inverseG) {
-    return h * (ReferenceWaveNumber(h, omega, inverseG) * 0.76 * h + 0.29);
+    return h * (WaveNumberOf<Rounding::AsGlibc>(h, omega, inverseG) * 0.76 * h + 0.29);
 }
 
 // The quantities of points that do not depend on the energy, in a ring: entry
@@ -922,7 +924,7 @@ Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega, doub
     const double R0 = BreakerHeightRatio(BreakerIndex(k0, h0), h0, s.H);
     s.piece.R = R0;
     const double Db = RoundedBracket(R0, s.piece, [&] {
-                          return BreakerHeightRatio(BreakerIndex(ReferenceWaveNumber(h0, omega, 1.0 / c.g), h0), h0, s.H);
+                          return BreakerHeightRatio(BreakerIndex(WaveNumberOf<Rounding::AsGlibc>(h0, omega, 1.0 / c.g), h0), h0, s.H);
                       }) *
                       (s.H * s.H * s.H * A) / h0;
     const double u = (s.H * Pi) / (Sinh(h0 * k0) * Tp);
