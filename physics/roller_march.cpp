@@ -819,6 +819,17 @@ double WaveNumberOf(double h, double omega, double inverseG) {
     return omega >= 0.0 ? q : -q;
 }
 
+// The toe direction of a step from the reference's wave numbers at its first
+// point (depth hFirst) and its last (hLast): near grazing incidence a wave
+// number a few units in the last place off would move the direction far more
+// than that.
+double ToeDirection(double DikeNormal, double IncomingWaveAngle, double omega, double inverseG, double hFirst,
+                    double hLast) {
+    const double kFirst = WaveNumberOf<Rounding::AsGlibc>(hFirst, omega, inverseG);
+    const double kLast = hLast == hFirst ? kFirst : WaveNumberOf<Rounding::AsGlibc>(hLast, omega, inverseG);
+    return NearestRefractedWaveDirection(DikeNormal, IncomingWaveAngle, omega / kFirst, omega / kLast);
+}
+
 double ReferenceHGamma(double h, double omega, double inverseG) {
     return h * (WaveNumberOf<Rounding::AsGlibc>(h, omega, inverseG) * 0.76 * h + 0.29);
 }
@@ -1020,7 +1031,7 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     for (std::size_t g = 0; g < early; ++g) SecondStage(d, stages[g]);
     for (std::size_t g = 0; g < early; ++g) ThirdStage(d, stages[g], periods, c, ring, g * N, 0);
 
-    const double kFirst = ring.k[0];
+    const double hFirst = ring.h[0];
     // What the chain carries from point to point.
     const Start start = FirstPoint(s.Tp, s.TransmittedHm0, s.Fc, omega, omega2, A, ring.h[0], ring.k[0], c);
     double E = start.E;
@@ -1072,9 +1083,8 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
             }
         }
     }
-    const double kLast = ring.k[(P - 1) & (RingPoints - 1)];
     return {H * HrmsToHm0,
-            NearestRefractedWaveDirection(s.DikeNormal, s.IncomingWaveAngle, omega / kFirst, omega / kLast),
+            ToeDirection(s.DikeNormal, s.IncomingWaveAngle, omega, inverseG, hFirst, ring.h[(P - 1) & (RingPoints - 1)]),
             clamped};
 }
 
@@ -1185,16 +1195,16 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
 
     // The first point of every lane, as the single-step march has it.
     HWY_ALIGN double omegas[Groups * MaxLanes], omega2s[Groups * MaxLanes], As[Groups * MaxLanes];
-    HWY_ALIGN double k0[Groups * MaxLanes], e0[Groups * MaxLanes], hrms0[Groups * MaxLanes],
+    HWY_ALIGN double h0[Groups * MaxLanes], e0[Groups * MaxLanes], hrms0[Groups * MaxLanes],
         cg0[Groups * MaxLanes], d0[Groups * MaxLanes], significant[Groups * MaxLanes];
     StorePack(d, omega, omegas, N);
     StorePack(d, periods.omega2, omega2s, N);
     StorePack(d, A, As, N);
     for (std::size_t l = 0; l < L; ++l) {
         const LaneStep& s = steps[l < count ? l : 0];
-        k0[l] = ring.k[slot(0) + l];
+        h0[l] = ring.h[slot(0) + l];
         const Start start =
-            FirstPoint(tp[l], s.TransmittedHm0, Fc, omegas[l], omega2s[l], As[l], ring.h[slot(0) + l], k0[l], c);
+            FirstPoint(tp[l], s.TransmittedHm0, Fc, omegas[l], omega2s[l], As[l], h0[l], ring.k[slot(0) + l], c);
         e0[l] = start.E;
         hrms0[l] = start.H;
         cg0[l] = start.cg;
@@ -1212,7 +1222,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     P H = LoadPack<Groups>(d, hrms0, N);
     P cg = LoadPack<Groups>(d, cg0, N);
     P Dis = LoadPack<Groups>(d, d0, N);
-    P kLast = LoadPack<Groups>(d, k0, N);
+    P hLast = LoadPack<Groups>(d, h0, N);
     MP clamped = Lt(zero, zero);
     LanePieceGuess<Groups> guess;
     for (std::size_t j = 0; j < Groups; ++j) guess.piece[j] = hn::Zero(hn::RebindToSigned<D>());
@@ -1243,8 +1253,8 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         cg = IfThenElse(active, cgNext, cg);
         Dis = IfThenElse(active, IfThenElseZero(wet, Add(Db, Df)), Dis);
         H = IfThenElse(active, IfThenElseZero(wet, height), H);
-        // The wave number of the lane's last point, for the toe direction.
-        kLast = IfThenElse(Eq(index, lastRow), LoadPack<Groups>(d, ring.k + at, N), kLast);
+        // The depth of the lane's last point, for the toe direction.
+        hLast = IfThenElse(Eq(index, lastRow), h, hLast);
 
         // Even rows: the first stage and the one of divisions; odd rows the
         // second.
@@ -1256,16 +1266,15 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         }
     }
 
-    HWY_ALIGN double hLast[Groups * MaxLanes], kEnd[Groups * MaxLanes];
+    HWY_ALIGN double heights[Groups * MaxLanes], hEnd[Groups * MaxLanes];
     std::uint8_t clampedBits[Groups][(MaxLanes + 7) / 8] = {};
-    StorePack(d, H, hLast, N);
-    StorePack(d, kLast, kEnd, N);
+    StorePack(d, H, heights, N);
+    StorePack(d, hLast, hEnd, N);
     for (std::size_t j = 0; j < Groups; ++j) hn::StoreMaskBits(d, clamped.m[j], clampedBits[j]);
     for (std::size_t l = 0; l < count; ++l) {
         const std::size_t lane = l % N;
-        toe[l] = {hLast[l] * HrmsToHm0,
-                  NearestRefractedWaveDirection(DikeNormal, steps[l].IncomingWaveAngle, omegas[l] / k0[l],
-                                                omegas[l] / kEnd[l]),
+        toe[l] = {heights[l] * HrmsToHm0,
+                  ToeDirection(DikeNormal, steps[l].IncomingWaveAngle, omegas[l], inverseG, h0[l], hEnd[l]),
                   ((clampedBits[l / N][lane / 8] >> (lane % 8)) & 1u) != 0};
     }
 }

@@ -220,6 +220,50 @@ TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
     }
 }
 
+TEST(FastMarch, WavesNearGrazingKeepTheReferencesDirection) {
+    // Two points of nearly equal depth and waves at 89.99 deg to the dike
+    // normal: asin then multiplies the error of the wave numbers' ratio
+    // thousands of times. The fast paths' wave numbers differ from the
+    // reference's in the last bits at a few points in 10^4, so the direction
+    // must come from the reference's wave numbers at the two ends.
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> logDepth(std::log(0.05), std::log(30.0));
+    std::uniform_real_distribution<double> period(2.0, 15.0);
+    qav::RollerWorkspace reference;
+    qav::MarchWorkspace work;
+    const double normal = 270.0;
+    const double angle = normal + 89.99;
+    const double scale = 4.0 * (std::nextafter(360.0, INFINITY) - 360.0);  // 4 units of the largest direction
+    for (const MarchPath path : FastPaths()) {
+        const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
+        int worse = 0;
+        for (int group = 0; group < 20000 / static_cast<int>(lanes); ++group) {
+            std::vector<qav::LaneStep> steps;
+            std::vector<double> levels(2 * lanes);
+            std::vector<qav::ToeWaves> expected;
+            for (std::size_t l = 0; l < lanes; ++l) {
+                const double h = std::exp(logDepth(random));
+                const double tp = period(random);
+                const std::vector<double> own{-h, -h * (1.0 - 1e-9)};
+                levels[l] = own[0];
+                levels[lanes + l] = own[1];
+                steps.push_back({tp, 0.5, 0.0, angle, 1.0, 2});
+                expected.push_back(qav::RunRollerModel(tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own, kConstants,
+                                                       reference));
+                const qav::ToeWaves alone =
+                    qav::RunRollerModelOn(path, tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own, kConstants, work);
+                worse += !(std::fabs(alone.direction - expected[l].direction) <= scale);
+            }
+            std::vector<qav::ToeWaves> toe(lanes);
+            qav::RunRollerModelLanes(path, 1.0, 0.01, normal, steps, levels.data(), kConstants, toe, work);
+            for (std::size_t l = 0; l < lanes; ++l) {
+                worse += !(std::fabs(toe[l].direction - expected[l].direction) <= scale);
+            }
+        }
+        EXPECT_EQ(worse, 0) << qav::MarchPathName(path);
+    }
+}
+
 TEST(FastMarch, BracketFitAndNearestFunctionsStayWithinTheirBounds) {
     // The fast marches round the fitted bracket to single precision only
     // where its distance to the bracket of the nearest erf and exp cannot
