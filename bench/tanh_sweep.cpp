@@ -38,7 +38,7 @@ double MarchHGamma(double h, double omega, double inverseG) {
 
 double UnitsApart(double a, double b) { return std::fabs(a - b) / (std::nextafter(b, INFINITY) - b); }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     const long n = argc > 1 ? std::atol(argv[1]) : 10000000L;
@@ -57,9 +57,10 @@ int main(int argc, char** argv) {
             worst = std::max(worst, UnitsApart(ours, library));
         }
     }
-    std::printf("tanh: %ld of %ld differ from the C library's (%ld of them below 1), by at most %.0f units in "
-                "the last place\n",
-                differ, n, differBelowOne, worst);
+    std::printf(
+        "tanh: %ld of %ld differ from the C library's (%ld of them below 1), by at most %.0f units in "
+        "the last place\n",
+        differ, n, differBelowOne, worst);
 
     std::uniform_real_distribution<double> logDepth(std::log(0.01), std::log(30.0));
     std::uniform_real_distribution<double> period(2.0, 15.0);
@@ -78,7 +79,8 @@ int main(int argc, char** argv) {
             worst = std::max(worst, UnitsApart(ours, reference));
         }
     }
-    std::printf("h gamma: %ld of %ld points differ from the reference's, by at most %.0f units in the last place\n",
-                differ, points, worst);
+    std::printf(
+        "h gamma: %ld of %ld points differ from the reference's, by at most %.0f units in the last place\n",
+        differ, points, worst);
     return 0;
 }

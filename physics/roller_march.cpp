@@ -23,7 +23,9 @@
 //   nearest erf and exp in double-double (exact_math.h), a few times in a
 //   million points. The C library's erf and exp round to nearest nearly
 //   always.
-// - sinh (first point), sin and asin (toe direction) come from exact_math.h.
+// - The toe direction takes the reference's wave numbers at the two ends,
+//   found again as above; sinh (first point), sin and asin (toe direction)
+//   come from exact_math.h.
 //
 // A march is a chain of dependent divisions and square roots, point after
 // point, which leaves most of the processor idle. The wave numbers of the
@@ -595,7 +597,8 @@ HWY_INLINE double RoundedBracket(double R, PieceGuess& next, const ReferenceR& r
         const double second = FitPolynomial(c + BracketFit::Terms, s, s2, s4, s8);
         // 1 - erf(R) is erfc(R) rounded to a multiple of 2^-53.
         const double first = (erfc + MultipleOf2To53) - MultipleOf2To53;
-        if (HWY_UNLIKELY(!(std::fabs(erfc - first) < 0x1p-54 - erfc * BracketFit::ErfcTolerance - erfc * shift))) {
+        if (HWY_UNLIKELY(
+                !(std::fabs(erfc - first) < 0x1p-54 - erfc * BracketFit::ErfcTolerance - erfc * shift))) {
             return SettledBracket(R, referenceR);
         }
         b = first + second;
@@ -623,7 +626,8 @@ HWY_NOINLINE V SettleBracketLanes(V Q, V R, V H, V h, V omega, double inverseG, 
     hn::StoreMaskBits(d, open, bits);
     for (std::size_t l = 0; l < hn::Lanes(d); ++l) {
         if ((bits[l / 8] >> (l % 8)) & 1u) {
-            q[l] = SettledBracket(rs[l], [&] { return ReferenceHGamma(depths[l], omegas[l], inverseG) / hs[l]; });
+            q[l] = SettledBracket(rs[l],
+                                  [&] { return ReferenceHGamma(depths[l], omegas[l], inverseG) / hs[l]; });
         }
     }
     return hn::Load(d, q);
@@ -719,7 +723,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
     const P s4 = Mul(s2, s2);
     const P s8 = Mul(s4, s4);
     // BracketShift of R.
-    const P Rshift = Mul(Add(Mul(Mul(R, R), C(2.0)), C(4.0)), C(WaveNumberDoubt));
+    const P bracketShift = Mul(Add(Mul(Mul(R, R), C(2.0)), C(4.0)), C(WaveNumberDoubt));
     P b;
     P doubt;
     MaskPack<D, K> ambiguous;
@@ -735,7 +739,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         }
         doubt = IfThenElse(usedWhole, Add(Mul(b, C(BracketFit::WholeTolerance)), C(0x1p-53)),
                            Add(Mul(b, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))));
-        doubt = Add(doubt, Mul(b, Rshift));
+        doubt = Add(doubt, Mul(b, bracketShift));
         ambiguous = Lt(C(0.0), C(0.0));
     } else {
         // 20 j = 16 j + 4 j.
@@ -750,10 +754,10 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         const P multiple = C(MultipleOf2To53);
         const P first = IfThenElse(usedWhole, erfc, Sub(Add(erfc, multiple), multiple));
         const P erfcTolerance = C(BracketFit::ErfcTolerance);
-        ambiguous = AndNot(usedWhole, Ge(Abs(Sub(erfc, first)),
-                                         Sub(Sub(C(0x1p-54), Mul(erfc, erfcTolerance)), Mul(erfc, Rshift))));
+        ambiguous = AndNot(usedWhole, Ge(Abs(Sub(erfc, first)), Sub(Sub(C(0x1p-54), Mul(erfc, erfcTolerance)),
+                                                                    Mul(erfc, bracketShift))));
         b = Add(first, second);
-        doubt = Add(Add(Mul(second, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))), Mul(b, Rshift));
+        doubt = Add(Add(Mul(second, C(BracketFit::Tolerance)), Mul(b, C(SumDoubt))), Mul(b, bracketShift));
         doubt = IfThenElse(usedWhole, Add(doubt, Add(Mul(erfc, erfcTolerance), C(0x1p-53))), doubt);
     }
     const auto settled = AndNot(ambiguous, Eq(ToFloatAndBack(Sub(b, doubt)), ToFloatAndBack(Add(b, doubt))));
@@ -925,8 +929,8 @@ struct Start {
     PieceGuess piece;  // of the bracket fit at the next point
 };
 
-Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega, double omega2, double A, double h0,
-                 double k0, const Constants& c) {
+Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega, double omega2, double A,
+                 double h0, double k0, const Constants& c) {
     Start s;
     const double t0 = omega2 / (k0 * c.g);
     s.cg = GroupVelocity(GroupVelocityRatioFromTanh(k0, h0, t0), k0, Tp);
@@ -934,10 +938,12 @@ Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega, doub
     s.H = WaveHeightFromEnergy(s.E, c);
     const double R0 = BreakerHeightRatio(BreakerIndex(k0, h0), h0, s.H);
     s.piece.R = R0;
-    const double Db = RoundedBracket(R0, s.piece, [&] {
-                          return BreakerHeightRatio(BreakerIndex(WaveNumberOf<Rounding::AsGlibc>(h0, omega, 1.0 / c.g), h0), h0, s.H);
-                      }) *
-                      (s.H * s.H * s.H * A) / h0;
+    // R from the reference's wave number at the first point.
+    const auto referenceR0 = [&] {
+        const double k = WaveNumberOf<Rounding::AsGlibc>(h0, omega, 1.0 / c.g);
+        return BreakerHeightRatio(BreakerIndex(k, h0), h0, s.H);
+    };
+    const double Db = RoundedBracket(R0, s.piece, referenceR0) * (s.H * s.H * s.H * A) / h0;
     const double u = (s.H * Pi) / (Sinh(h0 * k0) * Tp);
     s.D = Db + u * u * u * (c.rho * 0.2122065907891938 * Fc);
     return s;
@@ -1056,9 +1062,8 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
             } else {
                 H = std::sqrt(E * 8.0 / gRho);
             }
-            const double Q = RoundedBracket(ring.hGamma[at] / H, piece, [&] {
-                return ReferenceHGamma(ring.h[at], omega, inverseG) / H;
-            });
+            const double Q = RoundedBracket(ring.hGamma[at] / H, piece,
+                                            [&] { return ReferenceHGamma(ring.h[at], omega, inverseG) / H; });
             const double Db = Q * (H * H * H * A) / ring.h[at];
             const double u = ring.sech[at] * (H * Pi) / ring.tTp[at];
             D = Db + u * u * u * friction;
@@ -1084,7 +1089,8 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
         }
     }
     return {H * HrmsToHm0,
-            ToeDirection(s.DikeNormal, s.IncomingWaveAngle, omega, inverseG, hFirst, ring.h[(P - 1) & (RingPoints - 1)]),
+            ToeDirection(s.DikeNormal, s.IncomingWaveAngle, omega, inverseG, hFirst,
+                         ring.h[(P - 1) & (RingPoints - 1)]),
             clamped};
 }
 
@@ -1203,8 +1209,8 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     for (std::size_t l = 0; l < L; ++l) {
         const LaneStep& s = steps[l < count ? l : 0];
         h0[l] = ring.h[slot(0) + l];
-        const Start start =
-            FirstPoint(tp[l], s.TransmittedHm0, Fc, omegas[l], omega2s[l], As[l], h0[l], ring.k[slot(0) + l], c);
+        const Start start = FirstPoint(tp[l], s.TransmittedHm0, Fc, omegas[l], omega2s[l], As[l], h0[l],
+                                       ring.k[slot(0) + l], c);
         e0[l] = start.E;
         hrms0[l] = start.H;
         cg0[l] = start.cg;
@@ -1243,8 +1249,8 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         bool quotientForm = true;
         for (std::size_t j = 0; j < Groups; ++j) quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
         if (HWY_UNLIKELY(!quotientForm)) height = Sqrt(Div(Mul(energy, C(8.0)), gRho));
-        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), height, h, omega, inverseG,
-                                   And(active, wet), guess);
+        const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), height, h, omega,
+                                   inverseG, And(active, wet), guess);
         const P Db = Div(Mul(Q, Mul(Mul(Mul(height, height), height), A)), h);
         const P u = Div(Mul(LoadPack<Groups>(d, ring.sech + at, N), Mul(height, C(Pi))),
                         LoadPack<Groups>(d, ring.tTp + at, N));

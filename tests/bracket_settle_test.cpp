@@ -63,7 +63,8 @@ TEST(BracketSettling, TheReferencesFloatWhereAWaveNumberOffCouldMoveR) {
         // The march's R as far below the boundary as half the move a wave
         // number may make: the fit alone would take the float below.
         double ours = b.below;
-        while (std::fabs(std::nextafter(ours, 0.0) - b.above) < b.above * 0x1p-49) ours = std::nextafter(ours, 0.0);
+        while (std::fabs(std::nextafter(ours, 0.0) - b.above) < b.above * 0x1p-49)
+            ours = std::nextafter(ours, 0.0);
         ASSERT_EQ(qav::NearestRoundedBracket(ours), qav::NearestRoundedBracket(b.below)) << R;
         march::PieceGuess guess;
         EXPECT_EQ(march::RoundedBracket(ours, guess, [&] { return b.above; }), reference) << R;
@@ -80,4 +81,4 @@ TEST(BracketSettling, TheReferencesFloatWhereAWaveNumberOffCouldMoveR) {
     }
 }
 
-} // namespace
+}  // namespace

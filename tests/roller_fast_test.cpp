@@ -248,10 +248,10 @@ TEST(FastMarch, WavesNearGrazingKeepTheReferencesDirection) {
                 levels[l] = own[0];
                 levels[lanes + l] = own[1];
                 steps.push_back({tp, 0.5, 0.0, angle, 1.0, 2});
-                expected.push_back(qav::RunRollerModel(tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own, kConstants,
-                                                       reference));
-                const qav::ToeWaves alone =
-                    qav::RunRollerModelOn(path, tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own, kConstants, work);
+                expected.push_back(qav::RunRollerModel(tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own,
+                                                       kConstants, reference));
+                const qav::ToeWaves alone = qav::RunRollerModelOn(path, tp, 0.5, 1.0, 0.01, 0.0, normal,
+                                                                  angle, 1.0, own, kConstants, work);
                 worse += !(std::fabs(alone.direction - expected[l].direction) <= scale);
             }
             std::vector<qav::ToeWaves> toe(lanes);
