@@ -19,6 +19,9 @@
 #include <cstdlib>
 #include <random>
 
+// Highway's operations carry the target's attributes (on Arm too): so must
+// the code that calls them.
+HWY_BEFORE_NAMESPACE();
 namespace {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -39,6 +42,7 @@ double MarchHGamma(double h, double omega, double inverseG) {
 double UnitsApart(double a, double b) { return std::fabs(a - b) / (std::nextafter(b, INFINITY) - b); }
 
 }  // namespace
+HWY_AFTER_NAMESPACE();
 
 int main(int argc, char** argv) {
     const long n = argc > 1 ? std::atol(argv[1]) : 10000000L;

@@ -12,6 +12,9 @@
 
 #include <cmath>
 
+// Highway's operations carry the target's attributes (on Arm too): so must
+// the code that calls them.
+HWY_BEFORE_NAMESPACE();
 namespace {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -82,3 +85,4 @@ TEST(BracketSettling, TheReferencesFloatWhereAWaveNumberOffCouldMoveR) {
 }
 
 }  // namespace
+HWY_AFTER_NAMESPACE();
