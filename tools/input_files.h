@@ -106,6 +106,9 @@ public:
     bool ReadBlock(SeriesBlock& block, std::size_t maxRows = 65536, std::size_t maxBytes = std::size_t{8} << 20);
 
     [[nodiscard]] std::size_t RowsRead() const;
+    // The bytes of the rows read so far, a line end each (for an estimate of
+    // the rows still to come).
+    [[nodiscard]] std::size_t TextBytesRead() const;
     // Missing values taken as the invalid value so far, and where the first
     // one was ("series.csv:5:3, column 'wlev'"); empty when there was none.
     [[nodiscard]] std::size_t MissingCount() const;
@@ -122,6 +125,9 @@ struct Series {
     std::vector<std::string> passThroughNames;
 };
 [[nodiscard]] Series ReadSeries(const std::string& path, const CsvOptions& options = {});
+
+// A header name as names are matched: blanks around it dropped, lower case.
+[[nodiscard]] std::string HeaderKey(std::string_view name);
 
 // Parses a whole cell (blanks around it allowed) as a number with the given
 // decimal mark ('.' or ','); false when it is not one number.

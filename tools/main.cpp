@@ -30,7 +30,7 @@ int Run(int argc, char** argv) {
         "Run 'qav COMMAND --help' for the options of a command.");
 
     int exitCode = ExitSuccess;
-    AddRunCommand(app, exitCode);
+    AddRunCommand(app, exitCode, std::vector<std::string>(argv, argv + argc));
     AddTransectCommand(app, exitCode);
     AddValidateCommand(app, exitCode);
     app.add_subcommand("version", "Print the version of qav")->callback([] {

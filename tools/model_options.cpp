@@ -15,12 +15,12 @@ constexpr std::array<std::string_view, 4> DamNames = {"none", "caisson", "wall",
 
 } // namespace
 
-void AddModelOptions(CLI::App& command, ModelOptions& options) {
-    command
-        .add_option("--dike-normal", options.dikeNormal,
-                    "Direction the dike faces, in the convention of the wave angle (deg; 270: the sea lies "
-                    "to the west); brought into [0, 360)")
-        ->required();
+void AddModelOptions(CLI::App& command, ModelOptions& options, bool dikeNormalRequired) {
+    CLI::Option* dikeNormal = command.add_option(
+        "--dike-normal", options.dikeNormal,
+        "Direction the dike faces, in the convention of the wave angle (deg; 270: the sea lies "
+        "to the west); brought into [0, 360)");
+    if (dikeNormalRequired) dikeNormal->required();
     command.add_option("--dam", options.dam, "Structure in front of the dike: none, caisson, wall or dam")
         ->check(CLI::IsMember({"none", "caisson", "wall", "dam"}))
         ->capture_default_str();

@@ -21,8 +21,9 @@ struct ModelOptions {
     ModelParameters parameters;
 };
 
-// Adds --dike-normal, --dam, --dam-height and the model parameters to a command.
-void AddModelOptions(CLI::App& command, ModelOptions& options);
+// Adds --dike-normal (required unless the command checks it itself), --dam,
+// --dam-height and the model parameters to a command.
+void AddModelOptions(CLI::App& command, ModelOptions& options, bool dikeNormalRequired = true);
 
 // Throws InputError for a dam without --dam-height, or --dam-height without
 // a dam.

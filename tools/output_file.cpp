@@ -247,16 +247,27 @@ void OutputFile::OpenTemporary(const std::string& directory) {
     const std::string pattern = (std::filesystem::path(directory) / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    // No clean-up signal comes between the file's creation and its
+    // registration, which would leave the file behind.
+    sigset_t cleanup;
+    sigset_t previous;
+    sigemptyset(&cleanup);
+    for (const int signal : CleanupSignals) sigaddset(&cleanup, signal);
+    ::pthread_sigmask(SIG_BLOCK, &cleanup, &previous);
     const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw InputError(path_ + ": cannot create the output file: " + std::strerror(errno));
-    temporaryPath_ = name.data();
-    slot_ = RegisterTemporary(temporaryPath_);
+    const int error = errno;
+    if (fd >= 0) {
+        temporaryPath_ = name.data();
+        slot_ = RegisterTemporary(temporaryPath_);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (fd < 0) throw InputError(path_ + ": cannot create the output file: " + std::strerror(error));
     file_ = ::fdopen(fd, "w+");
     if (file_ == nullptr) {
-        const int error = errno;
+        const int failure = errno;
         ::close(fd);
         Discard();
-        throw InputError(path_ + ": cannot open the output file: " + std::strerror(error));
+        throw InputError(path_ + ": cannot open the output file: " + std::strerror(failure));
     }
 }
 

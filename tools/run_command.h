@@ -26,10 +26,18 @@ struct RunTable {
 // The result table of a run: a header row, then per time step its number,
 // the series' other columns (time, id, ...) as the file has them, its
 // inputs, the toe values, the outcome, the step's own message and its note.
-[[nodiscard]] std::string RunTableHeader(std::span<const std::string> passThroughNames);
-// The rows of a block of steps, numbered from firstStep; passThrough[c][i]
-// is the text of the series' other column c in the block's row i.
-void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
+// With sections, a section column follows the step.
+[[nodiscard]] std::string RunTableHeader(std::span<const std::string> passThroughNames, bool sections);
+// Which rows of the series a block of steps shows, and how.
+struct TableRows {
+    std::size_t firstStep = 1;             // the number of the first step, when rows is empty
+    std::span<const std::size_t> rows;     // else the series row (0-based) of each step
+    const std::string* section = nullptr;  // the section's name, with sections
+    long hiddenColumn = -1;                // a column of the series not shown (the section column)
+};
+// The rows of a block of steps; passThrough[c][r] is the text of the series'
+// other column c in row r (r the block's own row when where.rows is empty).
+void AppendRunRows(std::string& out, const TableRows& where, const RunInput& input, const RunTable& result,
                    const std::vector<std::vector<std::string>>& passThrough);
 
 }  // namespace qav::cli

@@ -1,5 +1,6 @@
 #include "tools/run_notes.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -88,18 +89,20 @@ std::string InputWarnings::GoesOn() const {
     return command_ == "run" ? "the run goes on" : "the step is computed all the same";
 }
 
+void InputWarnings::Say(std::string text) {
+    if (std::find(said_.begin(), said_.end(), text) != said_.end()) return;
+    std::fprintf(stderr, "qav %s: warning: %s\n", command_.c_str(), text.c_str());
+    said_.push_back(std::move(text));
+}
+
 void InputWarnings::CheckParameters(const ModelParameters& p) {
     if (std::isfinite(p.Ag) && p.Ag > 0.0 && (p.Ag < LowestGravity || p.Ag > HighestGravity)) {
-        std::fprintf(stderr,
-                     "qav %s: warning: --ag %s m/s2 is far from the gravitational acceleration on Earth "
-                     "(9.78 to 9.83 m/s2); %s\n",
-                     command_.c_str(), FormatNumber(p.Ag).c_str(), GoesOn().c_str());
+        Say("--ag " + FormatNumber(p.Ag) +
+            " m/s2 is far from the gravitational acceleration on Earth (9.78 to 9.83 m/s2); " + GoesOn());
     }
     if (std::isfinite(p.Rho) && p.Rho > 0.0 && (p.Rho < LowestDensity || p.Rho > HighestDensity)) {
-        std::fprintf(stderr,
-                     "qav %s: warning: --rho %s kg/m3 is far from the density of water (1000 fresh, "
-                     "about 1025 sea water); %s\n",
-                     command_.c_str(), FormatNumber(p.Rho).c_str(), GoesOn().c_str());
+        Say("--rho " + FormatNumber(p.Rho) +
+            " kg/m3 is far from the density of water (1000 fresh, about 1025 sea water); " + GoesOn());
     }
 }
 
@@ -119,11 +122,9 @@ void InputWarnings::CheckStep(std::size_t step, double hm0, double tp, const Mod
         if (std::strtod(value, nullptr) > HighestSteepness) break;
     }
     const std::string where = step == 0 ? std::string() : "step " + std::to_string(step) + " (the first such): ";
-    std::fprintf(stderr,
-                 "qav %s: warning: %sHm0 %s m at Tp %s s is a wave steepness Hm0/L0 of %s (L0 = g Tp^2/2pi), "
-                 "above the 0.1 no sea exceeds; check the units; %s\n",
-                 command_.c_str(), where.c_str(), FormatNumber(hm0).c_str(), FormatNumber(tp).c_str(), value,
-                 GoesOn().c_str());
+    Say(where + "Hm0 " + FormatNumber(hm0) + " m at Tp " + FormatNumber(tp) +
+        " s is a wave steepness Hm0/L0 of " + value +
+        " (L0 = g Tp^2/2pi), above the 0.1 no sea exceeds; check the units; " + GoesOn());
 }
 
 }  // namespace qav::cli

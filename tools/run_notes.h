@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/model.h"
 
@@ -39,10 +40,15 @@ public:
     void CheckParameters(const ModelParameters& parameters);
     // step: 1-based number of the step, 0 for the one step of a transect.
     void CheckStep(std::size_t step, double hm0, double tp, const ModelParameters& parameters);
+    // The warnings given so far, without the program's prefix; a warning
+    // given again is not repeated.
+    [[nodiscard]] const std::vector<std::string>& Said() const { return said_; }
 
 private:
     [[nodiscard]] std::string GoesOn() const;
+    void Say(std::string text);
     std::string command_;
+    std::vector<std::string> said_;
     bool steepnessSaid_ = false;
 };
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "tools/csv_writer.h"
+#include "tools/run_notes.h"
 #include "tools/svg_draw.h"
 
 namespace qav::cli {
@@ -166,6 +168,32 @@ std::string DrawTransectSvg(const TransectChart& chart) {
                       "Hm0 at the toe " + Value(chart.hm0Toe) + " m");
     svg += "</svg>\n";
     return svg;
+}
+
+TransectChart MakeTransectChart(const RunInput& input, const std::string& dam, const Transect& transect,
+                                const std::string& note) {
+    TransectChart chart;
+    chart.profileX.assign(input.ProfileX.begin(), input.ProfileX.end());
+    chart.profileZ.assign(input.ProfileBottomLevel.begin(), input.ProfileBottomLevel.end());
+    chart.x.reserve(transect.points.size());
+    chart.hm0.reserve(transect.points.size());
+    for (const TransectPoint& point : transect.points) {
+        chart.x.push_back(point.x);
+        chart.hm0.push_back(point.hm0);
+    }
+    chart.waterLevel = input.Wlev[0];
+    chart.hm0Offshore = input.Hm0[0];
+    chart.hm0Toe = transect.toe.Hm0Toe;
+    chart.dam = dam;
+    chart.damHeight = input.DamHeight;
+    chart.status = OutcomeName(transect.toe.Outcome);
+    chart.detail = OwnReason(transect.message);
+    if (!note.empty()) chart.detail += (chart.detail.empty() ? "" : "; ") + note;
+    chart.title = "Waves over the foreshore: Hm0 " + FormatNumber(input.Hm0[0]) + " m, Tp " +
+                  FormatNumber(input.Tp[0]) + " s, water level " + FormatNumber(input.Wlev[0]) + " m, from " +
+                  FormatNumber(input.IncomingWaveAngle[0]) + " deg, dike normal " +
+                  FormatNumber(input.DikeNormal) + " deg";
+    return chart;
 }
 
 }  // namespace qav::cli

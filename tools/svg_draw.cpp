@@ -91,7 +91,7 @@ void Panel::Frame(std::string& svg, const std::string& xLabel, const std::string
     });
     svg += "</g>\n";
     const std::string area = "x=\"" + svg::Px(Left) + "\" y=\"" + svg::Px(top) + "\" width=\"" +
-                             svg::Px(PlotRight - Left) + "\" height=\"" + svg::Px(PanelHeight) + "\"";
+                             svg::Px(PlotRight - Left) + "\" height=\"" + svg::Px(height) + "\"";
     svg += "<clipPath id=\"" + id + "-clip\"><rect " + area + "/></clipPath>\n";
     svg += "<rect class=\"data-area\" id=\"" + id + "\" " + area + " fill=\"none\" stroke=\"#444\"/>\n";
     ticks(y, [&](double v) {
@@ -109,7 +109,7 @@ void Panel::Frame(std::string& svg, const std::string& xLabel, const std::string
     svg += "<text class=\"axis-label\" x=\"" + svg::Px((Left + PlotRight) / 2) + "\" y=\"" +
            svg::Px(Bottom() + 38) + "\" text-anchor=\"middle\" font-size=\"12\">" + Escape(xLabel) +
            "</text>\n";
-    const double cy = top + PanelHeight / 2;
+    const double cy = top + height / 2;
     svg += "<text class=\"axis-label\" x=\"22\" y=\"" + svg::Px(cy) +
            "\" text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 22 " + svg::Px(cy) + ")\">" +
            Escape(yLabel) + "</text>\n";
@@ -168,9 +168,15 @@ void Panel::Line(std::string& svg, const std::string& lineId, const std::vector<
         if (broken) gap();
     }
     if (pieces.back().empty() && pieces.size() > 1) pieces.pop_back();
+    // A point alone between gaps is drawn as a dot: a segment of no length
+    // with round ends.
+    for (std::string& points : pieces) {
+        if (breakAtGaps && !points.empty() && points.find(' ') == std::string::npos) points += ' ' + points;
+    }
     const std::string style = "clip-path=\"url(#" + id + "-clip)\" fill=\"none\" stroke=\"" + colour +
                               "\" stroke-width=\"2\"" +
-                              (dash != nullptr ? std::string(" stroke-dasharray=\"") + dash + "\"" : "");
+                              (dash != nullptr ? std::string(" stroke-dasharray=\"") + dash + "\"" : "") +
+                              (breakAtGaps ? " stroke-linecap=\"round\"" : "");
     if (pieces.size() == 1) {
         svg += "<polyline id=\"" + lineId + "\" " + style + " points=\"" + pieces[0] + "\"/>\n";
         return;
