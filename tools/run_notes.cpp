@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 
 namespace qav::cli {
 namespace {
