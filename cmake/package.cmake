@@ -1,14 +1,15 @@
 # The release archives, made by cpack from the install rules: on Linux a
 # .tar.gz and a .deb, for Windows a .zip. Beside the program, the library, its
 # headers and package files they hold the README, the licence, the changelog,
-# the docs and the examples, in one folder so that the README's links work:
-# share/doc/qav on Linux, the top of the folder on Windows.
+# how to cite Qav, the docs and the examples, in one folder so that the
+# README's links work: share/doc/qav on Linux, the top of the folder on Windows.
 if(WIN32)
   set(QAV_INSTALL_DOCDIR .)
 else()
   set(QAV_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/qav)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+              ${PROJECT_SOURCE_DIR}/CITATION.cff
   DESTINATION ${QAV_INSTALL_DOCDIR} COMPONENT documentation)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs
   DESTINATION ${QAV_INSTALL_DOCDIR} COMPONENT documentation)

@@ -29,7 +29,7 @@ endfunction()
 run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK_DIR}/packages)
 
 # What every archive holds besides the program and the library.
-set(documents README.md LICENSE CHANGELOG.md)
+set(documents README.md LICENSE CHANGELOG.md CITATION.cff)
 file(GLOB_RECURSE pages RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/docs/* ${SOURCE_DIR}/examples/*)
 if(SYSTEM STREQUAL "windows")
   list(FILTER pages EXCLUDE REGEX "[.]py$")  # the Python package is for Linux only
