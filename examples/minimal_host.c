@@ -43,10 +43,9 @@ int main(void) {
     }
 
     double hm0Toe[2], tpToe[2], angleToe[2];
-    const int code = C_FORTRANENTRY_RollerModel5(&damType, &damHeight, &alpha, &fc, &invalid, &steps, hm0, tp,
-                                                 wlev, angle, &dikeNormal, &points, x, &minStepSize, z,
-                                                 &ratioDepth, &logging, "", 0, &ag, &rho, hm0Toe, tpToe,
-                                                 angleToe, message);
+    const int code = C_FORTRANENTRY_RollerModel5(
+        &damType, &damHeight, &alpha, &fc, &invalid, &steps, hm0, tp, wlev, angle, &dikeNormal, &points, x,
+        &minStepSize, z, &ratioDepth, &logging, "", 0, &ag, &rho, hm0Toe, tpToe, angleToe, message);
     for (int i = 0; i < steps; ++i) {
         printf("step %d: Hm0 %.3f m, Tp %.1f s, direction %.1f deg at the toe\n", i + 1, hm0Toe[i], tpToe[i],
                angleToe[i]);
