@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "tools/errors.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 #include "tools/output_file.h"
 
 namespace qav::cli {

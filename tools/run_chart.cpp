@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <set>
 
-#include "tools/input_files.h"
+#include "files/input_files.h"
 #include "tools/run_notes.h"
 #include "tools/svg_draw.h"
 

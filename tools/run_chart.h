@@ -27,6 +27,7 @@ struct SectionRecord {
     std::size_t failures = 0;
     bool failed = false;
     std::string message;  // the run's last message
+    std::string summary;  // the judgement's summary of the run
 };
 
 // The remarks a record keeps.

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "tools/commands.h"
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
@@ -99,9 +99,18 @@ SectionRecord NewRecord(const std::string& name, const ModelOptions& model, cons
     return record;
 }
 
+// The judgement's flags of each step of a part of a run.
+std::vector<std::uint8_t> Flags(const RunInput& input, const RunTable& result) {
+    std::vector<std::uint8_t> flags(result.outcomes.size());
+    for (std::size_t i = 0; i < flags.size(); ++i) {
+        flags[i] = JudgeStep(input, i, result.outcomes[i], result.energyClamped[i] != 0);
+    }
+    return flags;
+}
+
 // Fills a section's record from a block of its steps.
-void Record(SectionRecord& record, const RunInput& input, const RunTable& result, std::size_t firstStep,
-            std::span<const std::size_t> steps, const std::vector<std::string>* times,
+void Record(SectionRecord& record, const RunInput& input, const RunTable& result, std::span<const std::uint8_t> flags,
+            std::size_t firstStep, std::span<const std::size_t> steps, const std::vector<std::string>* times,
             std::span<const std::size_t> rowsOfTimes) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         record.steps.push_back(steps.empty() ? firstStep + i : steps[i]);
@@ -114,7 +123,7 @@ void Record(SectionRecord& record, const RunInput& input, const RunTable& result
         record.tpToe.push_back(result.tpToe[i]);
         record.angleToe.push_back(result.angleToe[i]);
         record.outcomes.push_back(result.outcomes[i]);
-        const std::string note = StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0);
+        const std::string note = StepNote(input, i, flags[i], Door::Cli);
         const std::string_view message = OwnReason(result.messages[i]);
         if (note.empty() && message.empty()) continue;
         if (++record.remarkCount > KeptRemarks) continue;
@@ -149,27 +158,28 @@ struct RunResults {
     std::vector<SeriesRun> runs;
     std::vector<std::string> names;      // of the sections; one empty name without
     std::vector<SectionRecord> records;  // for the chart and the report
+    std::vector<RunJudge> judges;        // one a section
 };
 
 std::string MissingText(const files::SeriesReader& series, double invalidValue) {
     if (series.MissingCount() == 0) return {};
     return std::to_string(series.MissingCount()) + " missing value" +
            (series.MissingCount() == 1 ? "" : "s") + " taken as the invalid value " +
-           FormatNumber(invalidValue) + " (the first at " + series.FirstMissing() + ")";
+           files::FormatNumber(invalidValue) + " (the first at " + series.FirstMissing() + ")";
 }
 
 // One profile over a series of any length, a block of rows at a time.
 RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Outputs& outputs, bool keep,
-                      InputWarnings& warnings, std::vector<std::string>& findings) {
+                      std::vector<std::string>& findings) {
     const Profile profile = files::ReadProfile(args.profile, csv);
     files::SeriesReader series(args.series, csv);
     // The profile, dam and parameters; each block brings its own series.
     const Series noSteps;
     const RunInput input = MakeRunInput(args.model, profile, noSteps);
-    warnings.CheckParameters(input.Parameters);
     if (!args.log.empty()) CheckLogFile(args.log);
 
     RunResults results;
+    results.judges.emplace_back(input);
     results.names = {""};
     if (keep) results.records.push_back(NewRecord("", args.model, profile));
     const long time = TimeColumn(series.PassThroughNames());
@@ -190,29 +200,23 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
     const SeriesRun run = RunSeriesInBlocks(
         input, series, options, args.blockRows,
         [&bar, &expected](std::size_t done) { bar.Update(done, std::max(done, expected.load())); },
-        [&](std::size_t firstStep, const files::SeriesBlock& read) {
-            for (std::size_t i = 0; i < read.size(); ++i) {
-                warnings.CheckStep(firstStep + i, read.hm0[i], read.tp[i], input.Parameters);
-            }
-            const std::size_t bytes = series.TextBytesRead();
-            if (bytes > 0 && fileBytes > bytes) {
-                expected = series.RowsRead() + (fileBytes - bytes) * series.RowsRead() / bytes;
-            } else {
-                expected = series.RowsRead();
-            }
-        },
         [&](std::size_t firstStep, const RunInput& block, RunTable& result, const files::SeriesBlock& read,
             std::string_view message) {
             ExplainRefusal(result, message);
+            const std::vector<std::uint8_t> flags = Flags(block, result);
+            results.judges[0].AddSteps(block, firstStep - 1, result.outcomes, flags, result.hm0Toe);
             rows.clear();
             TableRows where;
             where.firstStep = firstStep;
-            AppendRunRows(rows, where, block, result, read.passThrough);
+            AppendRunRows(rows, where, block, result, flags, read.passThrough);
             table.Write(rows);
             if (keep) {
-                Record(results.records[0], block, result, firstStep, {},
+                Record(results.records[0], block, result, flags, firstStep, {},
                        time >= 0 ? &read.passThrough[static_cast<std::size_t>(time)] : nullptr, {});
             }
+            const std::size_t bytes = series.TextBytesRead();
+            const std::size_t so = series.RowsRead();
+            expected = bytes > 0 && fileBytes > bytes ? so + (fileBytes - bytes) * so / bytes : so;
         });
     bar.Finish();
     table.Commit();
@@ -224,7 +228,7 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
 
 // Every section of a sections file over the series, held whole.
 RunResults RunEverySection(const RunArguments& args, const files::CsvOptions& csv, Outputs& outputs,
-                           bool keep, InputWarnings& warnings, std::vector<std::string>& findings,
+                           bool keep, std::vector<std::string>& findings,
                            const std::vector<Section>& sections) {
     files::SeriesReader reader(args.series, csv);
     files::Series series;
@@ -252,10 +256,6 @@ RunResults RunEverySection(const RunArguments& args, const files::CsvOptions& cs
         inputs.push_back(
             MakeRunInput(sections[s].model, sections[s].profile, sectionColumn >= 0 ? own[s] : series.rows));
         tables.emplace_back(rows[s].size());
-        warnings.CheckParameters(inputs.back().Parameters);
-        for (std::size_t i = 0; i < rows[s].size(); ++i) {
-            warnings.CheckStep(rows[s][i] + 1, inputs[s].Hm0[i], inputs[s].Tp[i], inputs[s].Parameters);
-        }
     }
     if (!args.log.empty()) CheckLogFile(args.log);
 
@@ -279,19 +279,22 @@ RunResults RunEverySection(const RunArguments& args, const files::CsvOptions& cs
     std::string text;
     for (std::size_t s = 0; s < sections.size(); ++s) {
         ExplainRefusal(tables[s], results.runs[s].message);
+        const std::vector<std::uint8_t> flags = Flags(inputs[s], tables[s]);
+        results.judges.emplace_back(inputs[s]);
+        results.judges.back().AddSteps(inputs[s], 0, tables[s].outcomes, flags, tables[s].hm0Toe);
         text.clear();
         TableRows where;
         where.rows = rows[s];
         where.section = &sections[s].name;
         where.hiddenColumn = sectionColumn;
-        AppendRunRows(text, where, inputs[s], tables[s], series.rows.passThrough);
+        AppendRunRows(text, where, inputs[s], tables[s], flags, series.rows.passThrough);
         outputs.table.Write(text);
         results.names.push_back(sections[s].name);
         if (!keep) continue;
         results.records.push_back(NewRecord(sections[s].name, sections[s].model, sections[s].profile));
         std::vector<std::size_t> steps(rows[s].size());
         for (std::size_t i = 0; i < steps.size(); ++i) steps[i] = rows[s][i] + 1;
-        Record(results.records.back(), inputs[s], tables[s], 0, steps,
+        Record(results.records.back(), inputs[s], tables[s], flags, 0, steps,
                time >= 0 ? &series.rows.passThrough[static_cast<std::size_t>(time)] : nullptr, rows[s]);
     }
     outputs.table.Commit();
@@ -322,18 +325,22 @@ int Run(const RunArguments& args, const CLI::App& command, const std::vector<std
         CheckNamedFiles(named);
     }
 
-    InputWarnings warnings("run");
     std::vector<std::string> findings;
     const bool keep = !args.svg.empty() || !args.report.empty();
     Outputs outputs(args);
-    RunResults results = sectioned ? RunEverySection(args, csv, outputs, keep, warnings, findings, sections)
-                                   : RunProfile(args, csv, outputs, keep, warnings, findings);
+    RunResults results = sectioned ? RunEverySection(args, csv, outputs, keep, findings, sections)
+                                   : RunProfile(args, csv, outputs, keep, findings);
 
     int exitCode = ExitSuccess;
     for (std::size_t s = 0; s < results.runs.size(); ++s) {
         const SeriesRun& run = results.runs[s];
         const std::string section = results.names[s].empty() ? "" : "section " + results.names[s] + ": ";
         const std::string reason(OwnReason(run.message));
+        for (const Finding& finding : results.judges[s].Findings(Door::Cli)) {
+            Say(findings, "warning: " + section + finding.text);
+        }
+        const std::string summary = results.judges[s].Summary().Text(Door::Cli);
+        if (!args.quiet) std::fprintf(stderr, "qav run: %s%s\n", section.c_str(), summary.c_str());
         if (run.setupRefused) {
             Say(findings, section + "the set-up is refused, no time step is computed: " + reason);
         } else if (run.code != 0) {
@@ -345,6 +352,7 @@ int Run(const RunArguments& args, const CLI::App& command, const std::vector<std
             results.records[s].failures = run.failures;
             results.records[s].failed = run.setupRefused || run.code != 0;
             results.records[s].message = reason;
+            results.records[s].summary = summary;
         }
     }
     const std::string title = "Waves at the dike toe over the series " + files::Echo(args.series, 80);
@@ -368,9 +376,7 @@ int Run(const RunArguments& args, const CLI::App& command, const std::vector<std
             if (!file.written && !file.path.empty())
                 report.inputs.push_back({std::string(file.option), file.path});
         }
-        report.findings = warnings.Said();
-        for (std::string& warning : report.findings) warning = "warning: " + warning;
-        report.findings.insert(report.findings.end(), findings.begin(), findings.end());
+        report.findings = findings;
         report.exitCode = exitCode;
         outputs.report->Write(WriteHtmlReport(report));
         outputs.report->Commit();
@@ -396,7 +402,7 @@ std::string RunTableHeader(std::span<const std::string> passThroughNames, bool s
             start = end + 1;
         }
         out += ',';
-        AppendField(out, clash ? "input_" + name : name);
+        files::AppendField(out, clash ? "input_" + name : name);
     }
     out += ',';
     out += RunColumns;
@@ -405,30 +411,30 @@ std::string RunTableHeader(std::span<const std::string> passThroughNames, bool s
 }
 
 void AppendRunRows(std::string& out, const TableRows& where, const RunInput& input, const RunTable& result,
-                   const std::vector<std::vector<std::string>>& passThrough) {
+                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         const std::size_t row = where.rows.empty() ? i : where.rows[i];
         out += std::to_string(where.rows.empty() ? where.firstStep + i : row + 1);
         if (where.section != nullptr) {
             out += ',';
-            AppendField(out, *where.section);
+            files::AppendField(out, *where.section);
         }
         for (std::size_t c = 0; c < passThrough.size(); ++c) {
             if (static_cast<long>(c) == where.hiddenColumn) continue;
             out += ',';
-            AppendField(out, passThrough[c][row]);
+            files::AppendField(out, passThrough[c][row]);
         }
         for (const double value : {input.Hm0[i], input.Tp[i], input.Wlev[i], input.IncomingWaveAngle[i],
                                    result.hm0Toe[i], result.tpToe[i], result.angleToe[i]}) {
             out += ',';
-            AppendNumber(out, value);
+            files::AppendNumber(out, value);
         }
         out += ',';
         out += OutcomeName(result.outcomes[i]);
         out += ',';
-        AppendQuoted(out, OwnReason(result.messages[i]));
+        files::AppendQuoted(out, OwnReason(result.messages[i]));
         out += ',';
-        AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0));
+        files::AppendQuoted(out, StepNote(input, i, flags[i], Door::Cli));
         out += '\n';
     }
 }

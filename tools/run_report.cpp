@@ -6,7 +6,7 @@
 #include <new>
 
 #include "qav/version.h"
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 #include "tools/run_notes.h"
 #include "tools/sha256.h"
 #include "tools/svg_chart.h"
@@ -95,7 +95,13 @@ void Summary(std::string& out, const RunReport& report) {
         out += r.failed ? "<td class=\"failed\">failed</td>" : "<td class=\"ok\">succeeded</td>";
         out += "</tr>\n";
     }
-    out += "</table>\n";
+    out += "</table>\n<ul class=\"run-summary\">\n";
+    for (const SectionRecord& r : report.sections) {
+        out += "<li>" + (named ? Html(r.name) + ": " : std::string()) + Html(r.summary);
+        if (!r.message.empty()) out += "; the last message: " + Html(r.message);
+        out += "</li>\n";
+    }
+    out += "</ul>\n";
 }
 
 void LargestStep(std::string& out, const RunReport& report) {
@@ -118,7 +124,8 @@ void LargestStep(std::string& out, const RunReport& report) {
     if (!r.times.empty()) where += " (" + r.times[i] + ")";
     try {
         const Transect transect = TraceTimeStep(input);
-        const std::string note = StepNote(input, 0, transect.toe.Outcome, transect.toe.EnergyClamped);
+        const std::string note =
+            StepNote(input, 0, JudgeStep(input, 0, transect.toe.Outcome, transect.toe.EnergyClamped), Door::Cli);
         out += "<figure>" + Inline(DrawTransectSvg(MakeTransectChart(input, r.model.dam, transect, note))) +
                "<figcaption>" + Html(where) + ": Hm0 at the toe " + Number(transect.toe.Hm0Toe) +
                " m.</figcaption></figure>\n";

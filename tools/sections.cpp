@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "tools/csv_reader.h"
+#include "files/csv_reader.h"
 #include "tools/errors.h"
 #include "tools/run_notes.h"
 

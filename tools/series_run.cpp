@@ -25,7 +25,6 @@ struct Block {
 
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
                             std::size_t blockRows, const std::function<void(std::size_t)>& progress,
-                            const BlockStart& start,
                             const BlockDone& done) {
     std::size_t blockBytes = std::size_t{8} << 20;
     if (options.Log) {
@@ -51,15 +50,13 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
         block.input.Wlev = block.rows.wlev;
         block.input.IncomingWaveAngle = block.rows.angle;
         block.result = RunTable(block.rows.size());
-        if (start) start(block.first, block.rows);
         return true;
     };
     const auto compute = [&](Block& block) {
         RunOptions blockOptions = options;
         if (progress) {
-            blockOptions.Progress = [&progress, before = block.first - 1](std::size_t stepsDone, std::size_t) {
-                progress(before + stepsDone);
-            };
+            blockOptions.Progress = [&progress, before = block.first - 1](
+                                        std::size_t stepsDone, std::size_t) { progress(before + stepsDone); };
         }
         MessageBuffer message(block.text.data(), block.text.size());
         RollerModel5(block.input, block.result.Output(), message, blockOptions);
@@ -112,8 +109,7 @@ void AddRunPart(SeriesRun& run, std::span<const StepOutcome> outcomes, std::span
     run.setupRefused = !outcomes.empty() && outcomes[0] == StepOutcome::NotTreated;
     run.steps += outcomes.size();
     run.failures += static_cast<std::size_t>(std::count_if(outcomes.begin(), outcomes.end(), IsFailure));
-    const bool wrote =
-        std::any_of(messages.begin(), messages.end(), [](const std::string& m) { return !m.empty(); });
+    const bool wrote = std::any_of(messages.begin(), messages.end(), [](const std::string& m) { return !m.empty(); });
     if (wrote || !run.stepWroteMessage) run.message.assign(message);
     run.stepWroteMessage = run.stepWroteMessage || wrote;
     run.code = RunReturnCode(run.failures, run.steps);

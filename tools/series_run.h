@@ -6,7 +6,7 @@
 #include <string>
 
 #include "model/model.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 #include "tools/run_command.h"
 
 namespace qav::cli {
@@ -21,9 +21,9 @@ inline constexpr std::size_t OverlappedBlockRows = 32768;
 struct SeriesRun {
     std::size_t steps = 0;
     std::size_t failures = 0;
-    int code = 0;          // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
+    int code = 0;  // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
     bool setupRefused = false;  // the set-up check refused the run: no step was computed
-    std::string message;   // the library's last message: of the last step, in time order, that wrote one
+    std::string message;        // the library's last message: of the last step, in time order, that wrote one
     bool stepWroteMessage = false;  // a step so far wrote a message of its own
 };
 
@@ -34,9 +34,6 @@ struct SeriesRun {
 void AddRunPart(SeriesRun& run, std::span<const StepOutcome> outcomes, std::span<const std::string> messages,
                 std::string_view message);
 
-// Receives each block before it runs: the step number of its first row, and
-// its rows.
-using BlockStart = std::function<void(std::size_t firstStep, const files::SeriesBlock& rows)>;
 // Receives each block as it is done: the step number of its first row, the
 // block's model input, its results, its rows and the library's message of
 // the block.
@@ -53,6 +50,6 @@ using BlockDone = std::function<void(std::size_t firstStep, const RunInput& inpu
 // the block before it is handed to done and the next one is read.
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
                             std::size_t blockRows, const std::function<void(std::size_t)>& progress,
-                            const BlockStart& start, const BlockDone& done);
+                            const BlockDone& done);
 
 }  // namespace qav::cli

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 #include "tools/run_notes.h"
 #include "tools/svg_draw.h"
 
@@ -189,10 +189,10 @@ TransectChart MakeTransectChart(const RunInput& input, const std::string& dam, c
     chart.status = OutcomeName(transect.toe.Outcome);
     chart.detail = OwnReason(transect.message);
     if (!note.empty()) chart.detail += (chart.detail.empty() ? "" : "; ") + note;
-    chart.title = "Waves over the foreshore: Hm0 " + FormatNumber(input.Hm0[0]) + " m, Tp " +
-                  FormatNumber(input.Tp[0]) + " s, water level " + FormatNumber(input.Wlev[0]) + " m, from " +
-                  FormatNumber(input.IncomingWaveAngle[0]) + " deg, dike normal " +
-                  FormatNumber(input.DikeNormal) + " deg";
+    chart.title = "Waves over the foreshore: Hm0 " + files::FormatNumber(input.Hm0[0]) + " m, Tp " +
+                  files::FormatNumber(input.Tp[0]) + " s, water level " + files::FormatNumber(input.Wlev[0]) + " m, from " +
+                  files::FormatNumber(input.IncomingWaveAngle[0]) + " deg, dike normal " +
+                  files::FormatNumber(input.DikeNormal) + " deg";
     return chart;
 }
 
