@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/errors.h"
 #include "files/input_files.h"
+#include "tools/errors.h"
 #include "tools/output_file.h"
 
 namespace qav::cli {

@@ -209,7 +209,8 @@ long TimeColumn(const std::vector<std::string>& passThroughNames) {
     for (std::size_t c = 0; c < passThroughNames.size(); ++c) {
         std::string key = files::HeaderKey(passThroughNames[c]);
         key = files::HeaderKey(key.substr(0, key.find_first_of("[(")));
-        if (key == "time" || key == "date" || key == "datetime" || key == "timestamp" || key == "date_time") {
+        if (key == "time" || key == "date" || key == "datetime" || key == "timestamp" || key == "date_time" ||
+            key == "zeit" || key == "datum" || key == "tijd" || key == "datum_tijd") {
             return static_cast<long>(c);
         }
     }

@@ -41,7 +41,8 @@ inline constexpr std::size_t KeptRemarks = 200;
 [[nodiscard]] std::string DrawRunSvg(const std::vector<SectionRecord>& sections, const std::string& title);
 
 // The series column taken as the time of each row (time, date, datetime,
-// timestamp; any case, a unit behind it), or -1.
+// timestamp, and German and Dutch zeit, datum, tijd; any case, a unit
+// behind it), or -1.
 [[nodiscard]] long TimeColumn(const std::vector<std::string>& passThroughNames);
 
 }  // namespace qav::cli

@@ -11,8 +11,8 @@
 #include <memory>
 #include <thread>
 
-#include "tools/commands.h"
 #include "files/csv_writer.h"
+#include "tools/commands.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
@@ -109,9 +109,9 @@ std::vector<std::uint8_t> Flags(const RunInput& input, const RunTable& result) {
 }
 
 // Fills a section's record from a block of its steps.
-void Record(SectionRecord& record, const RunInput& input, const RunTable& result, std::span<const std::uint8_t> flags,
-            std::size_t firstStep, std::span<const std::size_t> steps, const std::vector<std::string>* times,
-            std::span<const std::size_t> rowsOfTimes) {
+void Record(SectionRecord& record, const RunInput& input, const RunTable& result,
+            std::span<const std::uint8_t> flags, std::size_t firstStep, std::span<const std::size_t> steps,
+            const std::vector<std::string>* times, std::span<const std::size_t> rowsOfTimes) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         record.steps.push_back(steps.empty() ? firstStep + i : steps[i]);
         if (times != nullptr) record.times.push_back((*times)[rowsOfTimes.empty() ? i : rowsOfTimes[i]]);
@@ -411,7 +411,8 @@ std::string RunTableHeader(std::span<const std::string> passThroughNames, bool s
 }
 
 void AppendRunRows(std::string& out, const TableRows& where, const RunInput& input, const RunTable& result,
-                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough) {
+                   std::span<const std::uint8_t> flags,
+                   const std::vector<std::vector<std::string>>& passThrough) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         const std::size_t row = where.rows.empty() ? i : where.rows[i];
         out += std::to_string(where.rows.empty() ? where.firstStep + i : row + 1);

@@ -39,6 +39,7 @@ struct TableRows {
 // other column c in row r (r the block's own row when where.rows is empty).
 // flags[i] are the judgement's flags of the block's step i (its note).
 void AppendRunRows(std::string& out, const TableRows& where, const RunInput& input, const RunTable& result,
-                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough);
+                   std::span<const std::uint8_t> flags,
+                   const std::vector<std::vector<std::string>>& passThrough);
 
 }  // namespace qav::cli

@@ -5,8 +5,8 @@
 #include <ctime>
 #include <new>
 
-#include "qav/version.h"
 #include "files/csv_writer.h"
+#include "qav/version.h"
 #include "tools/run_notes.h"
 #include "tools/sha256.h"
 #include "tools/svg_chart.h"
@@ -124,8 +124,8 @@ void LargestStep(std::string& out, const RunReport& report) {
     if (!r.times.empty()) where += " (" + r.times[i] + ")";
     try {
         const Transect transect = TraceTimeStep(input);
-        const std::string note =
-            StepNote(input, 0, JudgeStep(input, 0, transect.toe.Outcome, transect.toe.EnergyClamped), Door::Cli);
+        const std::string note = StepNote(
+            input, 0, JudgeStep(input, 0, transect.toe.Outcome, transect.toe.EnergyClamped), Door::Cli);
         out += "<figure>" + Inline(DrawTransectSvg(MakeTransectChart(input, r.model.dam, transect, note))) +
                "<figcaption>" + Html(where) + ": Hm0 at the toe " + Number(transect.toe.Hm0Toe) +
                " m.</figcaption></figure>\n";

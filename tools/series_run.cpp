@@ -109,7 +109,8 @@ void AddRunPart(SeriesRun& run, std::span<const StepOutcome> outcomes, std::span
     run.setupRefused = !outcomes.empty() && outcomes[0] == StepOutcome::NotTreated;
     run.steps += outcomes.size();
     run.failures += static_cast<std::size_t>(std::count_if(outcomes.begin(), outcomes.end(), IsFailure));
-    const bool wrote = std::any_of(messages.begin(), messages.end(), [](const std::string& m) { return !m.empty(); });
+    const bool wrote =
+        std::any_of(messages.begin(), messages.end(), [](const std::string& m) { return !m.empty(); });
     if (wrote || !run.stepWroteMessage) run.message.assign(message);
     run.stepWroteMessage = run.stepWroteMessage || wrote;
     run.code = RunReturnCode(run.failures, run.steps);

@@ -190,8 +190,8 @@ TransectChart MakeTransectChart(const RunInput& input, const std::string& dam, c
     chart.detail = OwnReason(transect.message);
     if (!note.empty()) chart.detail += (chart.detail.empty() ? "" : "; ") + note;
     chart.title = "Waves over the foreshore: Hm0 " + files::FormatNumber(input.Hm0[0]) + " m, Tp " +
-                  files::FormatNumber(input.Tp[0]) + " s, water level " + files::FormatNumber(input.Wlev[0]) + " m, from " +
-                  files::FormatNumber(input.IncomingWaveAngle[0]) + " deg, dike normal " +
+                  files::FormatNumber(input.Tp[0]) + " s, water level " + files::FormatNumber(input.Wlev[0]) +
+                  " m, from " + files::FormatNumber(input.IncomingWaveAngle[0]) + " deg, dike normal " +
                   files::FormatNumber(input.DikeNormal) + " deg";
     return chart;
 }
