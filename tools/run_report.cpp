@@ -174,8 +174,7 @@ void Provenance(std::string& out, const RunReport& report) {
     out += "<tr><th>march path</th><td>" + Html(MarchPathInUse()) + "</td></tr>\n";
     const std::time_t now = std::time(nullptr);
     char when[32] = "";
-    std::tm utc{};
-    if (gmtime_r(&now, &utc) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    if (const std::tm* utc = std::gmtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", utc);
     out += "<tr><th>written</th><td>" + std::string(when) + "</td></tr>\n";
     std::string line;
     for (const std::string& word : report.commandLine) {

@@ -1,6 +1,8 @@
 // SHA-256 (FIPS 180-4) of a file, for the provenance of a report's inputs.
 #include "tools/sha256.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -88,6 +90,9 @@ struct Sha256 {
 }  // namespace
 
 bool HashFile(const std::string& path, std::string& hex, std::uint64_t& bytes) {
+    // A pipe or a terminal read again gives what is left, not what was read.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     Sha256 sha;
