@@ -98,6 +98,24 @@ class TestInputConversion:
             by_code = qav.run(**example, dam_type=code, dam_height=1.0)
             assert same_bits(by_name.hm0_toe, by_code.hm0_toe), name
 
+    def test_numpy_integers_and_masked_arrays(self, example):
+        base = qav.run(**example)
+        assert same_bits(qav.run(**example, threads=np.int64(2)).hm0_toe, base.hm0_toe)
+        assert same_bits(qav.run(**example, threads=np.uint8(3)).hm0_toe, base.hm0_toe)
+        for wrong in (np.float64(2.0), np.bool_(True), 0, np.int64(5000)):
+            with pytest.raises(ValueError, match="threads must be a whole number"):
+                qav.run(**example, threads=wrong)
+        # A masked entry is a missing value: its step is refused as for NaN,
+        # the others keep their results.
+        mask = np.zeros(len(example["hm0"]), dtype=bool)
+        mask[[2, 7]] = True
+        masked = qav.run(**{**example, "tp": np.ma.masked_array(example["tp"], mask=mask)})
+        assert list(np.flatnonzero(masked.status == "refused")) == [2, 7]
+        assert list(masked.messages[[2, 7]]) == ["Tp is invalid"] * 2
+        assert same_bits(masked.hm0_toe[~mask], base.hm0_toe[~mask])
+        unmasked = np.ma.masked_array(example["tp"], mask=np.zeros_like(mask))
+        assert same_bits(qav.run(**{**example, "tp": unmasked}).hm0_toe, base.hm0_toe)
+
     def test_inputs_are_not_modified(self, example):
         copies = {k: np.copy(v) for k, v in example.items()}
         qav.run(**example)
