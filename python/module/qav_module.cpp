@@ -10,12 +10,12 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <cmath>
 #include <limits>
 #include <optional>
 #include <span>
@@ -212,7 +212,8 @@ int DamType(py::handle value) {
         throw py::value_error("dam_type must be one of ['caisson', 'dam', 'none', 'wall'] or 0 to 3, got " +
                               Repr(value));
     }
-    if (const auto code = WholeNumber(value); code && *code >= 0 && *code <= 3) return static_cast<int>(*code);
+    if (const auto code = WholeNumber(value); code && *code >= 0 && *code <= 3)
+        return static_cast<int>(*code);
     throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " + Repr(value));
 }
 
