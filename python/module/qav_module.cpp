@@ -709,6 +709,9 @@ PYBIND11_MODULE(_qav, m) {
     m.def(
         "version", [] { return std::string(QAV_VERSION_TEXT); }, "The library version.");
     m.def(
+        "lost_log_lines", [] { return qav::LostLogLines(); },
+        "The lines the calling thread's last logged run could not write to its log.");
+    m.def(
         "march_path", [] { return std::string(qav::MarchPathInUse()); },
         "The march the calling thread's runs take on this processor.");
     py::list statusNames;

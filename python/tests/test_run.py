@@ -1,6 +1,7 @@
 """qav.run against the library's own entries, its argument handling and its
 use from several threads."""
 
+import os
 import threading
 
 import numpy as np
@@ -75,6 +76,31 @@ class TestSameAsTheEntries:
         assert "Start Interface Logging:" in text
         assert "DynamicLib-Qav.dll: VERSION " + qav.version() in text
         assert same_bits(logged.hm0_toe, plain.hm0_toe)
+
+
+    @pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="no named pipes on this system")
+    def test_a_log_nobody_reads_is_counted_never_waited_for(self, example, tmp_path):
+        pipe = tmp_path / "log.fifo"
+        os.mkfifo(pipe)
+        finished, rescued = threading.Event(), []
+
+        def rescue():
+            # Should the run wait for a reader, one comes after 10 s and the test fails.
+            if not finished.wait(10):
+                rescued.append(os.open(pipe, os.O_RDONLY | os.O_NONBLOCK))
+                finished.wait()
+                os.close(rescued[0])
+
+        watcher = threading.Thread(target=rescue)
+        watcher.start()
+        try:
+            with pytest.warns(qav.LogLinesLostWarning, match=r"\d+ lines of the log could not be written"):
+                logged = qav.run(**example, log_file=pipe)
+        finally:
+            finished.set()
+            watcher.join()
+        assert not rescued
+        assert same_bits(logged.hm0_toe, qav.run(**example).hm0_toe)
 
 
 class TestInputConversion:
