@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/csv_reader.h"
+#include "files/csv_reader.h"
 
 namespace qav::cli {
 
