@@ -165,7 +165,7 @@ std::string MissingText(const files::SeriesReader& series, double invalidValue) 
     if (series.MissingCount() == 0) return {};
     return std::to_string(series.MissingCount()) + " missing value" +
            (series.MissingCount() == 1 ? "" : "s") + " taken as the invalid value " +
-           files::FormatNumber(invalidValue) + " (the first at " + series.FirstMissing() + ")";
+           files::FormatNumber(invalidValue) + " (the first at " + Printable(series.FirstMissing()) + ")";
 }
 
 // One profile over a series of any length, a block of rows at a time.
@@ -347,6 +347,11 @@ int Run(const RunArguments& args, const CLI::App& command, const std::vector<std
             Say(findings, section + "the run failed: " + FailedRunText(run.failures, run.steps) +
                               "; the last message: " + reason);
         }
+        if (run.lostLogLines > 0) {
+            Say(findings, section + std::to_string(run.lostLogLines) + " line" + (run.lostLogLines == 1 ? "" : "s") +
+                              " of the log could not be written to " + Printable(args.log));
+            if (exitCode == ExitSuccess) exitCode = ExitLogIncomplete;
+        }
         if (run.setupRefused || run.code != 0) exitCode = ExitRunFailed;
         if (keep) {
             results.records[s].failures = run.failures;
@@ -456,19 +461,25 @@ void AddRunCommand(CLI::App& app, int& exitCode, std::vector<std::string> comman
     command
         ->add_option("--series", args->series, "Offshore conditions CSV file with columns hm0,tp,wlev,angle")
         ->required();
-    command->add_option("-o,--output", args->output,
-                        "Write the result table to this file (default: standard output)");
+    command
+        ->add_option("-o,--output", args->output, "Write the result table to this file (default: standard output)")
+        ->check(FileName());
     command->add_option("--svg", args->svg,
                         "Also draw the run as an SVG chart into this file (.svg): Hm0 offshore and at the "
-                        "toe, water level and directions over the steps or the series' time column");
+                        "toe, water level and directions over the steps or the series' time column")
+        ->check(FileName());
     command->add_option("--report", args->report,
                         "Also write a report of the run into this HTML file (.html): summary, charts, "
-                        "notes and warnings, options and input files with their SHA-256");
+                        "notes and warnings, options and input files with their SHA-256")
+        ->check(FileName());
     command->add_option("--threads", args->threads, "Threads sharing the time steps (default: all cores)")
         ->check(CLI::Range(1u, 4096u))
         ->capture_default_str();
-    command->add_option("--log", args->log,
-                        "Append the library's diagnostic log to this file (runs on one thread)");
+    command
+        ->add_option("--log", args->log,
+                     "Append the library's diagnostic log to this file (runs on one thread; a line that "
+                     "cannot be written is skipped and counted, never waited for)")
+        ->check(FileName());
     command->add_flag("-q,--quiet", args->quiet, "No progress bar");
     // Rows per block of the run; the table does not depend on it (for tests).
     command->add_option("--block-rows", args->blockRows)->check(CLI::PositiveNumber)->group("");
@@ -485,8 +496,10 @@ void AddRunCommand(CLI::App& app, int& exitCode, std::vector<std::string> comman
         "          --report run.html\n"
         "Output columns: step (the series' row), section (with --sections), the series' other columns\n"
         "(time, id, ...) as they are, then hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
-        "Exit code 0 when the run succeeded, 1 when it failed (half or more of the steps of a section\n"
-        "failed, or a set-up was refused), 2 for a usage error or a file that cannot be read or written.");
+        "Exit code 0 when the run succeeded, 1 when it failed (floor(n/2) or more of a section's n steps\n"
+        "failed, so 1 of 3; or a set-up was refused), 2 for a usage error or a file that cannot be read\n"
+        "or written, 3 when the run succeeded and its table is written but lines of the --log file\n"
+        "were lost.");
     command->callback([args, command, &exitCode, commandLine = std::move(commandLine)] {
         exitCode = Run(*args, *command, commandLine);
     });

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/log.h"
 #include "files/csv_reader.h"
 #include "tools/errors.h"
 #include "tools/run_notes.h"
@@ -205,6 +206,7 @@ std::vector<SeriesRun> RunSections(std::span<const RunInput> inputs, std::span<R
         std::size_t begin;
         std::size_t end;
         std::array<char, MessageLength> text{};
+        std::size_t lostLogLines = 0;
     };
     std::size_t total = 0;
     for (const RunInput& input : inputs) total += input.Hm0.size();
@@ -242,6 +244,8 @@ std::vector<SeriesRun> RunSections(std::span<const RunInput> inputs, std::span<R
                 RunOptions own;
                 own.Log = options.Log;
                 RollerModel5(input, output, MessageBuffer(piece.text.data(), piece.text.size()), own);
+                // Read on the thread that ran the piece, whose log it is.
+                if (options.Log) piece.lostLogLines = LostLogLines();
                 done += piece.end - piece.begin;
                 if (reports && progress) progress(done.load());
             }
@@ -270,6 +274,7 @@ std::vector<SeriesRun> RunSections(std::span<const RunInput> inputs, std::span<R
         AddRunPart(runs[piece.section], std::span(table.outcomes).subspan(piece.begin, n),
                    std::span(table.messages).subspan(piece.begin, n),
                    TrimTrailingBlanks({piece.text.data(), piece.text.size()}));
+        runs[piece.section].lostLogLines += piece.lostLogLines;
     }
     return runs;
 }

@@ -25,6 +25,7 @@ struct SeriesRun {
     bool setupRefused = false;  // the set-up check refused the run: no step was computed
     std::string message;        // the library's last message: of the last step, in time order, that wrote one
     bool stepWroteMessage = false;  // a step so far wrote a message of its own
+    std::size_t lostLogLines = 0;   // lines of the log that could not be written
 };
 
 // Adds a part of a run's steps, taken in step order, to the run's figures:
