@@ -108,7 +108,7 @@ class TestInputConversion:
 class TestShapeErrors:
     @pytest.mark.parametrize("change, words", [
         (dict(hm0=np.ones((2, 11))), "hm0 must be 1-D"),
-        (dict(tp=5.0), "tp must be 1-D"),
+        (dict(tp=5.0), "equal lengths"),  # a single number is one step
         (dict(wlev=np.zeros(3)), "equal lengths"),
         (dict(angle=np.zeros(1000)), "equal lengths"),
         (dict(profile_z=np.zeros(3)), "equal lengths"),
