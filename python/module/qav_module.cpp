@@ -352,9 +352,12 @@ public:
             });
             if (refused) {
                 // The set-up was refused: the rest of the steps are refused alike, at once.
-                py::gil_scoped_release release;
-                const qav::RunOutput rest = Part(output, begin + count, n - begin - count);
-                qav::RollerModel5(Part(input, begin + count, n - begin - count), rest, message, options);
+                {
+                    py::gil_scoped_release release;
+                    const std::size_t rest = n - begin - count;
+                    qav::RollerModel5(Part(input, begin + count, rest), Part(output, begin + count, rest), message,
+                                      options);
+                }
                 Done(n - begin);
                 return -1;
             }
@@ -373,7 +376,7 @@ private:
         if (!progress_.is_none()) progress_(done_, total_);
     }
 
-    static constexpr std::size_t FirstPiece = 4096;
+    static constexpr std::size_t FirstPiece = 256;
     static constexpr std::size_t MinStepsPerThread = 256;
     static constexpr double PieceSeconds = 0.1;
 
