@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/run_input.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 
 namespace CLI {
 class App;

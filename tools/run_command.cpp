@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "tools/commands.h"
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
@@ -109,7 +109,7 @@ int Run(const RunArguments& args, const CLI::App& command) {
     if (series.MissingCount() > 0) {
         std::fprintf(stderr, "qav run: %zu missing value%s taken as the invalid value %s (the first at %s)\n",
                      series.MissingCount(), series.MissingCount() == 1 ? "" : "s",
-                     FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
+                     files::FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
     }
     const std::string reason(OwnReason(run.message));
     if (run.setupRefused) {
@@ -143,7 +143,7 @@ std::string RunTableHeader(std::span<const std::string> passThroughNames) {
             start = end + 1;
         }
         out += ',';
-        AppendField(out, clash ? "input_" + name : name);
+        files::AppendField(out, clash ? "input_" + name : name);
     }
     out += ',';
     out += RunColumns;
@@ -157,19 +157,19 @@ void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& inpu
         out += std::to_string(firstStep + i);
         for (const std::vector<std::string>& column : passThrough) {
             out += ',';
-            AppendField(out, column[i]);
+            files::AppendField(out, column[i]);
         }
         for (const double value : {input.Hm0[i], input.Tp[i], input.Wlev[i], input.IncomingWaveAngle[i],
                                    result.hm0Toe[i], result.tpToe[i], result.angleToe[i]}) {
             out += ',';
-            AppendNumber(out, value);
+            files::AppendNumber(out, value);
         }
         out += ',';
         out += OutcomeName(result.outcomes[i]);
         out += ',';
-        AppendQuoted(out, OwnReason(result.messages[i]));
+        files::AppendQuoted(out, OwnReason(result.messages[i]));
         out += ',';
-        AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0));
+        files::AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0));
         out += '\n';
     }
 }
@@ -201,8 +201,9 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
         "          --dike-normal 270 --dam dam --dam-height -1 -o toe.csv\n"
         "Output columns: step, the series' other columns (time, id, ...) as they are, then\n"
         "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
-        "Exit code 0 when the run succeeded, 1 when it failed (half or more of the steps failed,\n"
-        "or the set-up was refused), 2 for a usage error or a file that cannot be read or written.");
+        "Exit code 0 when the run succeeded, 1 when it failed (floor(n/2) or more of n steps failed,\n"
+        "so 1 of 3; or the set-up was refused), 2 for a usage error or a file that cannot be read\n"
+        "or written.");
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 
 namespace qav::cli {
 namespace {
@@ -55,8 +55,8 @@ std::string StepNote(const RunInput& input, std::size_t i, StepOutcome outcome, 
         const double toe = input.ProfileBottomLevel.back();
         const double wlev = input.Wlev[i];
         if (wlev < toe) {
-            note = "dry toe: the water level " + FormatNumber(wlev) + " m lies below the toe at " +
-                   FormatNumber(toe) + " m";
+            note = "dry toe: the water level " + files::FormatNumber(wlev) + " m lies below the toe at " +
+                   files::FormatNumber(toe) + " m";
         }
     }
     if (energyClamped) {
@@ -93,13 +93,13 @@ void InputWarnings::CheckParameters(const ModelParameters& p) {
         std::fprintf(stderr,
                      "qav %s: warning: --ag %s m/s2 is far from the gravitational acceleration on Earth "
                      "(9.78 to 9.83 m/s2); %s\n",
-                     command_.c_str(), FormatNumber(p.Ag).c_str(), GoesOn().c_str());
+                     command_.c_str(), files::FormatNumber(p.Ag).c_str(), GoesOn().c_str());
     }
     if (std::isfinite(p.Rho) && p.Rho > 0.0 && (p.Rho < LowestDensity || p.Rho > HighestDensity)) {
         std::fprintf(stderr,
                      "qav %s: warning: --rho %s kg/m3 is far from the density of water (1000 fresh, "
                      "about 1025 sea water); %s\n",
-                     command_.c_str(), FormatNumber(p.Rho).c_str(), GoesOn().c_str());
+                     command_.c_str(), files::FormatNumber(p.Rho).c_str(), GoesOn().c_str());
     }
 }
 
@@ -122,7 +122,7 @@ void InputWarnings::CheckStep(std::size_t step, double hm0, double tp, const Mod
     std::fprintf(stderr,
                  "qav %s: warning: %sHm0 %s m at Tp %s s is a wave steepness Hm0/L0 of %s (L0 = g Tp^2/2pi), "
                  "above the 0.1 no sea exceeds; check the units; %s\n",
-                 command_.c_str(), where.c_str(), FormatNumber(hm0).c_str(), FormatNumber(tp).c_str(), value,
+                 command_.c_str(), where.c_str(), files::FormatNumber(hm0).c_str(), files::FormatNumber(tp).c_str(), value,
                  GoesOn().c_str());
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "model/model.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 #include "tools/run_command.h"
 
 namespace qav::cli {
