@@ -10,13 +10,13 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <cmath>
 #include <limits>
 #include <span>
 #include <string>
@@ -292,7 +292,8 @@ unsigned ThreadCount(py::handle threadCount) {
         const long long count = PyLong_AsLongLongAndOverflow(threadCount.ptr(), &overflow);
         if (overflow == 0 && count >= 1 && count <= 4096) return static_cast<unsigned>(count);
     }
-    throw py::value_error("threads must be a whole number from 1 to 4096 or None (every core), got " + Repr(threadCount));
+    throw py::value_error("threads must be a whole number from 1 to 4096 or None (every core), got " +
+                          Repr(threadCount));
 }
 
 // The per-step outcomes and messages of a run, kept by each thread between
@@ -347,16 +348,17 @@ public:
             Timed(count, std::chrono::steady_clock::now() - start);
             if (!message.Trimmed().empty()) last.assign(message.Trimmed());
             const auto outcomes = partOutput.Outcomes;
-            const bool refused = code != 0 && std::all_of(outcomes.begin(), outcomes.end(), [](qav::StepOutcome o) {
-                return o == qav::StepOutcome::NotTreated;
-            });
+            const bool refused =
+                code != 0 && std::all_of(outcomes.begin(), outcomes.end(), [](qav::StepOutcome o) {
+                    return o == qav::StepOutcome::NotTreated;
+                });
             if (refused) {
                 // The set-up was refused: the rest of the steps are refused alike, at once.
                 {
                     py::gil_scoped_release release;
                     const std::size_t rest = n - begin - count;
-                    qav::RollerModel5(Part(input, begin + count, rest), Part(output, begin + count, rest), message,
-                                      options);
+                    qav::RollerModel5(Part(input, begin + count, rest), Part(output, begin + count, rest),
+                                      message, options);
                 }
                 Done(n - begin);
                 return -1;
@@ -405,7 +407,7 @@ private:
     }
 
     static qav::RunOutput Part(const qav::RunOutput& output, std::size_t begin, std::size_t count) {
-        return {Part(output.Hm0Toe, begin, count),   Part(output.TpToe, begin, count),
+        return {Part(output.Hm0Toe, begin, count),       Part(output.TpToe, begin, count),
                 Part(output.WaveAngleToe, begin, count), Part(output.Outcomes, begin, count),
                 Part(output.Messages, begin, count),     Part(output.EnergyClamped, begin, count)};
     }
@@ -534,13 +536,11 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 // pieces, see Pacer), split where its settings change.
 constexpr std::size_t Settings = 9;
 
-py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
-                   const py::array_t<double, py::array::c_style>& hm0,
-                   const py::array_t<double, py::array::c_style>& tp,
-                   const py::array_t<double, py::array::c_style>& wlev,
-                   const py::array_t<double, py::array::c_style>& angle,
-                   const py::array_t<double, py::array::c_style>& settings, py::handle threadCount,
-                   py::object progress) {
+py::array ToeBlock(
+    const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
+    const py::array_t<double, py::array::c_style>& hm0, const py::array_t<double, py::array::c_style>& tp,
+    const py::array_t<double, py::array::c_style>& wlev, const py::array_t<double, py::array::c_style>& angle,
+    const py::array_t<double, py::array::c_style>& settings, py::handle threadCount, py::object progress) {
     if (x.ndim() != 2 || z.ndim() != 2 || x.shape(0) != z.shape(0) || x.shape(1) != z.shape(1)) {
         throw py::value_error("x and z must be arrays of equal shape (sections, points)");
     }
@@ -812,9 +812,9 @@ PYBIND11_MODULE(_qav, m) {
         },
         "The class run() returns its results in (qav.RunResult), and the function that finds the "
         "pandas index of the series (qav._pandas_index).");
-    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.", py::arg("x"),
-          py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"), py::arg("settings"),
-          py::arg("threads"), py::arg("progress"));
+    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.",
+          py::arg("x"), py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"),
+          py::arg("settings"), py::arg("threads"), py::arg("progress"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");
