@@ -11,6 +11,8 @@ packages=(
   # pip install . / pip wheel . of the Python package, offline (--no-build-isolation), and a venv to test it in
   python3-pip python3-venv python3-setuptools python3-wheel
   pkg-config make valgrind binutils time
+  # dpkg-shlibdeps: the .deb of a release names the libraries it needs.
+  dpkg-dev
   librsvg2-bin
   gfortran
   # The Windows build: mingw-w64 (posix threads), its gfortran and windres,
