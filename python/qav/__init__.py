@@ -29,10 +29,13 @@ import importlib
 import os
 import sys
 from pathlib import Path
-from typing import Any, Callable, Mapping, NamedTuple, Optional, Union
+from typing import TYPE_CHECKING, Any, Callable, Mapping, NamedTuple, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
+
+if TYPE_CHECKING:
+    import pandas
 
 
 class LibraryNotFoundError(ImportError):
@@ -172,7 +175,7 @@ class RunResult(NamedTuple):
             codes[self.status == name] = code
         return codes
 
-    def to_frame(self) -> "pandas.DataFrame":  # noqa: F821
+    def to_frame(self) -> "pandas.DataFrame":
         """The result as a pandas DataFrame: columns hm0_toe (m), tp_toe (s), angle_toe
         (deg), NaN where the step has no result (its status is one of
         FAILED_STATUS_NAMES), status (categorical, STATUS_NAMES), message and
@@ -220,11 +223,11 @@ class _ProgressBar:
 
     def __init__(self, description: str, unit: str = "step"):
         self.description, self.unit = description, unit
-        self.bar = None
+        self.bar: Any = None
         self.shown = 0
         self.written = 0.0
 
-    def __call__(self, done: int, total: int) -> None:
+    def __call__(self, done: int, total: Optional[int]) -> None:
         if self.bar is None:
             try:
                 from tqdm.auto import tqdm
@@ -240,7 +243,8 @@ class _ProgressBar:
         now = time.monotonic()
         if now - self.written >= 0.5 or done == total:
             self.written = now
-            sys.stderr.write(f"\r{self.description}: {done} of {total} {self.unit}s ({done / max(total, 1):.0%})")
+            of = f" of {total} {self.unit}s ({done / max(total, 1):.0%})" if total is not None else f" {self.unit}s"
+            sys.stderr.write(f"\r{self.description}: {done}{of}")
             sys.stderr.flush()
             self.shown = done
 
@@ -376,7 +380,7 @@ class Transect(NamedTuple):
     breaking_dissipation: np.ndarray
     friction_dissipation: np.ndarray
 
-    def to_frame(self) -> "pandas.DataFrame":  # noqa: F821
+    def to_frame(self) -> "pandas.DataFrame":
         """The grid points as a pandas DataFrame, the columns of `qav transect`."""
         import pandas as pd
         return pd.DataFrame({name: getattr(self, name) for name in _TRANSECT_COLUMNS})

@@ -4,11 +4,14 @@ from __future__ import annotations
 
 import errno
 import os
-from typing import Callable, NamedTuple
+from typing import TYPE_CHECKING, Callable, NamedTuple
 
 import numpy as np
 
 from . import _qav
+
+if TYPE_CHECKING:
+    import pandas
 
 #: A file that cannot be used: the text names the file, line and column, as `qav` does
 #: ("series.csv:3:3: '5x' in column 'tp' is not a number"). A ValueError.
@@ -20,7 +23,7 @@ class Profile(NamedTuple):
     x: np.ndarray
     z: np.ndarray
 
-    def to_frame(self) -> "pandas.DataFrame":  # noqa: F821
+    def to_frame(self) -> "pandas.DataFrame":
         """The profile as a pandas DataFrame with the columns x and z (m)."""
         import pandas as pd
         return pd.DataFrame({"x": self.x, "z": self.z})
@@ -33,7 +36,7 @@ class Series(NamedTuple):
     wlev: np.ndarray
     angle: np.ndarray
 
-    def to_frame(self) -> "pandas.DataFrame":  # noqa: F821
+    def to_frame(self) -> "pandas.DataFrame":
         """The series as a pandas DataFrame with the columns hm0 (m), tp (s), wlev (m), angle (deg)."""
         import pandas as pd
         return pd.DataFrame(self._asdict())

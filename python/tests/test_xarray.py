@@ -72,7 +72,9 @@ def assert_equals_serial(toe, rows):
 
 def test_eager_equals_each_section_run_alone(example):
     loads, profiles = make_loads(example), make_profiles(example)
-    toe = qav.xr.toe_conditions(loads, profiles)
+    heard = []
+    toe = qav.xr.toe_conditions(loads, profiles, progress=lambda done, total: heard.append((done, total)))
+    assert heard[-1] == (toe.hm0_toe.size,) * 2
     assert toe.hm0_toe.dims == ("section", "time")
     assert (toe.time == loads.time).all() and list(toe.section.values) == list(profiles.section.values)
     assert toe.hm0_toe.attrs["standard_name"] == "sea_surface_wave_significant_height"
