@@ -208,6 +208,19 @@ public:
         throw FileError(csv_.Where(field.offset) + Quoted(text) + " in column " + label + " is not a number" + hint);
     }
 
+    // The file's format, with the decimal mark of its numbers so far.
+    TableFormat Format() const {
+        TableFormat format;
+        format.separator = csv_.Separator();
+        format.byteOrderMark = csv_.ByteOrderMark();
+        if (!csv_.LineEnd().empty()) format.lineEnd = csv_.LineEnd();
+        format.decimal = mark_ != 0 ? mark_
+                         : decimal_ == Decimal::Comma || (decimal_ == Decimal::Auto && csv_.Separator() == ';')
+                             ? ','
+                             : '.';
+        return format;
+    }
+
 private:
     const CsvReader& csv_;
     Decimal decimal_;
@@ -266,6 +279,7 @@ Profile ReadProfileFrom(CsvReader& csv, const CsvOptions& options) {
     if (profile.x.empty()) {
         throw FileError(csv.Name() + ":" + std::to_string(csv.LinesRead()) + ": no rows of numbers below the header");
     }
+    profile.format = numbers.Format();
     return profile;
 }
 
@@ -318,6 +332,7 @@ SeriesReader& SeriesReader::operator=(SeriesReader&&) noexcept = default;
 
 const std::vector<std::string>& SeriesReader::PassThroughNames() const { return impl_->columns.passNames; }
 std::size_t SeriesReader::RowsRead() const { return impl_->rows; }
+TableFormat SeriesReader::Format() const { return impl_->numbers.Format(); }
 std::size_t SeriesReader::MissingCount() const { return impl_->missing; }
 const std::string& SeriesReader::FirstMissing() const { return impl_->firstMissing; }
 

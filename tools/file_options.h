@@ -17,4 +17,17 @@ namespace qav::cli {
 void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<const std::string_view> inputs,
                     bool series);
 
+// How a command writes its table where it differs from the file it read.
+struct OutputOptions {
+    char separator = 0;  // 0: the file's
+    char decimal = 0;    // 0: the file's
+    int digits = 0;      // 0: the shortest text that reads back as the same double
+    bool rawCells = false;
+};
+
+// Adds --output-separator, --output-decimal, --digits and --raw-cells.
+void AddOutputOptions(CLI::App& command, OutputOptions& options);
+// The format of the table: the file's, with what the options ask.
+[[nodiscard]] files::TableFormat OutputFormat(const OutputOptions& options, files::TableFormat read);
+
 }  // namespace qav::cli
