@@ -299,7 +299,11 @@ bool CsvReader::ReadRecord(bool aboveHeader) {
         Read read = ReadPhysicalLine();
         if (lines_ == linesBefore) return false;
         const std::size_t first = record_.find_first_not_of(separator_ == '\t' ? " " : " \t");
-        const bool blank = first == std::string::npos;
+        // Below the header a row of empty cells (a spreadsheet's ";;;;") is blank too.
+        const char emptyCells[] = {' ', '\t', separator_};
+        const bool blank =
+            first == std::string::npos ||
+            (!aboveHeader && record_.find_first_not_of(std::string_view(emptyCells, 3)) == std::string::npos);
         const bool comment = aboveHeader && !blank && record_[first] == '#';
         if (blank || comment) {
             if (read == Read::End) return false;

@@ -37,7 +37,8 @@ enum class Decimal {
 
 enum class MissingValues {
     Error,    // an empty cell, NaN, NA, N/A or #N/A in an input column is an error
-    Invalid,  // such a cell of a series becomes CsvOptions::invalidValue
+    Invalid,  // such a cell of a series becomes CsvOptions::invalidValue, and so does a text
+              // that is no number ("storm", "-"); a number in the other decimal mark stays an error
 };
 
 struct CsvOptions {

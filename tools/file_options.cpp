@@ -53,11 +53,12 @@ void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<con
 
     std::vector<std::string> keys(inputs.begin(), inputs.end());
     const std::string known = JoinInputs(inputs);
+    const std::string example = std::string(inputs.front()) + (series ? "=Hs_m" : "=Distance_m");
     const CLI::Validator keyName(
-        [keys, known](std::string& value) -> std::string {
+        [keys, known, example](std::string& value) -> std::string {
             const std::size_t equals = value.find('=');
             if (equals == std::string::npos || equals + 1 == value.size()) {
-                return "give KEY=NAME, for instance hm0=Hs_m, not '" + files::Echo(value) + "'";
+                return "give KEY=NAME, for instance " + example + ", not '" + files::Echo(value) + "'";
             }
             std::string key = value.substr(0, equals);
             for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -77,11 +78,12 @@ void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<con
                 }
             },
             "The file's name of an input column, where it differs (" + known +
-                "); repeat for each, e.g. --column hm0=Hs_m")
+                "; any case); repeat for each, e.g. --column " + example)
         ->check(keyName)
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(group);
+    AcceptDecimalComma(command);
     if (!series) return;
     command
         .add_option_function<std::string>(
@@ -93,6 +95,22 @@ void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<con
             "--invalid-value and the model refuses that time step)")
         ->check(CLI::IsMember({"error", "invalid"}))
         ->group(group);
+}
+
+void AcceptDecimalComma(CLI::App& command) {
+    CLI::App* app = &command;
+    const CLI::Validator comma(
+        [app](std::string& value) -> std::string {
+            const CLI::Option* decimal = app->get_option_no_throw("--decimal");
+            if (decimal == nullptr || decimal->results().empty() || decimal->results().back() != ",")
+                return {};
+            if (value.find('.') == std::string::npos) std::replace(value.begin(), value.end(), ',', '.');
+            return {};
+        },
+        "");
+    for (CLI::Option* option : command.get_options()) {
+        if (option->get_type_name() == "FLOAT") option->transform(comma);
+    }
 }
 
 void AddOutputOptions(CLI::App& command, OutputOptions& options) {

@@ -22,7 +22,7 @@ void AddModelOptions(CLI::App& command, ModelOptions& options) {
                     "to the west); brought into [0, 360)")
         ->required();
     command.add_option("--dam", options.dam, "Structure in front of the dike: none, caisson, wall or dam")
-        ->check(CLI::IsMember({"none", "caisson", "wall", "dam"}))
+        ->transform(CLI::IsMember({"none", "caisson", "wall", "dam"}, CLI::ignore_case))
         ->capture_default_str();
     command.add_option("--dam-height", options.damHeight,
                        "Crest height of the dam (m, datum of the water level); needed with --dam, refused without");

@@ -489,15 +489,16 @@ class Spreadsheets(Case):
         series = write(self.tmp, "s.csv", "Hs_m,Tp_s,level,dir\n1,5,0.5,270\n")
         done = self.run_table(series)
         self.assertEqual(done.returncode, 2)
-        self.assertIn("s.csv:1:1: the header lacks the column 'hm0' (found 4 columns: 'Hs_m', 'Tp_s', 'level', "
-                      "'dir'); if one of them is it, name it with --column hm0=NAME", done.stderr)
+        self.assertIn("s.csv:1:1: the header lacks the columns 'hm0', 'tp', 'wlev' and 'angle' (found 4 columns: "
+                      "'Hs_m', 'Tp_s', 'level', 'dir'); name each of them that is there with --column hm0=NAME and "
+                      "so on", done.stderr)
         done = self.run_table(series, "--column", "hm0=Hs_m", "--column", "tp=Tp_s", "--column", "wlev=level")
         self.assertRegex(done.stderr, r"lacks the column 'angle' .*--column angle=NAME")
         # A title line above the header, as exports write them.
         titled = write(self.tmp, "titled.csv", "Storm export 2026\nhm0,tp,wlev,angle\n1,5,0.5,270\n")
         done = self.run_table(titled)
         self.assertEqual(done.returncode, 2)
-        self.assertIn("titled.csv:1:1: the header lacks the column 'hm0' (found 1 column: 'Storm export 2026'); "
+        self.assertIn("titled.csv:1:1: the header lacks the columns 'hm0', 'tp', 'wlev' and 'angle' (found 1 column: 'Storm export 2026'); "
                       "columns are separated by ',' ';' or a tab (--separator), and a title above the header "
                       "starts with '#'", done.stderr)
         # Saved as plain "CSV" by a spreadsheet: the degree sign in Latin-1, which no
@@ -539,6 +540,37 @@ class Spreadsheets(Case):
             self.assertEqual(row["hm0_toe"], before[8])
             self.assertEqual(row["input_hm0_toe"], before[8])
 
+
+    def test_a_german_export_runs_as_it_is(self):
+        # Units after the names, Excel's empty rows at the end, a note in a data row, decimal commas on the
+        # command line too: the numbers of the plain file.
+        plain = self.run_table(write(self.tmp, "plain.csv", series_text([(1.25, 5.8, 0.6, 265.0), (0.8, 5.0, 0.2, 270.0), (2.0, 7.0, 1.0, 260.0)])),
+                               "--dam", "dam", "--dam-height", "-1.5")
+        german = write(self.tmp, "g.csv", "Hm0 [m];Tp (s);WL [m+NAP];Richtung [\u00b0N];Bemerkung\n"
+                       "1,25;5,8;0,6;265;\n0,8;5;0,2;270;\n2;7;1;260;\nGerät aus;;;;\n;;;;\n;;;;;;\n")
+        done = self.run_table(german, "--column", "WLEV=wl", "--column", "Angle=Richtung", "--dam", "Dam",
+                              "--dam-height", "-1,5", "--decimal", ",",
+                              "--output-separator", ",", "--output-decimal", ".", "--missing", "invalid")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("4 missing values taken as the invalid value -999 (the first at "
+                      + german + ":5:1, column 'Hm0 [m]' (hm0))", done.stderr)
+        rows = list(csv.reader(io.StringIO(done.stdout)))
+        expected = list(csv.reader(io.StringIO(plain.stdout)))
+        self.assertEqual([r[:1] + r[2:] for r in rows[:4]], expected)
+        self.assertEqual(len(rows), 5)
+        # without --missing invalid the note is an error, and a decimal point in a comma file stays one
+        self.assertIn("g.csv:5:1: 'Gerät aus' in column 'Hm0 [m]' (hm0) is not a number",
+                      self.run_table(german, "--column", "wlev=WL", "--column", "angle=Richtung").stderr)
+        mixed = write(self.tmp, "m.csv", "hm0;tp;wlev;angle\n1,5;5;0,5;270\n1.5;5;0,5;270\n")
+        self.assertIn("m.csv:3:1: '1.5' in column 'hm0' is not a number",
+                      self.run_table(mixed, "--missing", "invalid").stderr)
+        # a unit that is not the column's, and every missing column in one message
+        for header, message in (("hm0 [cm],tp,wlev,angle", "the column 'hm0 [cm]' is in 'cm', but qav reads hm0 in m"),
+                                ("Hs,T,wlev,dir", "the header lacks the columns 'hm0', 'tp' and 'angle' (found 4")):
+            with self.subTest(header):
+                done = self.run_table(write(self.tmp, "u.csv", header + "\n1,5,0.5,270\n"))
+                self.assertEqual(done.returncode, 2)
+                self.assertIn(message, done.stderr)
 
     def test_cells_come_back_as_written_and_never_as_formulas(self):
         cells = ["=HYPERLINK(\"http://x\")", "+cmd|'/C calc'!A0", "@SUM(1+1)", "-x", "\tlead", "-5", "+7.5",
