@@ -217,8 +217,9 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
         "          --dike-normal 270 --dam dam --dam-height -1 -o toe.csv\n"
         "Output columns: step, the series' other columns (time, id, ...) as they are, then\n"
         "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
-        "Exit code 0 when the run succeeded, 1 when it failed (half or more of the steps failed,\n"
-        "or the set-up was refused), 2 for a usage error or a file that cannot be read or written.");
+        "Exit code 0 when the run succeeded, 1 when it failed (floor(n/2) or more of n steps failed,\n"
+        "so 1 of 3; or the set-up was refused), 2 for a usage error or a file that cannot be read\n"
+        "or written.");
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 
