@@ -69,8 +69,7 @@ int Run(const RunArguments& args, const CLI::App& command) {
     // The profile, dam and parameters; each block brings its own series.
     const Series noSteps;
     const RunInput input = MakeRunInput(args.model, profile, noSteps);
-    InputWarnings warnings("run");
-    warnings.CheckParameters(input.Parameters);
+    RunJudge judge(input);
     if (!args.log.empty()) CheckLogFile(args.log);
 
     OutputFile output(args.output);
@@ -90,21 +89,22 @@ int Run(const RunArguments& args, const CLI::App& command) {
     options.Threads = args.threads;
     std::string rows;
     const SeriesRun run = RunSeriesInBlocks(
-        input, series, options, args.blockRows, [&bar, &steps](std::size_t done) { bar.Update(done, steps.load()); },
-        [&](std::size_t firstStep, const files::SeriesBlock& read) {
-            for (std::size_t i = 0; i < read.size(); ++i) {
-                warnings.CheckStep(firstStep + i, read.hm0[i], read.tp[i], input.Parameters);
-            }
-        },
+        input, series, options, args.blockRows,
+        [&bar, &steps](std::size_t done) { bar.Update(done, steps.load()); },
         [&](std::size_t firstStep, const RunInput& block, RunTable& result, const files::SeriesBlock& read,
             std::string_view message) {
             // A refused set-up computes no step: each row says why.
             if (!result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated) {
                 std::fill(result.messages.begin(), result.messages.end(), std::string(OwnReason(message)));
             }
+            std::vector<std::uint8_t> flags(result.outcomes.size());
+            for (std::size_t i = 0; i < flags.size(); ++i) {
+                flags[i] = JudgeStep(block, i, result.outcomes[i], result.energyClamped[i] != 0);
+            }
+            judge.AddSteps(block, firstStep - 1, result.outcomes, flags, result.hm0Toe);
             startOutput();
             rows.clear();
-            AppendRunRows(rows, firstStep, block, result, read.passThrough, format);
+            AppendRunRows(rows, firstStep, block, result, flags, read.passThrough, format);
             output.Write(rows);
         });
     startOutput();
@@ -115,9 +115,12 @@ int Run(const RunArguments& args, const CLI::App& command) {
                      series.MissingCount(), series.MissingCount() == 1 ? "" : "s",
                      files::FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
     }
+    SayFindings("run", judge);
+    if (!args.quiet) std::fprintf(stderr, "qav run: %s\n", judge.Summary().Text(Door::Cli).c_str());
     const std::string reason(OwnReason(run.message));
     if (run.setupRefused) {
-        std::fprintf(stderr, "qav run: the set-up is refused, no time step is computed: %s\n", reason.c_str());
+        std::fprintf(stderr, "qav run: the set-up is refused, no time step is computed: %s\n",
+                     reason.c_str());
         return ExitRunFailed;
     }
     if (run.code != 0) {
@@ -167,7 +170,8 @@ std::string RunTableHeader(std::span<const std::string> passThroughNames, const 
 }
 
 void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
-                   const std::vector<std::vector<std::string>>& passThrough, const files::TableFormat& format) {
+                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough,
+                   const files::TableFormat& format) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         out += std::to_string(firstStep + i);
         for (const std::vector<std::string>& column : passThrough) {
@@ -184,7 +188,7 @@ void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& inpu
         out += format.separator;
         files::AppendQuoted(out, OwnReason(result.messages[i]), format);
         out += format.separator;
-        files::AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0), format);
+        files::AppendQuoted(out, StepNote(input, i, flags[i], Door::Cli), format);
         out += format.lineEnd;
     }
 }
@@ -205,7 +209,7 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
         ->capture_default_str();
     command->add_option("--log", args->log,
                         "Append the library's diagnostic log to this file (runs on one thread)");
-    command->add_flag("-q,--quiet", args->quiet, "No progress bar");
+    command->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary of the run");
     // Rows per block of the run; the table does not depend on it (for tests).
     command->add_option("--block-rows", args->blockRows)->check(CLI::PositiveNumber)->group("");
     AddModelOptions(*command, args->model);

@@ -30,9 +30,11 @@ struct RunTable {
 // written in the given format (its byte order mark not included).
 [[nodiscard]] std::string RunTableHeader(std::span<const std::string> passThroughNames,
                                          const files::TableFormat& format);
-// The rows of a block of steps, numbered from firstStep; passThrough[c][i]
-// is the text of the series' other column c in the block's row i.
+// The rows of a block of steps, numbered from firstStep; flags[i] are the
+// judgement's flags of row i (its note); passThrough[c][i] is the text of
+// the series' other column c in the block's row i.
 void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
-                   const std::vector<std::vector<std::string>>& passThrough, const files::TableFormat& format);
+                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough,
+                   const files::TableFormat& format);
 
 }  // namespace qav::cli

@@ -111,7 +111,8 @@ TransectChart MakeChart(const TransectArguments& args, const RunInput& input, co
 }
 
 int RunTransect(const TransectArguments& args, const CLI::App& command) {
-    const NamedFile named[] = {{"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
+    const NamedFile named[] = {
+        {"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
     CheckNamedFiles(named);
     CheckDamOptions(args.model, command);
     const Profile profile = files::ReadProfile(args.profile, args.csv);
@@ -121,9 +122,9 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     series.wlev = {args.wlev};
     series.angle = {args.angle};
     const RunInput input = MakeRunInput(args.model, profile, series);
-    InputWarnings warnings("transect");
-    warnings.CheckParameters(input.Parameters);
-    warnings.CheckStep(0, args.hm0, args.tp, input.Parameters);
+    RunJudge judge(input);
+    judge.AddSteps(input, 0);
+    SayFindings("transect", judge);
     OutputFile output(args.output);
     std::unique_ptr<OutputFile> svg;
     if (!args.svg.empty()) svg = std::make_unique<OutputFile>(args.svg);
@@ -150,7 +151,8 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
         std::fprintf(stderr, "qav transect: %s%s%s\n", std::string(OutcomeName(toe.Outcome)).c_str(),
                      stepMessage.empty() ? "" : ": ", stepMessage.c_str());
     }
-    const std::string note = StepNote(input, 0, toe.Outcome, toe.EnergyClamped);
+    const std::string note =
+        StepNote(input, 0, JudgeStep(input, 0, toe.Outcome, toe.EnergyClamped), Door::Cli);
     if (!note.empty()) std::fprintf(stderr, "qav transect: note: %s\n", note.c_str());
 
     const files::TableFormat format = OutputFormat(args.table, profile.format);
