@@ -7,6 +7,7 @@
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 namespace qav::cli {
@@ -34,5 +35,8 @@ struct OutputOptions {
 void AddOutputOptions(CLI::App& command, OutputOptions& options);
 // The format of the table: the file's, with what the options ask.
 [[nodiscard]] files::TableFormat OutputFormat(const OutputOptions& options, files::TableFormat read);
+
+// Refuses an empty file name: "-o ''" is a slip, not standard output.
+[[nodiscard]] CLI::Validator FileName();
 
 }  // namespace qav::cli
