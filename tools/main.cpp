@@ -76,6 +76,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Help and version texts wait in standard output's buffer until the end,
+    // where a failed write is reported with its reason: a write that fails
+    // on the way (a text longer than a smaller buffer) leaves none to tell.
+    static char buffer[std::size_t{1} << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     try {
         return Run(argc, argv);
     } catch (...) {

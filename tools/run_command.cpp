@@ -40,6 +40,7 @@ struct RunArguments {
     std::size_t blockRows = BlockRows;
     ModelOptions model;
     files::CsvOptions csv;
+    OutputOptions table;
 };
 
 unsigned AllCores() {
@@ -188,7 +189,6 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
     struct stat status {};
     const bool regular = ::stat(args.series.c_str(), &status) == 0 && S_ISREG(status.st_mode);
     TableSink table(outputs.table, regular && !outputs.table.WholeOrNothing());
-    table.Write(RunTableHeader(series.PassThroughNames(), false));
     // The steps to come, estimated from the bytes of the rows read so far.
     const auto fileBytes = regular ? static_cast<std::size_t>(status.st_size) : 0;
     std::atomic<std::size_t> expected{0};
@@ -197,6 +197,8 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
     if (!args.log.empty()) options.Log = RunLog{1, args.log};
     options.Threads = args.threads;
     std::string rows;
+    files::TableFormat format;
+    bool started = false;
     const SeriesRun run = RunSeriesInBlocks(
         input, series, options, args.blockRows,
         [&bar, &expected](std::size_t done) { bar.Update(done, std::max(done, expected.load())); },
@@ -205,10 +207,17 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
             ExplainRefusal(result, message);
             const std::vector<std::uint8_t> flags = Flags(block, result);
             results.judges[0].AddSteps(block, firstStep - 1, result.outcomes, flags, result.hm0Toe);
+            if (!started) {
+                // The table in the series' own format, as its first block shows it.
+                format = OutputFormat(args.table, series.Format());
+                if (format.byteOrderMark) table.Write("\xEF\xBB\xBF");
+                table.Write(RunTableHeader(series.PassThroughNames(), false, format));
+                started = true;
+            }
             rows.clear();
             TableRows where;
             where.firstStep = firstStep;
-            AppendRunRows(rows, where, block, result, flags, read.passThrough);
+            AppendRunRows(rows, where, block, result, flags, read.passThrough, format);
             table.Write(rows);
             if (keep) {
                 Record(results.records[0], block, result, flags, firstStep, {},
@@ -275,7 +284,9 @@ RunResults RunEverySection(const RunArguments& args, const files::CsvOptions& cs
         if (static_cast<long>(c) != sectionColumn) shown.push_back(names[c]);
     }
     const long time = TimeColumn(names);
-    outputs.table.Write(RunTableHeader(shown, true));
+    const files::TableFormat format = OutputFormat(args.table, reader.Format());
+    if (format.byteOrderMark) outputs.table.Write("\xEF\xBB\xBF");
+    outputs.table.Write(RunTableHeader(shown, true, format));
     std::string text;
     for (std::size_t s = 0; s < sections.size(); ++s) {
         ExplainRefusal(tables[s], results.runs[s].message);
@@ -287,7 +298,7 @@ RunResults RunEverySection(const RunArguments& args, const files::CsvOptions& cs
         where.rows = rows[s];
         where.section = &sections[s].name;
         where.hiddenColumn = sectionColumn;
-        AppendRunRows(text, where, inputs[s], tables[s], flags, series.rows.passThrough);
+        AppendRunRows(text, where, inputs[s], tables[s], flags, series.rows.passThrough, format);
         outputs.table.Write(text);
         results.names.push_back(sections[s].name);
         if (!keep) continue;
@@ -391,57 +402,67 @@ int Run(const RunArguments& args, const CLI::App& command, const std::vector<std
 
 }  // namespace
 
-// The columns of the table behind step (and section) and the series' other columns.
-constexpr std::string_view RunColumns = "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note";
+// The columns of the table, step first.
+constexpr std::string_view RunColumns[] = {"step",   "hm0",       "tp",     "wlev",    "angle", "hm0_toe",
+                                           "tp_toe", "angle_toe", "status", "message", "note"};
 
-std::string RunTableHeader(std::span<const std::string> passThroughNames, bool sections) {
-    std::string out = sections ? "step,section" : "step";
+std::string RunTableHeader(std::span<const std::string> passThroughNames, bool sections,
+                           const files::TableFormat& format) {
+    std::vector<std::string> taken(std::begin(RunColumns), std::end(RunColumns));
+    if (sections) taken.emplace_back("section");
+    const std::size_t own = taken.size();
+    for (const std::string& name : passThroughNames) taken.push_back(files::HeaderKey(name));
+    std::string out = sections ? std::string("step") + format.separator + "section" : std::string("step");
     for (const std::string& name : passThroughNames) {
         // A column of the series named as one of the table's own (a table
-        // read back in, say) keeps its place under another name.
-        const std::string lower = files::HeaderKey(name);
-        bool clash = lower == "step" || (sections && lower == "section");
-        for (std::size_t start = 0; start < RunColumns.size() && !clash;) {
-            const std::size_t end = std::min(RunColumns.find(',', start), RunColumns.size());
-            clash = RunColumns.substr(start, end - start) == lower;
-            start = end + 1;
+        // read back in, say) keeps its place under a name no other column
+        // has: input_step, then input_input_step when read back again.
+        std::string written = name;
+        if (std::find(taken.begin(), taken.begin() + static_cast<long>(own), files::HeaderKey(name)) !=
+            taken.begin() + static_cast<long>(own)) {
+            do {
+                written = "input_" + written;
+            } while (std::find(taken.begin(), taken.end(), files::HeaderKey(written)) != taken.end());
+            taken.push_back(files::HeaderKey(written));
         }
-        out += ',';
-        files::AppendField(out, clash ? "input_" + name : name);
+        out += format.separator;
+        files::AppendField(out, written, format);
     }
-    out += ',';
-    out += RunColumns;
-    out += '\n';
+    for (std::size_t c = 1; c < std::size(RunColumns); ++c) {
+        out += format.separator;
+        out += RunColumns[c];
+    }
+    out += format.lineEnd;
     return out;
 }
 
 void AppendRunRows(std::string& out, const TableRows& where, const RunInput& input, const RunTable& result,
-                   std::span<const std::uint8_t> flags,
-                   const std::vector<std::vector<std::string>>& passThrough) {
+                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough,
+                   const files::TableFormat& format) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         const std::size_t row = where.rows.empty() ? i : where.rows[i];
         out += std::to_string(where.rows.empty() ? where.firstStep + i : row + 1);
         if (where.section != nullptr) {
-            out += ',';
-            files::AppendField(out, *where.section);
+            out += format.separator;
+            files::AppendField(out, *where.section, format);
         }
         for (std::size_t c = 0; c < passThrough.size(); ++c) {
             if (static_cast<long>(c) == where.hiddenColumn) continue;
-            out += ',';
-            files::AppendField(out, passThrough[c][row]);
+            out += format.separator;
+            files::AppendField(out, passThrough[c][row], format);
         }
         for (const double value : {input.Hm0[i], input.Tp[i], input.Wlev[i], input.IncomingWaveAngle[i],
                                    result.hm0Toe[i], result.tpToe[i], result.angleToe[i]}) {
-            out += ',';
-            files::AppendNumber(out, value);
+            out += format.separator;
+            files::AppendNumber(out, value, format);
         }
-        out += ',';
+        out += format.separator;
         out += OutcomeName(result.outcomes[i]);
-        out += ',';
-        files::AppendQuoted(out, OwnReason(result.messages[i]));
-        out += ',';
-        files::AppendQuoted(out, StepNote(input, i, flags[i], Door::Cli));
-        out += '\n';
+        out += format.separator;
+        files::AppendQuoted(out, OwnReason(result.messages[i]), format);
+        out += format.separator;
+        files::AppendQuoted(out, StepNote(input, i, flags[i], Door::Cli), format);
+        out += format.lineEnd;
     }
 }
 
@@ -488,6 +509,7 @@ void AddRunCommand(CLI::App& app, int& exitCode, std::vector<std::string> comman
     for (const char* name : {"--dike-normal", "--dam", "--dam-height"})
         sections->excludes(command->get_option(name));
     AddFileOptions(*command, args->csv, files::InputColumns, true);
+    AddOutputOptions(*command, args->table);
     command->footer(
         "Examples:\n"
         "  qav run --profile examples/profile.csv --series examples/series.csv \\\n"

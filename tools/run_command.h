@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "files/csv_writer.h"
 #include "model/model.h"
 
 namespace qav::cli {
@@ -26,8 +27,10 @@ struct RunTable {
 // The result table of a run: a header row, then per time step its number,
 // the series' other columns (time, id, ...) as the file has them, its
 // inputs, the toe values, the outcome, the step's own message and its note.
-// With sections, a section column follows the step.
-[[nodiscard]] std::string RunTableHeader(std::span<const std::string> passThroughNames, bool sections);
+// With sections, a section column follows the step. Written in the given
+// format (its byte order mark not included).
+[[nodiscard]] std::string RunTableHeader(std::span<const std::string> passThroughNames, bool sections,
+                                         const files::TableFormat& format);
 // Which rows of the series a block of steps shows, and how.
 struct TableRows {
     std::size_t firstStep = 1;             // the number of the first step, when rows is empty
@@ -39,7 +42,7 @@ struct TableRows {
 // other column c in row r (r the block's own row when where.rows is empty).
 // flags[i] are the judgement's flags of the block's step i (its note).
 void AppendRunRows(std::string& out, const TableRows& where, const RunInput& input, const RunTable& result,
-                   std::span<const std::uint8_t> flags,
-                   const std::vector<std::vector<std::string>>& passThrough);
+                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough,
+                   const files::TableFormat& format);
 
 }  // namespace qav::cli
