@@ -621,6 +621,27 @@ class Blocks(Case):
         self.assertIn("s.csv:252:9: 'west' in column 'angle' is not a number", done.stderr)
         self.assertEqual(done.stdout, "")
 
+    def test_a_series_cut_short_while_it_runs_is_an_error_and_no_table(self):
+        # Steps of 50,000 grid points: the run lasts long enough to cut the
+        # file once its output has begun.
+        profile = write(self.tmp, "long.csv", "x,z\n0,-10\n50000,-2\n")
+        rows = "".join(f"{1 + (i % 7) * 0.1!r},7.0,{0.001 * i!r},270.0\n" for i in range(600))
+        series = write(self.tmp, "s.csv", "hm0,tp,wlev,angle\n" + rows)
+        out = os.path.join(self.tmp, "toe.csv")
+        process = subprocess.Popen([QAV, "run", "--profile", profile, "--series", series, "--dike-normal", "270",
+                                    "--quiet", "--threads", "1", "--block-rows", "10", "-o", out],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        while not any(".tmp-" in name for name in os.listdir(self.tmp)) and time.monotonic() < deadline:
+            time.sleep(0.005)
+        self.assertIsNone(process.poll(), "the run ended before the file could be cut")
+        with open(series, "r+") as f:
+            f.truncate(len(rows) // 2 + 3)  # in the middle of a row
+        _, errors = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 2, errors)
+        self.assertIn(f"{series}: the file changed while qav read it", errors)
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["long.csv", "s.csv"])
+
 
 class Transect(Case):
     def transect(self, *extra):
