@@ -252,10 +252,22 @@ void OutputFile::OpenTemporary(const std::string& directory) {
     const std::string pattern = (std::filesystem::path(directory) / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    // The clean-up signals wait while the file is made and listed, so that
+    // none ends the process between the two and leaves a file no one removes.
+    InstallCleanupHandlers();
+    sigset_t held;
+    sigset_t previous;
+    sigemptyset(&held);
+    for (const int signal : CleanupSignals) sigaddset(&held, signal);
+    ::pthread_sigmask(SIG_BLOCK, &held, &previous);
     const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw InputError(path_ + ": cannot create the output file: " + std::strerror(errno));
-    temporaryPath_ = name.data();
-    slot_ = RegisterTemporary(temporaryPath_);
+    const int error = errno;
+    if (fd >= 0) {
+        temporaryPath_ = name.data();
+        slot_ = RegisterTemporary(temporaryPath_);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (fd < 0) throw InputError(path_ + ": cannot create the output file: " + std::strerror(error));
     file_ = ::fdopen(fd, "w+");
     if (file_ == nullptr) {
         const int error = errno;
