@@ -138,8 +138,8 @@ std::string StepNote(const RunInput& input, std::size_t i, std::uint8_t flags, D
         const ToeWater water = ToeWaterOf(input, input.Wlev[i]);
         add("toe at the water line: " + Shown(water.depth) + " m of water at the toe, less than " +
             Shown(ToeDepthGridSteps) + " times the bottom's rise of " + Shown(water.risePerStep) +
-            " m over one grid step: the toe Hm0 depends on the grid; compare with a smaller " +
-            std::string(NameOf(Argument::MinStepSize, door)));
+            " m over one grid step: the toe Hm0 depends on the grid (compare with a smaller " +
+            std::string(NameOf(Argument::MinStepSize, door)) + ")");
     }
     if ((flags & StepFlag::EnergyClamped) != 0) {
         add("the grid step is too coarse for these waves: the march set their energy to 0 where one step "
@@ -241,7 +241,7 @@ void RunJudge::AddSteps(const RunInput& part, std::size_t firstStep, std::span<c
             ++highWaves_.count;
         }
     }
-    summary_.steps += n;
+    summary_.steps += std::max(n, outcomes.size());
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         ++summary_.outcomes[static_cast<std::size_t>(outcomes[i])];
         if (i < hm0Toe.size() && HasResult(outcomes[i]) && std::isfinite(hm0Toe[i]) &&

@@ -10,12 +10,12 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <cmath>
 #include <limits>
 #include <span>
 #include <string>
@@ -25,9 +25,10 @@
 #include "common/log.h"
 #include "common/message.h"
 #include "common/run_input.h"
+#include "files/input_files.h"
+#include "model/judgement.h"
 #include "model/model.h"
 #include "qav/version.h"
-#include "files/input_files.h"
 
 namespace py = pybind11;
 
@@ -55,6 +56,7 @@ struct Shared {
     py::dtype object;     // 'O'
     py::dtype float64Type;
     py::dtype boolType;
+    py::dtype uint8Type;
     std::size_t statusChars = 0;
     std::array<std::u32string, Outcomes.size()> statusText;
     // Per outcome: its position in STATUS_NAMES, and whether its name is a failed one.
@@ -97,9 +99,10 @@ Vector AsVector(const char* name, py::handle value) {
     if (Py_TYPE(value.ptr()) == api.PyArray_Type_) {
         const auto* header = py::detail::array_proxy(value.ptr());
         const auto* descr = py::detail::array_descriptor_proxy(header->descr);
-        constexpr int Layout = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && descr->byteorder != Foreign &&
-            (header->flags & Layout) == Layout) {
+        constexpr int Layout =
+            py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ &&
+            descr->byteorder != Foreign && (header->flags & Layout) == Layout) {
             const auto size = static_cast<std::size_t>(header->dimensions[0]);
             const auto* data = reinterpret_cast<const double*>(header->data);
             return {py::reinterpret_borrow<py::object>(value),
@@ -121,7 +124,8 @@ Vector AsVector(const char* name, py::handle value) {
         py::object plain = py::reinterpret_borrow<py::object>(value);
         if (!py::hasattr(plain, "dtype")) plain = shared->asarray(plain);
         const py::object type = plain.attr("dtype");
-        const std::string kind = py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
+        const std::string kind =
+            py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
         if (kind.size() == 1 && std::string_view("bcmMUSV").find(kind[0]) != std::string_view::npos) {
             throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers, got " +
                                   py::str(type).cast<std::string>() + " values");
@@ -209,7 +213,19 @@ Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNor
     s.input.ProfileX = s.x.values;
     s.input.ProfileBottomLevel = s.z.values;
     s.input.DikeNormal = Real("dike_normal", dikeNormal);
-    s.input.DamHeight = Real("dam_height", damHeight);
+    s.input.DamType = DamType(damType);
+    // A dam's crest has no default, and a crest without a dam is a mistake.
+    if (damHeight.is_none() && s.input.DamType != 0) {
+        throw py::value_error("dam_type " + Repr(damType) +
+                              " needs dam_height, the crest height of the dam (m, datum of wlev)");
+    }
+    if (!damHeight.is_none() && s.input.DamType == 0) {
+        throw py::value_error(
+            "dam_height needs a dam_type of 'caisson', 'wall' or 'dam': without a dam there is "
+            "no crest, got dam_height=" +
+            Repr(damHeight));
+    }
+    s.input.DamHeight = damHeight.is_none() ? 0.0 : Real("dam_height", damHeight);
     qav::ModelParameters& p = s.input.Parameters;
     p.Ag = Real("ag", ag);
     p.Rho = Real("rho", rho);
@@ -218,7 +234,6 @@ Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNor
     p.RatioDepth = Real("ratio_depth", ratioDepth);
     p.MinStepSize = Real("min_step_size", minStepSize);
     p.InvalidValue = Real("invalid_value", invalidValue);
-    s.input.DamType = DamType(damType);
     return s;
 }
 
@@ -234,8 +249,8 @@ py::array NewArray(const py::dtype& descr, std::size_t n) {
     const auto& api = py::detail::npy_api::get();
     const Py_intptr_t dims[1] = {static_cast<Py_intptr_t>(n)};
     descr.inc_ref();  // stolen by PyArray_NewFromDescr
-    PyObject* array = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0,
-                                                nullptr);
+    PyObject* array =
+        api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0, nullptr);
     if (array == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::array>(array);
 }
@@ -295,6 +310,7 @@ struct StepRecords {
     static constexpr std::size_t Kept = 1024;
     std::vector<qav::StepOutcome> outcomes;
     std::vector<std::string> messages;
+    std::vector<std::string> notes;
 };
 
 // The RunResult of a run: the package's class, built as a tuple of the class
@@ -344,6 +360,7 @@ py::object Run(PyObject* const* args) {
     py::array tpToe = NewArray(shared->float64Type, n);
     py::array angleToe = NewArray(shared->float64Type, n);
     py::array clamped = NewArray(shared->boolType, n);
+    py::array flags = NewArray(shared->uint8Type, n);
     thread_local StepRecords kept;
     StepRecords own;
     StepRecords& records = n <= StepRecords::Kept ? kept : own;
@@ -377,8 +394,27 @@ py::object Run(PyObject* const* args) {
             code = qav::RollerModel5(input, output, message, options);
         }
     }
+    // The library's judgement: each step's flags and note, the run's findings.
+    auto* stepFlags = static_cast<std::uint8_t*>(flags.mutable_data());
+    const auto* clampedSteps = static_cast<const std::uint8_t*>(clamped.data());
+    py::list findings;
+    records.notes.resize(n);
+    {
+        py::gil_scoped_release release;
+        for (std::size_t i = 0; i < n; ++i) {
+            stepFlags[i] = qav::JudgeStep(input, i, outcomes[i], clampedSteps[i] != 0);
+            records.notes[i].clear();
+            if (stepFlags[i] != 0)
+                records.notes[i] = qav::StepNote(input, i, stepFlags[i], qav::Door::Python);
+        }
+    }
+    qav::RunJudge judge(input);
+    judge.AddSteps(input, 0);
+    for (const qav::Finding& finding : judge.Findings(qav::Door::Python))
+        findings.append(Latin1(finding.text));
     return MakeRunResult({hm0Toe, tpToe, angleToe, py::int_(code), Latin1(message.Trimmed()),
-                          StatusArray(outcomes), ObjectArray(messages), clamped, index});
+                          StatusArray(outcomes), ObjectArray(messages), clamped, index, flags,
+                          ObjectArray(std::span<const std::string>(records.notes.data(), n)), findings});
 }
 
 // Python's entry of Run, called with its arguments in place (no argument
@@ -410,15 +446,16 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 // where the step failed) and the position of the step's status in
 // STATUS_NAMES, each section's steps run in one call as run() runs them. The
 // GIL is released for the whole block.
-py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
+py::array ToeBlock(const py::array_t<double, py::array::c_style>& x,
+                   const py::array_t<double, py::array::c_style>& z,
                    const py::array_t<double, py::array::c_style>& hm0,
                    const py::array_t<double, py::array::c_style>& tp,
                    const py::array_t<double, py::array::c_style>& wlev,
                    const py::array_t<double, py::array::c_style>& angle,
                    const py::array_t<double, py::array::c_style>& dikeNormal,
                    const py::array_t<std::int64_t, py::array::c_style>& damType,
-                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho, double alpha,
-                   double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
+                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho,
+                   double alpha, double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
     if (x.ndim() != 2 || z.ndim() != 2 || x.shape(0) != z.shape(0) || x.shape(1) != z.shape(1)) {
         throw py::value_error("x and z must be arrays of equal shape (sections, points)");
     }
@@ -430,8 +467,9 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::a
             throw py::value_error("the loads must be arrays of equal shape (sections, steps)");
         }
     }
-    for (const py::array* value : {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
-                                   static_cast<const py::array*>(&damHeight)}) {
+    for (const py::array* value :
+         {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
+          static_cast<const py::array*>(&damHeight)}) {
         if (value->ndim() != 1 || static_cast<std::size_t>(value->shape(0)) != sections) {
             throw py::value_error("dike_normal, dam_type and dam_height must have one value per section");
         }
@@ -446,7 +484,8 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::a
     qav::RunOptions options;
     options.Threads = ThreadCount(threadCount);
     const auto steps = static_cast<std::size_t>(hm0.shape(1));
-    py::array_t<double> result({py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    py::array_t<double> result(
+        {py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
     double* out = result.mutable_data();
     {
         py::gil_scoped_release release;
@@ -527,8 +566,36 @@ py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::ha
     }
     const qav::StepResult& toe = transect.toe;
     const int code = transect.setupCode != 0 || qav::IsFailure(toe.Outcome) ? -1 : 0;
+    const std::uint8_t flags = qav::JudgeStep(input, 0, toe.Outcome, toe.EnergyClamped);
+    qav::RunJudge judge(input);
+    judge.AddSteps(input, 0);
+    py::list findings;
+    for (const qav::Finding& finding : judge.Findings(qav::Door::Python))
+        findings.append(Latin1(finding.text));
     return py::make_tuple(code, Latin1(qav::OutcomeName(toe.Outcome)), Latin1(transect.message), toe.Hm0Toe,
-                          toe.TpToe, toe.WaveAngleToe, toe.EnergyClamped, points);
+                          toe.TpToe, toe.WaveAngleToe, toe.EnergyClamped, points, flags,
+                          Latin1(qav::StepNote(input, 0, flags, qav::Door::Python)), findings);
+}
+
+// The summary of a run's results: codes are the steps' positions in
+// STATUS_NAMES, flags their flags, hm0Toe their toe heights.
+py::str RunSummaryText(const py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>& codes,
+                       const py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>& flags,
+                       const py::array_t<double, py::array::c_style | py::array::forcecast>& hm0Toe) {
+    const auto n = static_cast<std::size_t>(codes.size());
+    if (static_cast<std::size_t>(flags.size()) != n || static_cast<std::size_t>(hm0Toe.size()) != n) {
+        throw py::value_error("codes, flags and hm0_toe must have equal lengths");
+    }
+    std::vector<qav::StepOutcome> outcomes(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t code = codes.data()[i];
+        const auto found = std::find(shared->statusIndex.begin(), shared->statusIndex.end(), code);
+        if (code < 0 || found == shared->statusIndex.end()) throw py::value_error("unknown status code");
+        outcomes[i] = Outcomes[static_cast<std::size_t>(found - shared->statusIndex.begin())];
+    }
+    qav::RunJudge judge{qav::RunInput{}};
+    judge.AddSteps(qav::RunInput{}, 0, outcomes, {flags.data(), n}, {hm0Toe.data(), n});
+    return Latin1(judge.Summary().Text(qav::Door::Python));
 }
 
 py::tuple ValidateProfile(py::handle x, py::handle z) {
@@ -636,6 +703,7 @@ void Initialise() {
     shared->object = py::dtype("O");
     shared->float64Type = py::dtype::of<double>();
     shared->boolType = py::dtype::of<bool>();
+    shared->uint8Type = py::dtype::of<std::uint8_t>();
     std::vector<std::string_view> names;
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
         const std::string_view name = qav::OutcomeName(Outcomes[i]);
@@ -645,7 +713,8 @@ void Initialise() {
     }
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
         for (std::size_t k = 0; k < Outcomes.size(); ++k) {
-            if (qav::IsFailure(Outcomes[k]) && qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
+            if (qav::IsFailure(Outcomes[k]) &&
+                qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
                 shared->failedName[i] = true;
             }
         }
@@ -657,9 +726,11 @@ void Initialise() {
 PYBIND11_MODULE(_qav, m) {
     Initialise();
     m.doc() = "The compiled core of the qav package (use the functions of qav, not these).";
-    static PyMethodDef runDefinition = {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)),
-                                        METH_FASTCALL, "Runs the model; see qav.run."};
-    m.add_object("run", py::reinterpret_steal<py::object>(PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
+    static PyMethodDef runDefinition = {
+        "run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)), METH_FASTCALL,
+        "Runs the model; see qav.run."};
+    m.add_object("run", py::reinterpret_steal<py::object>(
+                            PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
     m.def(
         "set_run_result",
         [](py::object type, py::object pandasIndex) {
@@ -672,11 +743,21 @@ PYBIND11_MODULE(_qav, m) {
         },
         "The class run() returns its results in (qav.RunResult), and the function that finds the "
         "pandas index of the series (qav._pandas_index).");
-    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.", py::arg("x"),
-          py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"), py::arg("dike_normal"),
-          py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"), py::arg("alpha"), py::arg("fc"),
-          py::arg("ratio_depth"), py::arg("min_step_size"), py::arg("threads"));
+    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.",
+          py::arg("x"), py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"),
+          py::arg("dike_normal"), py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"),
+          py::arg("alpha"), py::arg("fc"), py::arg("ratio_depth"), py::arg("min_step_size"),
+          py::arg("threads"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
+    m.def("run_summary", &RunSummaryText, "The summary of a run's results; see qav.RunResult.");
+    py::list flagNames;
+    py::list flagMasks;
+    for (const qav::StepFlagName& flag : qav::StepFlagNames) {
+        flagNames.append(Latin1(flag.name));
+        flagMasks.append(flag.mask);
+    }
+    m.attr("FLAG_NAMES") = py::tuple(flagNames);
+    m.attr("FLAG_MASKS") = py::tuple(flagMasks);
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");
     py::register_exception<qav::files::FileError>(m, "InputError", PyExc_ValueError);

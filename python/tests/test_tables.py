@@ -18,7 +18,7 @@ def test_to_frame_keeps_the_index_of_the_series(example, storm):
                      dike_normal=270.0)
     frame = result.to_frame()
     assert frame.index.equals(storm.index)
-    assert list(frame.columns) == ["hm0_toe", "tp_toe", "angle_toe", "status", "message", "energy_clamped"]
+    assert list(frame.columns) == ["hm0_toe", "tp_toe", "angle_toe", "status", "message", "note", "energy_clamped"]
     plain = qav.run(**example)
     assert frame.hm0_toe.to_numpy().tobytes() == plain.hm0_toe.tobytes()
     assert list(frame.status) == list(plain.status)
@@ -39,7 +39,8 @@ def test_series_with_different_indexes_are_refused(example, storm):
     shifted = storm.tp.copy()
     shifted.index = shifted.index + pd.Timedelta("1h")
     with pytest.raises(ValueError, match="different indexes"):
-        qav.run(example["profile_x"], example["profile_z"], storm.hm0, shifted, storm.wlev, storm.angle)
+        qav.run(example["profile_x"], example["profile_z"], storm.hm0, shifted, storm.wlev, storm.angle,
+                dike_normal=270.0)
 
 
 def test_arrays_give_a_plain_index(example):
