@@ -10,12 +10,12 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cmath>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cmath>
 #include <limits>
 #include <span>
 #include <string>
@@ -25,10 +25,10 @@
 #include "common/log.h"
 #include "common/message.h"
 #include "common/run_input.h"
-#include "files/input_files.h"
 #include "model/judgement.h"
 #include "model/model.h"
 #include "qav/version.h"
+#include "files/input_files.h"
 
 namespace py = pybind11;
 
@@ -99,10 +99,9 @@ Vector AsVector(const char* name, py::handle value) {
     if (Py_TYPE(value.ptr()) == api.PyArray_Type_) {
         const auto* header = py::detail::array_proxy(value.ptr());
         const auto* descr = py::detail::array_descriptor_proxy(header->descr);
-        constexpr int Layout =
-            py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ &&
-            descr->byteorder != Foreign && (header->flags & Layout) == Layout) {
+        constexpr int Layout = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && descr->byteorder != Foreign &&
+            (header->flags & Layout) == Layout) {
             const auto size = static_cast<std::size_t>(header->dimensions[0]);
             const auto* data = reinterpret_cast<const double*>(header->data);
             return {py::reinterpret_borrow<py::object>(value),
@@ -124,8 +123,7 @@ Vector AsVector(const char* name, py::handle value) {
         py::object plain = py::reinterpret_borrow<py::object>(value);
         if (!py::hasattr(plain, "dtype")) plain = shared->asarray(plain);
         const py::object type = plain.attr("dtype");
-        const std::string kind =
-            py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
+        const std::string kind = py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
         if (kind.size() == 1 && std::string_view("bcmMUSV").find(kind[0]) != std::string_view::npos) {
             throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers, got " +
                                   py::str(type).cast<std::string>() + " values");
@@ -249,8 +247,8 @@ py::array NewArray(const py::dtype& descr, std::size_t n) {
     const auto& api = py::detail::npy_api::get();
     const Py_intptr_t dims[1] = {static_cast<Py_intptr_t>(n)};
     descr.inc_ref();  // stolen by PyArray_NewFromDescr
-    PyObject* array =
-        api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0, nullptr);
+    PyObject* array = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0,
+                                                nullptr);
     if (array == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::array>(array);
 }
@@ -446,16 +444,15 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 // where the step failed) and the position of the step's status in
 // STATUS_NAMES, each section's steps run in one call as run() runs them. The
 // GIL is released for the whole block.
-py::array ToeBlock(const py::array_t<double, py::array::c_style>& x,
-                   const py::array_t<double, py::array::c_style>& z,
+py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
                    const py::array_t<double, py::array::c_style>& hm0,
                    const py::array_t<double, py::array::c_style>& tp,
                    const py::array_t<double, py::array::c_style>& wlev,
                    const py::array_t<double, py::array::c_style>& angle,
                    const py::array_t<double, py::array::c_style>& dikeNormal,
                    const py::array_t<std::int64_t, py::array::c_style>& damType,
-                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho,
-                   double alpha, double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
+                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho, double alpha,
+                   double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
     if (x.ndim() != 2 || z.ndim() != 2 || x.shape(0) != z.shape(0) || x.shape(1) != z.shape(1)) {
         throw py::value_error("x and z must be arrays of equal shape (sections, points)");
     }
@@ -467,9 +464,8 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x,
             throw py::value_error("the loads must be arrays of equal shape (sections, steps)");
         }
     }
-    for (const py::array* value :
-         {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
-          static_cast<const py::array*>(&damHeight)}) {
+    for (const py::array* value : {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
+                                   static_cast<const py::array*>(&damHeight)}) {
         if (value->ndim() != 1 || static_cast<std::size_t>(value->shape(0)) != sections) {
             throw py::value_error("dike_normal, dam_type and dam_height must have one value per section");
         }
@@ -484,8 +480,7 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x,
     qav::RunOptions options;
     options.Threads = ThreadCount(threadCount);
     const auto steps = static_cast<std::size_t>(hm0.shape(1));
-    py::array_t<double> result(
-        {py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    py::array_t<double> result({py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
     double* out = result.mutable_data();
     {
         py::gil_scoped_release release;
@@ -713,8 +708,7 @@ void Initialise() {
     }
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
         for (std::size_t k = 0; k < Outcomes.size(); ++k) {
-            if (qav::IsFailure(Outcomes[k]) &&
-                qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
+            if (qav::IsFailure(Outcomes[k]) && qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
                 shared->failedName[i] = true;
             }
         }
@@ -726,11 +720,9 @@ void Initialise() {
 PYBIND11_MODULE(_qav, m) {
     Initialise();
     m.doc() = "The compiled core of the qav package (use the functions of qav, not these).";
-    static PyMethodDef runDefinition = {
-        "run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)), METH_FASTCALL,
-        "Runs the model; see qav.run."};
-    m.add_object("run", py::reinterpret_steal<py::object>(
-                            PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
+    static PyMethodDef runDefinition = {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)),
+                                        METH_FASTCALL, "Runs the model; see qav.run."};
+    m.add_object("run", py::reinterpret_steal<py::object>(PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
     m.def(
         "set_run_result",
         [](py::object type, py::object pandasIndex) {
@@ -743,11 +735,10 @@ PYBIND11_MODULE(_qav, m) {
         },
         "The class run() returns its results in (qav.RunResult), and the function that finds the "
         "pandas index of the series (qav._pandas_index).");
-    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.",
-          py::arg("x"), py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"),
-          py::arg("dike_normal"), py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"),
-          py::arg("alpha"), py::arg("fc"), py::arg("ratio_depth"), py::arg("min_step_size"),
-          py::arg("threads"));
+    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.", py::arg("x"),
+          py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"), py::arg("dike_normal"),
+          py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"), py::arg("alpha"), py::arg("fc"),
+          py::arg("ratio_depth"), py::arg("min_step_size"), py::arg("threads"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
     m.def("run_summary", &RunSummaryText, "The summary of a run's results; see qav.RunResult.");
     py::list flagNames;
