@@ -440,11 +440,12 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 // The model over a block of sections x time steps, for qav.xr: profiles x
 // and z (sections x points, a shorter profile padded with NaN at the end),
 // loads (sections x steps), per section dike normal, dam type and dam height.
-// Returns float64 (4, sections, steps): Hm0, Tp and angle at the toe (NaN
-// where the step failed) and the position of the step's status in
-// STATUS_NAMES, each section's steps run in one call as run() runs them. The
-// GIL is released for the whole block.
-py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
+// Returns float64 (5, sections, steps): Hm0, Tp and angle at the toe (NaN
+// where the step failed), the position of the step's status in STATUS_NAMES
+// and the step's flags, each section's steps run in one call as run() runs
+// them; and the run findings, a list of (section's position, text). The GIL
+// is released for the whole block.
+py::tuple ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
                    const py::array_t<double, py::array::c_style>& hm0,
                    const py::array_t<double, py::array::c_style>& tp,
                    const py::array_t<double, py::array::c_style>& wlev,
@@ -480,12 +481,14 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::a
     qav::RunOptions options;
     options.Threads = ThreadCount(threadCount);
     const auto steps = static_cast<std::size_t>(hm0.shape(1));
-    py::array_t<double> result({py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    py::array_t<double> result({py::ssize_t{5}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
     double* out = result.mutable_data();
+    std::vector<std::pair<std::size_t, std::string>> said;
     {
         py::gil_scoped_release release;
         qav::InitLog(0, "");
         std::vector<qav::StepOutcome> outcomes(steps);
+        std::vector<std::uint8_t> clamped(steps);
         std::array<char, qav::MessageLength> text;
         qav::RunInput input;
         qav::ModelParameters& p = input.Parameters;
@@ -514,22 +517,30 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::a
             double* tpToe = hm0Toe + sections * steps;
             double* angleToe = tpToe + sections * steps;
             double* status = angleToe + sections * steps;
+            double* flags = status + sections * steps;
             qav::RunOutput output;
             output.Hm0Toe = {hm0Toe, steps};
             output.TpToe = {tpToe, steps};
             output.WaveAngleToe = {angleToe, steps};
             output.Outcomes = outcomes;
+            output.EnergyClamped = clamped;
             qav::RollerModel5(input, output, qav::MessageBuffer(text.data(), text.size()), options);
             for (std::size_t i = 0; i < steps; ++i) {
                 const auto k = static_cast<std::size_t>(outcomes[i]);
+                flags[i] = qav::JudgeStep(input, i, outcomes[i], clamped[i] != 0);
                 if (shared->failedName[k]) {
                     hm0Toe[i] = tpToe[i] = angleToe[i] = std::numeric_limits<double>::quiet_NaN();
                 }
                 status[i] = shared->statusIndex[k];
             }
+            qav::RunJudge judge(input);
+            judge.AddSteps(input, 0);
+            for (qav::Finding& finding : judge.Findings(qav::Door::Python)) said.emplace_back(s, std::move(finding.text));
         }
     }
-    return result;
+    py::list findings;
+    for (const auto& [section, text] : said) findings.append(py::make_tuple(section, Latin1(text)));
+    return py::make_tuple(result, findings);
 }
 
 py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,

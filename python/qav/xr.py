@@ -31,11 +31,12 @@ from __future__ import annotations
 
 import functools
 import sys
+import warnings
 
 import numpy as np
 import xarray as xr
 
-from . import DAM_TYPES, FAILED_STATUS_NAMES, STATUS_NAMES, _qav, version
+from . import DAM_TYPES, FAILED_STATUS_NAMES, FLAG_MASKS, FLAG_NAMES, STATUS_NAMES, QavWarning, _qav, version
 
 __all__ = ["toe_conditions", "LOAD_STANDARD_NAMES"]
 
@@ -122,29 +123,36 @@ def _dam_codes(dam_type: xr.DataArray) -> xr.DataArray:
     return dam_type
 
 
-def _toe_block(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, parameters):
+def _toe_block(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, labels, parameters):
     """The model over one block, the task of a chunk: loads of shape (sections, ...),
-    profiles x and z of shape (sections, points), dike_normal, dam_type and
-    dam_height of shape (sections,). Returns float64 of shape (4, sections, ...):
-    hm0_toe, tp_toe, angle_toe (NaN where the step failed) and the position of
-    each step's status in STATUS_NAMES. Each section's steps run in one call of
-    the model, with the GIL released for the whole block."""
+    profiles x and z of shape (sections, points), dike_normal, dam_type, dam_height
+    and the sections' labels of shape (sections,). Returns float64 of shape (5,
+    sections, ...): hm0_toe, tp_toe, angle_toe (NaN where the step failed), the
+    position of each step's status in STATUS_NAMES and its flags. Each section's
+    steps run in one call of the model, with the GIL released for the whole block;
+    the library's findings on a section are given as QavWarning naming it."""
     shape = hm0.shape
     sections, steps = shape[0], int(np.prod(shape[1:]))
     loads = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, steps) for v in (hm0, tp, wlev, angle))
     profile = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, x.shape[-1]) for v in (x, z))
-    values = _qav.toe_block(*profile, *loads, np.ascontiguousarray(dike_normal, dtype=np.float64).reshape(sections),
-                            np.ascontiguousarray(dam_type, dtype=np.int64).reshape(sections),
-                            np.ascontiguousarray(dam_height, dtype=np.float64).reshape(sections), **parameters)
-    return values.reshape((4,) + shape)
+    values, findings = _qav.toe_block(
+        *profile, *loads, np.ascontiguousarray(dike_normal, dtype=np.float64).reshape(sections),
+        np.ascontiguousarray(dam_type, dtype=np.int64).reshape(sections),
+        np.ascontiguousarray(dam_height, dtype=np.float64).reshape(sections), **parameters)
+    labels = np.asarray(labels).reshape(sections)
+    for section, text in findings:
+        warnings.warn(f"section {labels[section]}: {text}", QavWarning, stacklevel=2)
+    return values.reshape((5,) + shape)
 
 
-_STATUS = np.array(STATUS_NAMES)
+def _status_codes(values):
+    """The statuses of a block of _toe_block, as positions in STATUS_NAMES."""
+    return values[3].astype(np.int8)
 
 
-def _status_names(values):
-    """The names of the statuses of a block of _toe_block."""
-    return _STATUS[values[3].astype(np.intp)]
+def _flags(values):
+    """The flags of a block of _toe_block."""
+    return values[4].astype(np.uint8)
 
 
 def _plane(values, k):
@@ -152,25 +160,26 @@ def _plane(values, k):
     return values[k]
 
 
-def _toe_data(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, parameters):
-    """The four outputs over the whole table: loads of shape (sections, ...),
+def _toe_data(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, labels, parameters):
+    """The five outputs over the whole table: loads of shape (sections, ...),
     the others of shape (sections, [1, ...,] [points]) as apply_ufunc lays them
     out. Computed now when no input is a dask array; lazy otherwise."""
     sections = hm0.shape[0]
     x, z = (v.reshape(sections, v.shape[-1]) for v in (x, z))
-    dike_normal, dam_type, dam_height = (v.reshape(sections) for v in (dike_normal, dam_type, dam_height))
-    inputs = (hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height)
+    dike_normal, dam_type, dam_height, labels = (v.reshape(sections)
+                                                 for v in (dike_normal, dam_type, dam_height, labels))
+    inputs = (hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, labels)
     da = sys.modules.get("dask.array")  # imported by whoever made dask data
     if da is None or not any(isinstance(v, da.Array) for v in inputs):
         values = _toe_block(*inputs, parameters)
-        return values[0], values[1], values[2], _status_names(values)
+        return values[0], values[1], values[2], _status_codes(values), _flags(values)
     return _lazy_toe_data(da, inputs, parameters)
 
 
 def _lazy_toe_data(da, inputs, parameters):
-    """The four outputs as dask arrays: one task per chunk of the loads runs
-    _toe_block on its own sections and returns one array, which four small
-    tasks split into the outputs (the status names made beside the data).
+    """The five outputs as dask arrays: one task per chunk of the loads runs
+    _toe_block on its own sections and returns one array, which five small
+    tasks split into the outputs.
     Every task of the model has no dependency: the numbers of its sections'
     profiles, and the loads' chunks that are data in the graph (numpy arrays
     chunked by dask), are in the task itself. So there is no rechunk of the
@@ -209,10 +218,11 @@ def _lazy_toe_data(da, inputs, parameters):
         layer[(name, 0) + block] = (task, *(chunk(v, block) for v in loads),
                                     *(chunk(v, section_block + (0,) * (v.ndim - 1)) for v in profiles))
     values = da.Array(HighLevelGraph.from_collections(name, layer, dependencies=[*loads, *profiles]), name,
-                      ((4,),) + loads[0].chunks, dtype=np.float64)
+                      ((5,),) + loads[0].chunks, dtype=np.float64)
     outputs = []
-    for k, (function, dtype) in enumerate([(_plane, np.float64)] * 3 + [(_status_names, _STATUS.dtype)]):
-        output = f"{('hm0_toe', 'tp_toe', 'angle_toe', 'status')[k]}-{tokenize(name)}"
+    for k, (function, dtype) in enumerate([(_plane, np.float64)] * 3 + [(_status_codes, np.int8),
+                                                                        (_flags, np.uint8)]):
+        output = f"{('hm0_toe', 'tp_toe', 'angle_toe', 'status', 'flags')[k]}-{tokenize(name)}"
         split = {(output,) + block: (function, (name, 0) + block) + ((k,) if k < 3 else ())
                  for block in np.ndindex(*loads[0].numblocks)}
         outputs.append(da.Array(HighLevelGraph.from_collections(output, split, dependencies=[values]), output,
@@ -237,7 +247,8 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
               towards the dike) and z (m, bottom level), a section with fewer
               points padded with NaN at the end; and per section dike_normal
               (degree), optionally dam_type (0 to 3 or 'none', 'caisson',
-              'wall', 'dam'; default none) and dam_height (m; default 0).
+              'wall', 'dam'; default none) and dam_height (m; needed when a
+              section has a dam).
               A load's section is paired with the profile of the same label
               when both have a coordinate section (the profiles may hold more
               sections than the loads), else with the profile in its place.
@@ -246,17 +257,25 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
               leave 1 and let Dask spread the chunks)
 
     Returns a Dataset with the loads' dimensions and coordinates: hm0_toe (m),
-    tp_toe (s), angle_toe (degree), each NaN where the step failed, and status
-    (the names of `qav run`'s status column), with CF attributes. Lazy when
-    any input is dask-backed: one task of the model per chunk of the loads,
-    whose outputs have the loads' chunks. Raises ValueError when a variable is
-    missing or has other units, or when a section of the loads has no profile.
+    tp_toe (s), angle_toe (degree), each NaN where the step failed, status
+    (int8: the position of the step's status in STATUS_NAMES, with CF
+    flag_values and flag_meanings) and flags (uint8: the step's flags, the sum
+    of FLAG_MASKS, with CF flag_masks and flag_meanings), with CF attributes.
+    The library's findings on a section (a dike normal 180 deg off, ...) are
+    given as QavWarning naming the section (with Dask, where the task runs).
+    Lazy when any input is dask-backed: one task of the model per chunk of the
+    loads, whose outputs have the loads' chunks. Raises ValueError when a
+    variable is missing or has other units, when a section with a dam has no
+    dam_height, or when a section of the loads has no profile.
     """
     hm0, tp, wlev, angle = (_load(loads, key) for key in ("hm0", "tp", "wlev", "angle"))
     x = _profile(profiles, "x", ("section", "point"))
     z = _profile(profiles, "z", ("section", "point"))
     dike_normal = _profile(profiles, "dike_normal", ("section",))
     dam_type = _dam_codes(_profile(profiles, "dam_type", ("section",), default=0))
+    if "dam_height" not in profiles.variables and bool((dam_type != 0).any()):
+        raise ValueError("the profiles give sections a dam (dam_type) but no crest: the variable 'dam_height' "
+                         "(m, datum of the water level) is missing")
     dam_height = _profile(profiles, "dam_height", ("section",), default=0.0)
     if "section" not in hm0.dims and "section" not in profiles.dims:
         raise ValueError("the profiles have no dimension 'section'")
@@ -266,19 +285,24 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
         x, z, dike_normal, dam_type, dam_height = _sections_of_loads(
             load_with_sections, [x, z, dike_normal, dam_type, dam_height])
 
+    # The sections' names for the findings: their labels, else their places.
+    labels = (dike_normal["section"].copy(data=np.asarray(dike_normal["section"].values).astype(str))
+              if "section" in dike_normal.coords else
+              xr.DataArray(np.arange(dike_normal.sizes["section"]).astype(str), dims=("section",)))
+    labels = labels.drop_vars(labels.coords)
     # Every load on the dimension section, which comes first.
     hm0, tp, wlev, angle = (xr.broadcast(v, dike_normal)[0].transpose("section", ...)
                             for v in (hm0, tp, wlev, angle))
     parameters = dict(ag=ag, rho=rho, alpha=alpha, fc=fc, ratio_depth=ratio_depth,
                       min_step_size=min_step_size, threads=threads)
     outputs = xr.apply_ufunc(
-        _toe_data, hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height,
+        _toe_data, hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, labels,
         kwargs={"parameters": parameters},
-        input_core_dims=[[], [], [], [], ["point"], ["point"], [], [], []],
-        output_core_dims=[[], [], [], []],
+        input_core_dims=[[], [], [], [], ["point"], ["point"], [], [], [], []],
+        output_core_dims=[[], [], [], [], []],
         dask="allowed",
         keep_attrs=False)
-    hm0_toe, tp_toe, angle_toe, status = outputs
+    hm0_toe, tp_toe, angle_toe, status, flags = outputs
     hm0_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["hm0"], units="m",
                          long_name="significant wave height at the dike toe")
     tp_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["tp"], units="s",
@@ -286,9 +310,17 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
     angle_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["angle"], units="degree",
                            long_name="wave direction at the dike toe")
     status.attrs.update(long_name="outcome of the time step",
-                        comment="one of: " + ", ".join(STATUS_NAMES) + "; the toe values are NaN where "
-                                "it is one of: " + ", ".join(FAILED_STATUS_NAMES))
-    result = xr.Dataset({"hm0_toe": hm0_toe, "tp_toe": tp_toe, "angle_toe": angle_toe, "status": status})
+                        flag_values=np.arange(len(STATUS_NAMES), dtype=np.int8),
+                        flag_meanings=" ".join(name.replace(" ", "_") for name in STATUS_NAMES),
+                        comment="the position of the status in: " + ", ".join(STATUS_NAMES) + "; the toe "
+                                "values are NaN where it is one of: " + ", ".join(FAILED_STATUS_NAMES))
+    flags.attrs.update(long_name="flags of the time step",
+                       flag_masks=np.array(FLAG_MASKS, dtype=np.uint8),
+                       flag_meanings=" ".join(name.replace(" ", "_") for name in FLAG_NAMES),
+                       comment="what the numbers alone do not tell; the rules: docs/model.md, "
+                               "flags and findings")
+    result = xr.Dataset({"hm0_toe": hm0_toe, "tp_toe": tp_toe, "angle_toe": angle_toe, "status": status,
+                         "flags": flags})
     result.attrs.update(Conventions="CF-1.8", source=f"Qav {version()}",
                         title="wave conditions at the dike toe")
     return result
