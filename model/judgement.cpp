@@ -27,6 +27,10 @@ constexpr double HighestSteepness = 0.1;
 // A water level higher above the profile's top than the profile's own
 // relief plus this much is no storm surge: most likely another unit (cm).
 constexpr double WaterAboveProfileMargin = 10.0;
+// Most steps from behind the dike say the dike normal may be turned around
+// only in a series: a step or two from behind are answers of their own (a
+// host that runs one step per call would hear it at every such step).
+constexpr std::size_t MostFromBehindSteps = 3;
 // Angles that look like radians lie in [0, 2 pi] while the dike normal lies
 // more than this far (deg) from all of them.
 constexpr double RadiansNormalDistance = 45.0;
@@ -280,7 +284,7 @@ std::vector<Finding> RunJudge::Findings(Door door) const {
                                 SteepnessText(steepness) +
                                 " (L0 = g Tp^2/2pi), above the 0.1 no sea exceeds; check the units"});
     }
-    if (normalKnown_ && accepted_ > 0 && 2 * fromBehind_ > accepted_) {
+    if (normalKnown_ && accepted_ >= MostFromBehindSteps && 2 * fromBehind_ > accepted_) {
         const double from = Modulo360(std::atan2(sumSin_, sumCos_) * 180.0 / Pi);
         findings.push_back(
             {FindingKind::MostFromBehind,
