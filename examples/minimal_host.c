@@ -26,8 +26,9 @@ int main(void) {
 
     char message[QAV_MESSAGE_LENGTH];
     char version[QAV_MESSAGE_LENGTH + 1];
-    GetVersionInfo(version);
-    version[strcspn(version, " ")] = '\0'; /* blank padded, no NUL */
+    GetVersionInfo(version); /* 1000 characters, blank padded, no NUL */
+    version[QAV_MESSAGE_LENGTH] = '\0';
+    version[strcspn(version, " ")] = '\0';
     printf("DynamicLib-Qav %s\n", version);
 
     /* The checks append their reason to a blank-padded buffer of the given length. */
