@@ -25,6 +25,7 @@ Dask), qav.openturns (the model as an OpenTURNS function).
 
 from __future__ import annotations
 
+import errno
 import importlib
 import os
 import sys
@@ -76,7 +77,7 @@ from ._tables import InputError, read_profile, read_series  # noqa: E402
 __all__ = ["run", "transect", "validate_profile", "validate_series", "version", "march_path",
            "read_profile", "read_series", "RunResult", "Transect", "InputError", "DAM_TYPES",
            "STATUS_NAMES", "FAILED_STATUS_NAMES", "FLAG_NAMES", "FLAG_MASKS", "QavWarning", "LibraryNotFoundError",
-           "library_path"]
+           "LogLinesLostWarning", "library_path"]
 
 #: Codes of the structure in front of the dike.
 DAM_TYPES = dict(_qav.DAM_TYPES)
@@ -235,9 +236,7 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, *, dike_normal: float,
         name = os.fsencode(log_file)
         if not name:
             raise ValueError("log_file must not be empty")
-        # Opened here so that a log that cannot be written is an error, not a silent run.
-        with open(name, "ab"):
-            pass
+        _check_log_file(name)
     else:
         name = None
     # The compiled run builds the RunResult itself, and asks _pandas_index for
@@ -246,7 +245,30 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, *, dike_normal: float,
                   alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads)
     if result.findings:
         _warn(result.findings)
+    if name is not None:
+        lost = _qav.lost_log_lines()
+        if lost:
+            warnings.warn(f"{lost} line{'' if lost == 1 else 's'} of the log could not be written to "
+                          f"{os.fsdecode(name)!r}", LogLinesLostWarning, stacklevel=2)
     return result
+
+
+class LogLinesLostWarning(RuntimeWarning):
+    """Lines of a run's log_file could not be written (a full disk, a named pipe
+    without a reader); the run's results are whole."""
+
+
+def _check_log_file(name: bytes) -> None:
+    """Opens the log here, so that a log that cannot be written is an error, not a
+    silent run; without waiting: a named pipe without a reader yet passes (its
+    lines are lost, counted and warned of)."""
+    try:
+        descriptor = os.open(name, os.O_WRONLY | os.O_APPEND | os.O_CREAT | getattr(os, "O_NONBLOCK", 0), 0o666)
+    except OSError as error:
+        if error.errno == errno.ENXIO:
+            return
+        raise
+    os.close(descriptor)
 
 
 _run = _qav.run
