@@ -27,7 +27,7 @@ from typing import Optional, Sequence, Union
 import numpy as np
 import openturns as ot
 
-from . import FAILED_STATUS_NAMES, run
+from . import FAILED_STATUS_NAMES, _ProgressBar, run
 
 __all__ = ["function", "INPUT_NAMES", "OUTPUT_NAMES"]
 
@@ -43,17 +43,30 @@ class ToeModel:
     an (N, len(outputs)) array. A refused or failed step raises ValueError
     (refused="error") or gives NaN (refused="nan")."""
 
-    def __init__(self, x, z, outputs: Sequence[str], run_arguments: dict, refused: str = "error"):
+    def __init__(self, x, z, outputs: Sequence[str], run_arguments: dict, progress: bool = False,
+                 refused: str = "error"):
         self.x = np.ascontiguousarray(x, dtype=np.float64)
         self.z = np.ascontiguousarray(z, dtype=np.float64)
         self.outputs = tuple(outputs)
         self.run_arguments = dict(run_arguments)
         self.refused = refused
+        self.progress = progress
+        self.points = 0
+        self.bar = None
+
+    def __getstate__(self) -> dict:
+        # The bar stays with the process that shows it.
+        return {**self.__dict__, "bar": None}
 
     def __call__(self, sample) -> np.ndarray:
         points = np.asarray(sample, dtype=np.float64).reshape(-1, len(INPUT_NAMES))
         result = run(self.x, self.z, points[:, 0], points[:, 1], points[:, 2], points[:, 3],
                      **self.run_arguments)
+        if self.progress:
+            # The points evaluated so far: Monte Carlo's blocks add up, their number unknown.
+            self.bar = self.bar or _ProgressBar("qav.openturns", unit="point")
+            self.points += len(points)
+            self.bar(self.points, None)
         failed = np.isin(result.status, FAILED_STATUS_NAMES)
         if self.refused == "error" and failed.any():
             i = int(np.argmax(failed))
@@ -70,7 +83,8 @@ def function(profile, *, dike_normal: float, dam_type: Union[int, str] = 0,
              dam_height: Optional[float] = None, outputs: Sequence[str] = OUTPUT_NAMES, ag: float = 9.81,
              rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01, ratio_depth: float = 0.5,
              min_step_size: float = 1.0, cache_size: Optional[int] = None,
-             n_cpus: Optional[int] = None, threads: int = 1, refused: str = "error") -> ot.Function:
+             n_cpus: Optional[int] = None, threads: Optional[int] = None,
+             progress: bool = False, refused: str = "error") -> ot.Function:
     """The model at one profile as an OpenTURNS function.
 
     profile      the foreshore: a pair (x, z) of arrays (m), or what
@@ -84,7 +98,10 @@ def function(profile, *, dike_normal: float, dam_type: Union[int, str] = 0,
                  running the model; None: no memory
     n_cpus       when set, samples are split over this many processes
                  (OpenTURNS' multiprocessing); None: this process
-    threads      threads of each call of the model (the results do not depend on it)
+    threads      threads of each call of the model (the results do not depend on it);
+                 None: every core, or one when the samples are split over n_cpus processes
+    progress     True: a running count of the points evaluated (tqdm when installed),
+                 one block of a Monte Carlo simulation after another
     refused      "error" (default): a point the model refuses or fails raises a
                  ValueError naming the first such point of the sample (its index and
                  values) and the library's reason. "nan": such a point gives NaN,
@@ -115,7 +132,9 @@ def function(profile, *, dike_normal: float, dam_type: Union[int, str] = 0,
     arguments = dict(dike_normal=dike_normal, dam_type=dam_type, dam_height=dam_height, ag=ag, rho=rho,
                      alpha=alpha, fc=fc, ratio_depth=ratio_depth, min_step_size=min_step_size,
                      threads=threads)
-    model = ToeModel(x, z, outputs, arguments, refused)
+    if threads is None and n_cpus is not None:
+        arguments["threads"] = 1
+    model = ToeModel(x, z, outputs, arguments, progress=bool(progress), refused=refused)
     # Misuse shows now, not in the middle of an analysis: one calm step runs
     # every check of the set-up and of the arguments.
     check = run(model.x, model.z, [0.0], [1.0], [0.0], [0.0], **arguments)
