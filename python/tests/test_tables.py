@@ -59,11 +59,11 @@ def test_a_table_in_place_of_the_four_series(example, storm):
         assert result.hm0_toe.tobytes() == plain.hm0_toe.tobytes()
     assert qav.run(x, z, table, dike_normal=270.0).to_frame().index.equals(storm.index)
     with pytest.raises(ValueError, match=r"lacks the column angle \(it has 'hm0', 'tp', 'wlev'\)"):
-        qav.run(x, z, storm.drop(columns="angle"))
+        qav.run(x, z, storm.drop(columns="angle"), dike_normal=270.0)
     with pytest.raises(ValueError, match="names the column 'tp' twice"):
-        qav.run(x, z, {**storm, "TP ": storm.tp})
+        qav.run(x, z, {**storm, "TP ": storm.tp}, dike_normal=270.0)
     with pytest.raises(TypeError, match="needs hm0, tp, wlev and angle"):
-        qav.run(x, z, storm.hm0, storm.tp)
+        qav.run(x, z, storm.hm0, storm.tp, dike_normal=270.0)
 
 
 def test_to_frame_has_no_numbers_for_steps_without_a_result(example):
