@@ -23,6 +23,7 @@
 #include "tools/run_report.h"
 #include "tools/sections.h"
 #include "tools/series_run.h"
+#include "tools/unchanged_inputs.h"
 
 namespace qav::cli {
 namespace {
@@ -171,7 +172,7 @@ std::string MissingText(const files::SeriesReader& series, double invalidValue) 
 
 // One profile over a series of any length, a block of rows at a time.
 RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Outputs& outputs, bool keep,
-                      std::vector<std::string>& findings) {
+                      const UnchangedInputs& unchanged, std::vector<std::string>& findings) {
     const Profile profile = files::ReadProfile(args.profile, csv);
     files::SeriesReader series(args.series, csv);
     // The profile, dam and parameters; each block brings its own series.
@@ -228,6 +229,8 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
             expected = bytes > 0 && fileBytes > bytes ? so + (fileBytes - bytes) * so / bytes : so;
         });
     bar.Finish();
+    // The rows read must be those of one file, before the table is put in place.
+    unchanged.Check();
     table.Commit();
     const std::string missing = MissingText(series, csv.invalidValue);
     if (!missing.empty()) Say(findings, missing);
@@ -237,7 +240,7 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
 
 // Every section of a sections file over the series, held whole.
 RunResults RunEverySection(const RunArguments& args, const files::CsvOptions& csv, Outputs& outputs,
-                           bool keep, std::vector<std::string>& findings,
+                           bool keep, const UnchangedInputs& unchanged, std::vector<std::string>& findings,
                            const std::vector<Section>& sections) {
     files::SeriesReader reader(args.series, csv);
     files::Series series;
@@ -308,6 +311,7 @@ RunResults RunEverySection(const RunArguments& args, const files::CsvOptions& cs
         Record(results.records.back(), inputs[s], tables[s], flags, 0, steps,
                time >= 0 ? &series.rows.passThrough[static_cast<std::size_t>(time)] : nullptr, rows[s]);
     }
+    unchanged.Check();
     outputs.table.Commit();
     const std::string missing = MissingText(reader, csv.invalidValue);
     if (!missing.empty()) Say(findings, missing);
@@ -336,11 +340,12 @@ int Run(const RunArguments& args, const CLI::App& command, const std::vector<std
         CheckNamedFiles(named);
     }
 
+    const UnchangedInputs unchanged(named);
     std::vector<std::string> findings;
     const bool keep = !args.svg.empty() || !args.report.empty();
     Outputs outputs(args);
-    RunResults results = sectioned ? RunEverySection(args, csv, outputs, keep, findings, sections)
-                                   : RunProfile(args, csv, outputs, keep, findings);
+    RunResults results = sectioned ? RunEverySection(args, csv, outputs, keep, unchanged, findings, sections)
+                                   : RunProfile(args, csv, outputs, keep, unchanged, findings);
 
     int exitCode = ExitSuccess;
     for (std::size_t s = 0; s < results.runs.size(); ++s) {
