@@ -47,6 +47,7 @@ int Run(int argc, const char* const* argv) {
     AddRunCommand(app, exitCode);
     AddTransectCommand(app, exitCode);
     AddValidateCommand(app, exitCode);
+    AddProfileCommand(app, exitCode);
     const std::string marchWarning = qav::MarchPathWarning();
     app.add_subcommand("version", "Print the version of qav")->callback([&marchWarning] {
         std::cout << "qav " << QAV_VERSION_TEXT << '\n'
