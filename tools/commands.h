@@ -15,5 +15,6 @@ namespace qav::cli {
 void AddRunCommand(CLI::App& app, int& exitCode, std::vector<std::string> commandLine = {});
 void AddTransectCommand(CLI::App& app, int& exitCode);
 void AddValidateCommand(CLI::App& app, int& exitCode);
+void AddProfileCommand(CLI::App& app, int& exitCode);
 
 } // namespace qav::cli

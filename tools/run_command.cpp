@@ -2,16 +2,17 @@
 // profile or for every section of a dike.
 #include "tools/run_command.h"
 
-#include <sys/stat.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "files/csv_writer.h"
+#include "files/file_names.h"
 #include "tools/commands.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
@@ -187,11 +188,12 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
     const long time = TimeColumn(series.PassThroughNames());
     // A fault in any row stops the run with no table: rows wait where the
     // output would show them at once. A stream is written as it is read.
-    struct stat status {};
-    const bool regular = ::stat(args.series.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    const bool regular = files::KindOf(args.series) == files::FileKind::Regular;
     TableSink table(outputs.table, regular && !outputs.table.WholeOrNothing());
     // The steps to come, estimated from the bytes of the rows read so far.
-    const auto fileBytes = regular ? static_cast<std::size_t>(status.st_size) : 0;
+    std::error_code sizeUnknown;
+    const std::u8string name(reinterpret_cast<const char8_t*>(args.series.data()), args.series.size());
+    const auto fileBytes = regular ? static_cast<std::size_t>(std::filesystem::file_size(name, sizeUnknown)) : 0;
     std::atomic<std::size_t> expected{0};
     ProgressBar bar(!args.quiet);
     RunOptions options;

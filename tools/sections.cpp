@@ -87,7 +87,11 @@ std::vector<Section> ReadSections(const std::string& path, const files::CsvOptio
     }
     const bool comma = csvOptions.decimal == files::Decimal::Comma ||
                        (csvOptions.decimal == files::Decimal::Auto && csv.Separator() != ',');
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    // Names are UTF-8 text on every system.
+    const auto utf8 = [](std::string_view name) {
+        return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+    };
+    const std::filesystem::path folder = utf8(path).parent_path();
 
     std::vector<Section> sections;
     while (csv.ReadRow(headerFields)) {
@@ -126,8 +130,13 @@ std::vector<Section> ReadSections(const std::string& path, const files::CsvOptio
         const std::string profile(text(ProfilePath));
         if (files::HeaderKey(profile).empty())
             throw files::FileError(where(ProfilePath) + "the section has no profile");
-        const std::filesystem::path profilePath(profile);
-        section.profilePath = profilePath.is_absolute() ? profile : (folder / profilePath).string();
+        const std::filesystem::path profilePath = utf8(profile);
+        if (profilePath.is_absolute()) {
+            section.profilePath = profile;
+        } else {
+            const std::u8string joined = (folder / profilePath).u8string();
+            section.profilePath.assign(reinterpret_cast<const char*>(joined.data()), joined.size());
+        }
         section.model = defaults;
         number(DikeNormal, section.model.dikeNormal);
         const std::string dam = files::HeaderKey(text(Dam));

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/log.h"
+#include "files/file_names.h"
 
 namespace qav::cli {
 

@@ -1,10 +1,10 @@
 // SHA-256 (FIPS 180-4) of a file, for the provenance of a report's inputs.
 #include "tools/sha256.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <vector>
+
+#include "files/file_names.h"
 
 namespace qav::cli {
 namespace {
@@ -91,9 +91,8 @@ struct Sha256 {
 
 bool HashFile(const std::string& path, std::string& hex, std::uint64_t& bytes) {
     // A pipe or a terminal read again gives what is left, not what was read.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (files::KindOf(path) != files::FileKind::Regular) return false;
+    std::FILE* file = files::OpenFile(path, "rb");
     if (file == nullptr) return false;
     Sha256 sha;
     std::vector<unsigned char> buffer(std::size_t{1} << 16);
