@@ -10,18 +10,19 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <cmath>
 #include <limits>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/arguments.h"
 #include "common/log.h"
 #include "common/message.h"
 #include "common/run_input.h"
@@ -97,9 +98,10 @@ Vector AsVector(const char* name, py::handle value) {
     if (Py_TYPE(value.ptr()) == api.PyArray_Type_) {
         const auto* header = py::detail::array_proxy(value.ptr());
         const auto* descr = py::detail::array_descriptor_proxy(header->descr);
-        constexpr int Layout = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && descr->byteorder != Foreign &&
-            (header->flags & Layout) == Layout) {
+        constexpr int Layout =
+            py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ &&
+            descr->byteorder != Foreign && (header->flags & Layout) == Layout) {
             const auto size = static_cast<std::size_t>(header->dimensions[0]);
             const auto* data = reinterpret_cast<const double*>(header->data);
             return {py::reinterpret_borrow<py::object>(value),
@@ -121,7 +123,8 @@ Vector AsVector(const char* name, py::handle value) {
         py::object plain = py::reinterpret_borrow<py::object>(value);
         if (!py::hasattr(plain, "dtype")) plain = shared->asarray(plain);
         const py::object type = plain.attr("dtype");
-        const std::string kind = py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
+        const std::string kind =
+            py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
         if (kind.size() == 1 && std::string_view("bcmMUSV").find(kind[0]) != std::string_view::npos) {
             throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers, got " +
                                   py::str(type).cast<std::string>() + " values");
@@ -192,6 +195,39 @@ int DamType(py::handle value) {
     throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " + Repr(value));
 }
 
+using qav::Argument;
+
+// The model's arguments of qav.run and qav.transect by their positions
+// (qav.run then takes log_file and threads); their Python names are those of
+// QAV_ENTRY_ARGUMENTS.
+constexpr Argument ModelPositions[] = {Argument::ProfileX,    Argument::ProfileBottomLevel,
+                                       Argument::Hm0,         Argument::Tp,
+                                       Argument::Wlev,        Argument::IncomingWaveAngle,
+                                       Argument::DikeNormal,  Argument::DamType,
+                                       Argument::DamHeight,   Argument::Ag,
+                                       Argument::Rho,         Argument::Alpha,
+                                       Argument::Fc,          Argument::RatioDepth,
+                                       Argument::MinStepSize, Argument::InvalidValue};
+constexpr std::size_t ModelArgumentCount = std::size(ModelPositions);
+
+const char* NameOf(Argument argument) { return qav::InfoOf(argument).pythonName; }
+
+// The handles a call passed, found by argument.
+class CallArguments {
+public:
+    explicit CallArguments(PyObject* const* args) {
+        for (std::size_t i = 0; i < ModelArgumentCount; ++i) {
+            handles_[static_cast<std::size_t>(ModelPositions[i])] = args[i];
+        }
+    }
+    py::handle operator[](Argument argument) const { return handles_[static_cast<std::size_t>(argument)]; }
+    double Real(Argument argument) const { return ::Real(NameOf(argument), (*this)[argument]); }
+    Vector AsVector(Argument argument) const { return ::AsVector(NameOf(argument), (*this)[argument]); }
+
+private:
+    std::array<py::handle, qav::EntryArgumentCount> handles_{};
+};
+
 // The profile, the structure and the model parameters of a call.
 struct Setting {
     Vector x;
@@ -199,26 +235,29 @@ struct Setting {
     qav::RunInput input;
 };
 
-Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNormal, py::handle damType,
-                    py::handle damHeight, py::handle ag, py::handle rho, py::handle alpha, py::handle fc,
-                    py::handle ratioDepth, py::handle minStepSize, py::handle invalidValue) {
+Setting MakeSetting(const CallArguments& call) {
+    using enum Argument;
     Setting s;
-    s.x = AsVector("profile_x", profileX);
-    s.z = AsVector("profile_z", profileZ);
-    SameLengths({{"profile_x", &s.x}, {"profile_z", &s.z}});
+    s.x = call.AsVector(ProfileX);
+    s.z = call.AsVector(ProfileBottomLevel);
+    SameLengths({{NameOf(ProfileX), &s.x}, {NameOf(ProfileBottomLevel), &s.z}});
     s.input.ProfileX = s.x.values;
     s.input.ProfileBottomLevel = s.z.values;
-    s.input.DikeNormal = Real("dike_normal", dikeNormal);
-    s.input.DamHeight = Real("dam_height", damHeight);
+    s.input.DikeNormal = call.Real(DikeNormal);
+    s.input.DamHeight = call.Real(DamHeight);
     qav::ModelParameters& p = s.input.Parameters;
-    p.Ag = Real("ag", ag);
-    p.Rho = Real("rho", rho);
-    p.Alpha = Real("alpha", alpha);
-    p.Fc = Real("fc", fc);
-    p.RatioDepth = Real("ratio_depth", ratioDepth);
-    p.MinStepSize = Real("min_step_size", minStepSize);
-    p.InvalidValue = Real("invalid_value", invalidValue);
-    s.input.DamType = DamType(damType);
+#define QAV_PARAMETER_Parameter(Name) p.Name = call.Real(Name);
+#define QAV_PARAMETER_Run(Name)
+#define QAV_PARAMETER_Output(Name)
+#define QAV_PARAMETER_Call(Name)
+#define QAV_PARAMETER(Name, Type, Many, Place, ...) QAV_PARAMETER_##Place(Name)
+    QAV_ENTRY_ARGUMENTS(QAV_PARAMETER)
+#undef QAV_PARAMETER
+#undef QAV_PARAMETER_Call
+#undef QAV_PARAMETER_Output
+#undef QAV_PARAMETER_Run
+#undef QAV_PARAMETER_Parameter
+    s.input.DamType = ::DamType(call[DamType]);
     return s;
 }
 
@@ -234,8 +273,8 @@ py::array NewArray(const py::dtype& descr, std::size_t n) {
     const auto& api = py::detail::npy_api::get();
     const Py_intptr_t dims[1] = {static_cast<Py_intptr_t>(n)};
     descr.inc_ref();  // stolen by PyArray_NewFromDescr
-    PyObject* array = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0,
-                                                nullptr);
+    PyObject* array =
+        api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0, nullptr);
     if (array == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::array>(array);
 }
@@ -311,24 +350,25 @@ py::object MakeRunResult(std::initializer_list<py::handle> fields) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-// qav.run's work, positional: profile_x, profile_z, hm0, tp, wlev, angle,
-// dike_normal, dam_type, dam_height, ag, rho, alpha, fc, ratio_depth,
-// min_step_size, invalid_value, log_file (bytes or None), threads.
+// qav.run's work: the model's arguments by their positions, then log_file
+// (bytes or None) and threads.
 py::object Run(PyObject* const* args) {
-    const py::handle hm0 = args[2], tp = args[3], wlev = args[4], angle = args[5], logFile = args[16];
+    using enum Argument;
+    const CallArguments call(args);
+    const py::handle hm0 = call[Hm0], tp = call[Tp], wlev = call[Wlev], angle = call[IncomingWaveAngle];
+    const py::handle logFile = args[ModelArgumentCount];
     const auto* ndarray = py::detail::npy_api::get().PyArray_Type_;
     py::object index = py::none();
     if (shared->pandasIndex && (Py_TYPE(hm0.ptr()) != ndarray || Py_TYPE(tp.ptr()) != ndarray ||
                                 Py_TYPE(wlev.ptr()) != ndarray || Py_TYPE(angle.ptr()) != ndarray)) {
         index = shared->pandasIndex(hm0, tp, wlev, angle);
     }
-    const Vector h = AsVector("hm0", hm0);
-    const Vector t = AsVector("tp", tp);
-    const Vector w = AsVector("wlev", wlev);
-    const Vector a = AsVector("angle", angle);
-    SameLengths({{"hm0", &h}, {"tp", &t}, {"wlev", &w}, {"angle", &a}});
-    Setting setting = MakeSetting(args[0], args[1], args[6], args[7], args[8], args[9], args[10], args[11],
-                                  args[12], args[13], args[14], args[15]);
+    const Vector h = call.AsVector(Hm0);
+    const Vector t = call.AsVector(Tp);
+    const Vector w = call.AsVector(Wlev);
+    const Vector a = call.AsVector(IncomingWaveAngle);
+    SameLengths({{NameOf(Hm0), &h}, {NameOf(Tp), &t}, {NameOf(Wlev), &w}, {NameOf(IncomingWaveAngle), &a}});
+    Setting setting = MakeSetting(call);
     qav::RunInput& input = setting.input;
     input.Hm0 = h.values;
     input.Tp = t.values;
@@ -337,7 +377,7 @@ py::object Run(PyObject* const* args) {
     std::string logName;
     if (!logFile.is_none()) logName = logFile.cast<std::string>();
     qav::RunOptions options;
-    options.Threads = ThreadCount(args[17]);
+    options.Threads = ThreadCount(args[ModelArgumentCount + 1]);
 
     const std::size_t n = h.values.size();
     py::array hm0Toe = NewArray(shared->float64Type, n);
@@ -384,7 +424,7 @@ py::object Run(PyObject* const* args) {
 // Python's entry of Run, called with its arguments in place (no argument
 // list built, no overload looked up).
 PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
-    constexpr Py_ssize_t Arguments = 18;
+    constexpr auto Arguments = static_cast<Py_ssize_t>(ModelArgumentCount + 2);
     if (count != Arguments) {
         PyErr_Format(PyExc_TypeError, "run() takes %zd positional arguments (%zd given)", Arguments, count);
         return nullptr;
@@ -410,15 +450,16 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 // where the step failed) and the position of the step's status in
 // STATUS_NAMES, each section's steps run in one call as run() runs them. The
 // GIL is released for the whole block.
-py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
+py::array ToeBlock(const py::array_t<double, py::array::c_style>& x,
+                   const py::array_t<double, py::array::c_style>& z,
                    const py::array_t<double, py::array::c_style>& hm0,
                    const py::array_t<double, py::array::c_style>& tp,
                    const py::array_t<double, py::array::c_style>& wlev,
                    const py::array_t<double, py::array::c_style>& angle,
                    const py::array_t<double, py::array::c_style>& dikeNormal,
                    const py::array_t<std::int64_t, py::array::c_style>& damType,
-                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho, double alpha,
-                   double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
+                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho,
+                   double alpha, double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
     if (x.ndim() != 2 || z.ndim() != 2 || x.shape(0) != z.shape(0) || x.shape(1) != z.shape(1)) {
         throw py::value_error("x and z must be arrays of equal shape (sections, points)");
     }
@@ -430,8 +471,9 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::a
             throw py::value_error("the loads must be arrays of equal shape (sections, steps)");
         }
     }
-    for (const py::array* value : {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
-                                   static_cast<const py::array*>(&damHeight)}) {
+    for (const py::array* value :
+         {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
+          static_cast<const py::array*>(&damHeight)}) {
         if (value->ndim() != 1 || static_cast<std::size_t>(value->shape(0)) != sections) {
             throw py::value_error("dike_normal, dam_type and dam_height must have one value per section");
         }
@@ -446,7 +488,8 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::a
     qav::RunOptions options;
     options.Threads = ThreadCount(threadCount);
     const auto steps = static_cast<std::size_t>(hm0.shape(1));
-    py::array_t<double> result({py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    py::array_t<double> result(
+        {py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
     double* out = result.mutable_data();
     {
         py::gil_scoped_release release;
@@ -498,14 +541,19 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x, const py::a
     return result;
 }
 
-py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
-                py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight,
-                py::handle ag, py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth,
-                py::handle minStepSize, py::handle invalidValue) {
-    const std::array<double, 4> step = {Real("hm0", hm0), Real("tp", tp), Real("wlev", wlev),
-                                        Real("angle", angle)};
-    Setting setting = MakeSetting(profileX, profileZ, dikeNormal, damType, damHeight, ag, rho, alpha, fc,
-                                  ratioDepth, minStepSize, invalidValue);
+// qav.transect's work: the model's arguments by their positions.
+py::tuple Trace(const py::args& args) {
+    using enum Argument;
+    if (args.size() != ModelArgumentCount) {
+        throw py::type_error("transect() takes " + std::to_string(ModelArgumentCount) +
+                             " positional arguments (" + std::to_string(args.size()) + " given)");
+    }
+    std::array<PyObject*, ModelArgumentCount> handles;
+    for (std::size_t i = 0; i < ModelArgumentCount; ++i) handles[i] = args[i].ptr();
+    const CallArguments call(handles.data());
+    const std::array<double, 4> step = {call.Real(Hm0), call.Real(Tp), call.Real(Wlev),
+                                        call.Real(IncomingWaveAngle)};
+    Setting setting = MakeSetting(call);
     qav::RunInput& input = setting.input;
     input.Hm0 = {&step[0], 1};
     input.Tp = {&step[1], 1};
@@ -645,7 +693,8 @@ void Initialise() {
     }
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
         for (std::size_t k = 0; k < Outcomes.size(); ++k) {
-            if (qav::IsFailure(Outcomes[k]) && qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
+            if (qav::IsFailure(Outcomes[k]) &&
+                qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
                 shared->failedName[i] = true;
             }
         }
@@ -657,9 +706,11 @@ void Initialise() {
 PYBIND11_MODULE(_qav, m) {
     Initialise();
     m.doc() = "The compiled core of the qav package (use the functions of qav, not these).";
-    static PyMethodDef runDefinition = {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)),
-                                        METH_FASTCALL, "Runs the model; see qav.run."};
-    m.add_object("run", py::reinterpret_steal<py::object>(PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
+    static PyMethodDef runDefinition = {
+        "run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)), METH_FASTCALL,
+        "Runs the model; see qav.run."};
+    m.add_object("run", py::reinterpret_steal<py::object>(
+                            PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
     m.def(
         "set_run_result",
         [](py::object type, py::object pandasIndex) {
@@ -672,10 +723,11 @@ PYBIND11_MODULE(_qav, m) {
         },
         "The class run() returns its results in (qav.RunResult), and the function that finds the "
         "pandas index of the series (qav._pandas_index).");
-    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.", py::arg("x"),
-          py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"), py::arg("dike_normal"),
-          py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"), py::arg("alpha"), py::arg("fc"),
-          py::arg("ratio_depth"), py::arg("min_step_size"), py::arg("threads"));
+    m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.",
+          py::arg("x"), py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"),
+          py::arg("dike_normal"), py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"),
+          py::arg("alpha"), py::arg("fc"), py::arg("ratio_depth"), py::arg("min_step_size"),
+          py::arg("threads"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");
