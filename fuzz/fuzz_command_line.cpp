@@ -18,7 +18,7 @@
 
 #include "tools/commands.h"
 #include "tools/errors.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <limits>
 #include <string>
 
-#include "tools/input_files.h"
+#include "files/input_files.h"
 
 namespace {
 

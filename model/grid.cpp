@@ -28,9 +28,8 @@ double MinimumValue(std::span<const double> values) {
     return RunningMinimum(values, [](double value) { return value; });
 }
 
-GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
-                                 std::span<const double> ProfileBottomLevel, double Wlev,
-                                 double InvalidValue) {
+GridStepSize GridStepOf(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
+                        std::span<const double> ProfileBottomLevel, double Wlev, double InvalidValue) {
     const std::size_t n = ProfileX.size();
     GridStepSize result{InvalidValue, 0.0, 0};
     if (n > 1) {
@@ -50,6 +49,14 @@ GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinSte
             result.GridStep = L / steps;
         }
     }
+    return result;
+}
+
+GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
+                                 std::span<const double> ProfileBottomLevel, double Wlev,
+                                 double InvalidValue) {
+    const GridStepSize result =
+        GridStepOf(ProfileX, MinStepSize, RatioDepth, ProfileBottomLevel, Wlev, InvalidValue);
     LogReal("Entry Grid step size :", result.GridStep);
     LogReal("Entry Distance between begin and end point grid :", result.Length);
     return result;

@@ -30,6 +30,11 @@ struct GridStepSize {
 // allocation failure could be reported), so such a step fails instead.
 inline constexpr std::int64_t MaxGridSteps = 16777216;
 
+// The grid step as ComputeGridStepSize finds it, without writing the log.
+[[nodiscard]] GridStepSize GridStepOf(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
+                                      std::span<const double> ProfileBottomLevel, double Wlev,
+                                      double InvalidValue);
+// The grid step of a time step, written to the log.
 GridStepSize ComputeGridStepSize(std::span<const double> ProfileX, double MinStepSize, double RatioDepth,
                                  std::span<const double> ProfileBottomLevel, double Wlev,
                                  double InvalidValue);

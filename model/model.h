@@ -83,8 +83,8 @@ struct RunOptions {
 };
 
 // Runs the model over the whole series and returns 0 when the run succeeded,
-// -1 when it failed (half or more of the steps failed, or the set-up was
-// refused). message holds the last text written during the run, in time-step
+// -1 when it failed (every step, or floor(n/2) or more of n >= 2 steps failed:
+// 1 of 3 fails a run; or the set-up was refused). message holds the last text written during the run, in time-step
 // order.
 int RollerModel5(const RunInput& input, const RunOutput& output, MessageBuffer message,
                  const RunOptions& options = {});

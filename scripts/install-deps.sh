@@ -9,6 +9,8 @@ packages=(
   pybind11-dev python3-dev python3-pandas python3-xarray python3-netcdf4
   python3-dask python3-distributed python3-openturns
   pkg-config make valgrind binutils time
+  # dpkg-shlibdeps: the .deb of a release names the libraries it needs.
+  dpkg-dev
   librsvg2-bin
   gfortran
   # The Windows build: mingw-w64 (posix threads), its gfortran and windres,

@@ -3,7 +3,7 @@
 #include <span>
 #include <string_view>
 
-#include "tools/input_files.h"
+#include "files/input_files.h"
 
 namespace CLI {
 class App;

@@ -13,23 +13,26 @@ namespace {
 
 constexpr std::array<std::string_view, 4> DamNames = {"none", "caisson", "wall", "dam"};
 
-} // namespace
+}  // namespace
 
-void AddModelOptions(CLI::App& command, ModelOptions& options) {
+void AddModelOptions(CLI::App& command, ModelOptions& options, bool normalRequired) {
     command
         .add_option("--dike-normal", options.dikeNormal,
                     "Direction the dike faces, in the convention of the wave angle (deg; 270: the sea lies "
                     "to the west); brought into [0, 360)")
-        ->required();
+        ->required(normalRequired);
     command.add_option("--dam", options.dam, "Structure in front of the dike: none, caisson, wall or dam")
         ->check(CLI::IsMember({"none", "caisson", "wall", "dam"}))
         ->capture_default_str();
-    command.add_option("--dam-height", options.damHeight,
-                       "Crest height of the dam (m, datum of the water level); needed with --dam, refused without");
+    command.add_option(
+        "--dam-height", options.damHeight,
+        "Crest height of the dam (m, datum of the water level); needed with --dam, refused without");
 
     ModelParameters& p = options.parameters;
     const char* group = "Model parameters";
-    command.add_option("--ag", p.Ag, "Gravitational acceleration (m/s2)")->capture_default_str()->group(group);
+    command.add_option("--ag", p.Ag, "Gravitational acceleration (m/s2)")
+        ->capture_default_str()
+        ->group(group);
     command.add_option("--rho", p.Rho, "Density of water (kg/m3)")->capture_default_str()->group(group);
     command.add_option("--alpha", p.Alpha, "Breaking dissipation coefficient (-)")
         ->capture_default_str()
@@ -76,4 +79,4 @@ RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const
     return input;
 }
 
-} // namespace qav::cli
+}  // namespace qav::cli

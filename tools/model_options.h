@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/run_input.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 
 namespace CLI {
 class App;
@@ -21,8 +21,9 @@ struct ModelOptions {
     ModelParameters parameters;
 };
 
-// Adds --dike-normal, --dam, --dam-height and the model parameters to a command.
-void AddModelOptions(CLI::App& command, ModelOptions& options);
+// Adds --dike-normal (required unless normalRequired is false), --dam,
+// --dam-height and the model parameters to a command.
+void AddModelOptions(CLI::App& command, ModelOptions& options, bool normalRequired = true);
 
 // Throws InputError for a dam without --dam-height, or --dam-height without
 // a dam.
@@ -39,4 +40,4 @@ using Series = files::SeriesBlock;
 // outlive the result), with the dike normal brought into [0, 360).
 RunInput MakeRunInput(const ModelOptions& options, const Profile& profile, const Series& series);
 
-} // namespace qav::cli
+}  // namespace qav::cli

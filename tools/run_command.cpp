@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "tools/commands.h"
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
@@ -68,8 +68,7 @@ int Run(const RunArguments& args, const CLI::App& command) {
     // The profile, dam and parameters; each block brings its own series.
     const Series noSteps;
     const RunInput input = MakeRunInput(args.model, profile, noSteps);
-    InputWarnings warnings("run");
-    warnings.CheckParameters(input.Parameters);
+    RunJudge judge(input);
     if (!args.log.empty()) CheckLogFile(args.log);
 
     OutputFile output(args.output);
@@ -86,20 +85,21 @@ int Run(const RunArguments& args, const CLI::App& command) {
     options.Threads = args.threads;
     std::string rows;
     const SeriesRun run = RunSeriesInBlocks(
-        input, series, options, args.blockRows, [&bar, &steps](std::size_t done) { bar.Update(done, steps.load()); },
-        [&](std::size_t firstStep, const files::SeriesBlock& read) {
-            for (std::size_t i = 0; i < read.size(); ++i) {
-                warnings.CheckStep(firstStep + i, read.hm0[i], read.tp[i], input.Parameters);
-            }
-        },
+        input, series, options, args.blockRows,
+        [&bar, &steps](std::size_t done) { bar.Update(done, steps.load()); },
         [&](std::size_t firstStep, const RunInput& block, RunTable& result, const files::SeriesBlock& read,
             std::string_view message) {
             // A refused set-up computes no step: each row says why.
             if (!result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated) {
                 std::fill(result.messages.begin(), result.messages.end(), std::string(OwnReason(message)));
             }
+            std::vector<std::uint8_t> flags(result.outcomes.size());
+            for (std::size_t i = 0; i < flags.size(); ++i) {
+                flags[i] = JudgeStep(block, i, result.outcomes[i], result.energyClamped[i] != 0);
+            }
+            judge.AddSteps(block, firstStep - 1, result.outcomes, flags, result.hm0Toe);
             rows.clear();
-            AppendRunRows(rows, firstStep, block, result, read.passThrough);
+            AppendRunRows(rows, firstStep, block, result, flags, read.passThrough);
             startOutput();
             output.Write(rows);
         });
@@ -109,11 +109,14 @@ int Run(const RunArguments& args, const CLI::App& command) {
     if (series.MissingCount() > 0) {
         std::fprintf(stderr, "qav run: %zu missing value%s taken as the invalid value %s (the first at %s)\n",
                      series.MissingCount(), series.MissingCount() == 1 ? "" : "s",
-                     FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
+                     files::FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
     }
+    SayFindings("run", judge);
+    if (!args.quiet) std::fprintf(stderr, "qav run: %s\n", judge.Summary().Text(Door::Cli).c_str());
     const std::string reason(OwnReason(run.message));
     if (run.setupRefused) {
-        std::fprintf(stderr, "qav run: the set-up is refused, no time step is computed: %s\n", reason.c_str());
+        std::fprintf(stderr, "qav run: the set-up is refused, no time step is computed: %s\n",
+                     reason.c_str());
         return ExitRunFailed;
     }
     if (run.code != 0) {
@@ -143,7 +146,7 @@ std::string RunTableHeader(std::span<const std::string> passThroughNames) {
             start = end + 1;
         }
         out += ',';
-        AppendField(out, clash ? "input_" + name : name);
+        files::AppendField(out, clash ? "input_" + name : name);
     }
     out += ',';
     out += RunColumns;
@@ -152,24 +155,25 @@ std::string RunTableHeader(std::span<const std::string> passThroughNames) {
 }
 
 void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
+                   std::span<const std::uint8_t> flags,
                    const std::vector<std::vector<std::string>>& passThrough) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         out += std::to_string(firstStep + i);
         for (const std::vector<std::string>& column : passThrough) {
             out += ',';
-            AppendField(out, column[i]);
+            files::AppendField(out, column[i]);
         }
         for (const double value : {input.Hm0[i], input.Tp[i], input.Wlev[i], input.IncomingWaveAngle[i],
                                    result.hm0Toe[i], result.tpToe[i], result.angleToe[i]}) {
             out += ',';
-            AppendNumber(out, value);
+            files::AppendNumber(out, value);
         }
         out += ',';
         out += OutcomeName(result.outcomes[i]);
         out += ',';
-        AppendQuoted(out, OwnReason(result.messages[i]));
+        files::AppendQuoted(out, OwnReason(result.messages[i]));
         out += ',';
-        AppendQuoted(out, StepNote(input, i, result.outcomes[i], result.energyClamped[i] != 0));
+        files::AppendQuoted(out, StepNote(input, i, flags[i], Door::Cli));
         out += '\n';
     }
 }
@@ -190,7 +194,7 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
         ->capture_default_str();
     command->add_option("--log", args->log,
                         "Append the library's diagnostic log to this file (runs on one thread)");
-    command->add_flag("-q,--quiet", args->quiet, "No progress bar");
+    command->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary of the run");
     // Rows per block of the run; the table does not depend on it (for tests).
     command->add_option("--block-rows", args->blockRows)->check(CLI::PositiveNumber)->group("");
     AddModelOptions(*command, args->model);
@@ -201,8 +205,9 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
         "          --dike-normal 270 --dam dam --dam-height -1 -o toe.csv\n"
         "Output columns: step, the series' other columns (time, id, ...) as they are, then\n"
         "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
-        "Exit code 0 when the run succeeded, 1 when it failed (half or more of the steps failed,\n"
-        "or the set-up was refused), 2 for a usage error or a file that cannot be read or written.");
+        "Exit code 0 when the run succeeded, 1 when it failed (floor(n/2) or more of n steps failed,\n"
+        "so 1 of 3; or the set-up was refused), 2 for a usage error or a file that cannot be read\n"
+        "or written.");
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 

@@ -27,9 +27,11 @@ struct RunTable {
 // the series' other columns (time, id, ...) as the file has them, its
 // inputs, the toe values, the outcome, the step's own message and its note.
 [[nodiscard]] std::string RunTableHeader(std::span<const std::string> passThroughNames);
-// The rows of a block of steps, numbered from firstStep; passThrough[c][i]
-// is the text of the series' other column c in the block's row i.
+// The rows of a block of steps, numbered from firstStep; flags[i] are the
+// judgement's flags of row i (its note); passThrough[c][i] is the text of
+// the series' other column c in the block's row i.
 void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
+                   std::span<const std::uint8_t> flags,
                    const std::vector<std::vector<std::string>>& passThrough);
 
 }  // namespace qav::cli

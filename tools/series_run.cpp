@@ -27,7 +27,6 @@ struct Block {
 
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
                             std::size_t blockRows, const std::function<void(std::size_t)>& progress,
-                            const BlockStart& start,
                             const BlockDone& done) {
     std::size_t blockBytes = std::size_t{8} << 20;
     if (options.Log) {
@@ -54,15 +53,13 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
         block.input.Wlev = block.rows.wlev;
         block.input.IncomingWaveAngle = block.rows.angle;
         block.result = RunTable(block.rows.size());
-        if (start) start(block.first, block.rows);
         return true;
     };
     const auto compute = [&](Block& block) {
         RunOptions blockOptions = options;
         if (progress) {
-            blockOptions.Progress = [&progress, before = block.first - 1](std::size_t stepsDone, std::size_t) {
-                progress(before + stepsDone);
-            };
+            blockOptions.Progress = [&progress, before = block.first - 1](
+                                        std::size_t stepsDone, std::size_t) { progress(before + stepsDone); };
         }
         MessageBuffer message(block.text.data(), block.text.size());
         RollerModel5(block.input, block.result.Output(), message, blockOptions);
@@ -72,7 +69,8 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
         const std::string_view message = TrimTrailingBlanks({block.text.data(), block.text.size()});
         run.setupRefused = !result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated;
         run.steps += block.rows.size();
-        run.failures += static_cast<std::size_t>(std::count_if(result.outcomes.begin(), result.outcomes.end(), IsFailure));
+        run.failures += static_cast<std::size_t>(
+            std::count_if(result.outcomes.begin(), result.outcomes.end(), IsFailure));
         // The block's message is its last step's that wrote one, else the
         // set-up's text, which every block writes alike.
         const bool wrote = std::any_of(result.messages.begin(), result.messages.end(),

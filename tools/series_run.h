@@ -5,7 +5,7 @@
 #include <string>
 
 #include "model/model.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 #include "tools/run_command.h"
 
 namespace qav::cli {
@@ -20,14 +20,11 @@ inline constexpr std::size_t OverlappedBlockRows = 32768;
 struct SeriesRun {
     std::size_t steps = 0;
     std::size_t failures = 0;
-    int code = 0;          // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
+    int code = 0;  // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
     bool setupRefused = false;  // the set-up check refused the run: no step was computed
-    std::string message;   // the library's last message: of the last step, in time order, that wrote one
+    std::string message;        // the library's last message: of the last step, in time order, that wrote one
 };
 
-// Receives each block before it runs: the step number of its first row, and
-// its rows.
-using BlockStart = std::function<void(std::size_t firstStep, const files::SeriesBlock& rows)>;
 // Receives each block as it is done: the step number of its first row, the
 // block's model input, its results, its rows and the library's message of
 // the block.
@@ -44,7 +41,7 @@ using BlockDone = std::function<void(std::size_t firstStep, const RunInput& inpu
 // the block before it is handed to done and the next one is read.
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
                             std::size_t blockRows, const std::function<void(std::size_t)>& progress,
-                            const BlockStart& start, const BlockDone& done);
+                            const BlockDone& done);
 
 // Reads a series file through once when it is a regular file (one that can
 // be read again), so that a fault in any row stops a run before anything is

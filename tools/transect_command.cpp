@@ -9,7 +9,7 @@
 
 #include "model/model.h"
 #include "tools/commands.h"
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
@@ -39,11 +39,11 @@ std::string FormatTransectHead(const Transect& transect, const std::string& note
     std::string out = "# status: ";
     out += OutcomeName(toe.Outcome);
     out += "\n# hm0_toe: ";
-    AppendNumber(out, toe.Hm0Toe);
+    files::AppendNumber(out, toe.Hm0Toe);
     out += "\n# tp_toe: ";
-    AppendNumber(out, toe.TpToe);
+    files::AppendNumber(out, toe.TpToe);
     out += "\n# angle_toe: ";
-    AppendNumber(out, toe.WaveAngleToe);
+    files::AppendNumber(out, toe.WaveAngleToe);
     if (!message.empty()) {
         out += "\n# message: ";
         out += message;
@@ -67,10 +67,10 @@ void WriteTransectRows(const Transect& transect, OutputFile& output) {
             const TransectPoint& s = transect.points[i];
             for (const double value : {s.x, s.bottomLevel, s.depth, s.hrms, s.hm0, s.energy, s.groupVelocity,
                                        s.breakingDissipation}) {
-                AppendNumber(out, value);
+                files::AppendNumber(out, value);
                 out += ',';
             }
-            AppendNumber(out, s.frictionDissipation);
+            files::AppendNumber(out, s.frictionDissipation);
             out += '\n';
         }
         output.Write(out);
@@ -96,14 +96,15 @@ TransectChart MakeChart(const TransectArguments& args, const RunInput& input, co
     chart.status = OutcomeName(transect.toe.Outcome);
     chart.detail = OwnReason(transect.message);
     if (!note.empty()) chart.detail += (chart.detail.empty() ? "" : "; ") + note;
-    chart.title = "Waves over the foreshore: Hm0 " + FormatNumber(args.hm0) + " m, Tp " +
-                  FormatNumber(args.tp) + " s, water level " + FormatNumber(args.wlev) + " m, from " +
-                  FormatNumber(args.angle) + " deg, dike normal " + FormatNumber(input.DikeNormal) + " deg";
+    chart.title = "Waves over the foreshore: Hm0 " + files::FormatNumber(args.hm0) + " m, Tp " +
+                  files::FormatNumber(args.tp) + " s, water level " + files::FormatNumber(args.wlev) + " m, from " +
+                  files::FormatNumber(args.angle) + " deg, dike normal " + files::FormatNumber(input.DikeNormal) + " deg";
     return chart;
 }
 
 int RunTransect(const TransectArguments& args, const CLI::App& command) {
-    const NamedFile named[] = {{"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
+    const NamedFile named[] = {
+        {"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
     CheckNamedFiles(named);
     CheckDamOptions(args.model, command);
     const Profile profile = files::ReadProfile(args.profile, args.csv);
@@ -113,9 +114,9 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     series.wlev = {args.wlev};
     series.angle = {args.angle};
     const RunInput input = MakeRunInput(args.model, profile, series);
-    InputWarnings warnings("transect");
-    warnings.CheckParameters(input.Parameters);
-    warnings.CheckStep(0, args.hm0, args.tp, input.Parameters);
+    RunJudge judge(input);
+    judge.AddSteps(input, 0);
+    SayFindings("transect", judge);
     OutputFile output(args.output);
     std::unique_ptr<OutputFile> svg;
     if (!args.svg.empty()) svg = std::make_unique<OutputFile>(args.svg);
@@ -142,7 +143,8 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
         std::fprintf(stderr, "qav transect: %s%s%s\n", std::string(OutcomeName(toe.Outcome)).c_str(),
                      stepMessage.empty() ? "" : ": ", stepMessage.c_str());
     }
-    const std::string note = StepNote(input, 0, toe.Outcome, toe.EnergyClamped);
+    const std::string note =
+        StepNote(input, 0, JudgeStep(input, 0, toe.Outcome, toe.EnergyClamped), Door::Cli);
     if (!note.empty()) std::fprintf(stderr, "qav transect: note: %s\n", note.c_str());
 
     output.Write(FormatTransectHead(transect, note));

@@ -14,6 +14,7 @@
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
+#include "tools/run_notes.h"
 
 namespace qav::cli {
 namespace {
@@ -21,7 +22,7 @@ namespace {
 struct ValidateArguments {
     std::string profile;
     std::string series;
-    double invalidValue = ModelParameters{}.InvalidValue;
+    ModelOptions model;
     files::CsvOptions csv;
 };
 
@@ -70,8 +71,10 @@ int ValidateProfileFile(const std::string& path, const files::CsvOptions& csv) {
 }
 
 // The checks of every time step, one row at a time: the first refused row
-// by its line, and the count of refused and calm steps.
-int ValidateSeriesFile(const std::string& path, const files::CsvOptions& csv, double invalidValue) {
+// by its line, and the count of refused and calm steps. judge gets every
+// row, for the findings a run would make.
+int ValidateSeriesFile(const std::string& path, const files::CsvOptions& csv, double invalidValue,
+                       const RunInput& setup, RunJudge& judge) {
     files::SeriesReader reader(path, csv);
     files::SeriesBlock rows;
     std::array<char, MessageLength> text{};
@@ -85,6 +88,12 @@ int ValidateSeriesFile(const std::string& path, const files::CsvOptions& csv, do
     std::string calmText;
     std::size_t calmLine = 0;
     while (reader.ReadBlock(rows)) {
+        RunInput part = setup;
+        part.Hm0 = rows.hm0;
+        part.Tp = rows.tp;
+        part.Wlev = rows.wlev;
+        part.IncomingWaveAngle = rows.angle;
+        judge.AddSteps(part, steps);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             ++steps;
             const int result = ValidateSeries(std::span(&rows.hm0[i], 1), std::span(&rows.tp[i], 1),
@@ -103,21 +112,35 @@ int ValidateSeriesFile(const std::string& path, const files::CsvOptions& csv, do
     const std::string calmCount = std::to_string(calm) + " calm";
     if (refused == 0) {
         std::string note;
-        if (calm > 0) note = ", " + calmCount + ": " + calmText + " (the first on line " + std::to_string(calmLine) + ")";
+        if (calm > 0)
+            note =
+                ", " + calmCount + ": " + calmText + " (the first on line " + std::to_string(calmLine) + ")";
         std::printf("%s: accepted: %zu step%s%s\n", path.c_str(), steps, steps == 1 ? "" : "s", note.c_str());
         return ExitSuccess;
     }
-    std::fprintf(stderr, "%s:%zu: refused: %s (step %zu); %zu of %zu steps refused, %s\n", path.c_str(), refusedLine,
-                 firstRefusal.c_str(), refusedStep, refused, steps, calmCount.c_str());
+    std::fprintf(stderr, "%s:%zu: refused: %s (step %zu); %zu of %zu steps refused, %s\n", path.c_str(),
+                 refusedLine, firstRefusal.c_str(), refusedStep, refused, steps, calmCount.c_str());
     return ExitRunFailed;
 }
 
-int Validate(const ValidateArguments& args) {
+int Validate(const ValidateArguments& args, const CLI::App& command) {
+    CheckDamOptions(args.model, command);
     files::CsvOptions csv = args.csv;
-    csv.invalidValue = args.invalidValue;
+    const double invalidValue = args.model.parameters.InvalidValue;
+    csv.invalidValue = invalidValue;
     int code = ExitSuccess;
-    if (!args.profile.empty()) code = std::max(code, ValidateProfileFile(args.profile, csv));
-    if (!args.series.empty()) code = std::max(code, ValidateSeriesFile(args.series, csv, args.invalidValue));
+    Profile profile;
+    if (!args.profile.empty()) {
+        code = std::max(code, ValidateProfileFile(args.profile, csv));
+        profile = files::ReadProfile(args.profile, csv);
+    }
+    // The findings of a run: on the parameters alone, on the series with the
+    // profile and the dike normal when they are given.
+    const RunInput setup = MakeRunInput(args.model, profile, Series{});
+    RunJudge judge(setup, command.count("--dike-normal") != 0);
+    if (!args.series.empty())
+        code = std::max(code, ValidateSeriesFile(args.series, csv, invalidValue, setup, judge));
+    SayFindings("validate", judge);
     return code;
 }
 
@@ -129,22 +152,24 @@ void AddValidateCommand(CLI::App& app, int& exitCode) {
     command->add_option("--profile", args->profile, "Profile CSV file with columns x,z (m)");
     command->add_option("--series", args->series,
                         "Offshore conditions CSV file with columns hm0,tp,wlev,angle");
-    command->add_option("--invalid-value", args->invalidValue, "Marker of a missing value in the series")
-        ->capture_default_str();
+    AddModelOptions(*command, args->model, false);
     AddFileOptions(*command, args->csv, files::InputColumns, true);
     command->footer(
         "Examples:\n"
         "  qav validate --profile examples/profile.csv\n"
         "  qav validate --series examples/series.csv\n"
+        "  qav validate --profile examples/profile.csv --series examples/series.csv --dike-normal 270\n"
         "A refusal names the line of the first refused point or time step; a series is\n"
-        "reported with its count of steps, refused steps and calm ones.\n"
+        "reported with its count of steps, refused steps and calm ones. Inputs no sea produces\n"
+        "(the findings of qav run) are warnings; those on directions need --dike-normal, those\n"
+        "on water levels and depths --profile as well.\n"
         "Exit code 0 when accepted (a calm series is accepted, with its note), 1 when refused, 2 for bad "
         "input.");
-    command->callback([args, &exitCode] {
+    command->callback([args, command, &exitCode] {
         if (args->profile.empty() && args->series.empty()) {
             throw CLI::ValidationError("validate", "give --profile FILE or --series FILE");
         }
-        exitCode = Validate(*args);
+        exitCode = Validate(*args, *command);
     });
 }
 

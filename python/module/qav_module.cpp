@@ -28,7 +28,7 @@
 #include "common/run_input.h"
 #include "model/model.h"
 #include "qav/version.h"
-#include "tools/input_files.h"
+#include "files/input_files.h"
 
 namespace py = pybind11;
 

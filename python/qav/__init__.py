@@ -16,7 +16,8 @@ Misuse (a wrong shape, a non-number, an unknown dam type, an unwritable log
 file) raises before the model runs. What the model refuses is not an
 exception: every time step gets a status (the names of `qav run`'s status
 column, STATUS_NAMES) and its own message, and the run a code (0 succeeded,
--1 failed: half or more of its steps failed, or the set-up was refused).
+-1 failed: every step, or floor(n/2) or more of n >= 2 steps failed -- 1 of 3
+fails a run -- or the set-up was refused).
 
 Submodules, imported on first use: qav.xr (xarray and NetCDF, lazily over
 Dask), qav.openturns (the model as an OpenTURNS function).

@@ -888,6 +888,36 @@ class Messages(Case):
         self.assertIn("--min-step-size", coarse["note"])
         self.assertEqual(fine["note"], "")
 
+    def test_a_dike_normal_180_deg_off_is_said_by_run_and_validate_and_summed_up(self):
+        series = os.path.join(EXAMPLES, "series.csv")
+        done = qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 120, "-o",
+                   os.path.join(self.tmp, "toe.csv"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        warning, summary = done.stderr.splitlines()
+        self.assertRegex(warning, r"^qav run: warning: 19 of 22 steps have waves from behind the dike .*"
+                                  r"is --dike-normal 180 deg off\?")
+        with open(os.path.join(self.tmp, "toe.csv")) as f:
+            rows = list(csv.DictReader(f))
+        behind = sum(r["status"] == "angle outside range" for r in rows)
+        self.assertTrue(summary.startswith(f"qav run: 23 steps: 1 calm, {behind} angle outside range, "), summary)
+        self.assertIn(f"flagged: {behind} waves from behind", summary)
+        largest = max(range(len(rows)), key=lambda i: float(rows[i]["hm0_toe"]))
+        self.assertTrue(summary.endswith(f"m at step {largest + 1}"), summary)
+        checked = qav("validate", "--profile", self.profile, "--series", series, "--dike-normal", 120)
+        self.assertEqual(checked.stderr, warning.replace("qav run:", "qav validate:") + "\n")
+        # --quiet keeps the findings and drops the summary
+        quiet = qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 120, "-q")
+        self.assertEqual(quiet.stderr, warning + "\n")
+
+    def test_a_toe_at_the_water_line_is_noted(self):
+        # the toe at -1 m, 1:40 at the toe: at 0 and 2 cm of water the toe Hm0 is the grid's
+        series = write(self.tmp, "s.csv", series_text([(1.0, 6.0, -1.0, 270.0), (1.0, 6.0, -0.98, 270.0),
+                                                       (1.0, 6.0, 1.0, 270.0)]))
+        rows = self.rows(self.qav_run(series))
+        self.assertTrue(rows[0]["note"].startswith("toe at the water line: 0 m of water at the toe"), rows[0])
+        self.assertIn("compare with a smaller --min-step-size", rows[1]["note"])
+        self.assertEqual(rows[2]["note"], "")
+
     def test_inputs_no_sea_produces_are_warned_once_and_run(self):
         # Hm0 30 m at Tp 6 s is steeper than any sea: a warning naming the first
         # such step, once; the steps still run.
@@ -897,12 +927,15 @@ class Messages(Case):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual([r["status"] for r in self.rows(done)], ["computed"] * 4)
         warnings = done.stderr.splitlines()
-        self.assertEqual(len(warnings), 3, done.stderr)
+        # gravity, density, the steepness of step 4, and two Hm0 above the 9 m
+        # of water at the profile's first point
+        self.assertEqual(len(warnings), 4, done.stderr)
         self.assertEqual(sum("--ag 98.1" in w for w in warnings), 1)
         self.assertEqual(sum("--rho 1.025" in w for w in warnings), 1)
+        self.assertIn("2 steps with an offshore Hm0 above the water depth", done.stderr)
         # with g 98.1 the steepness of 30 m at 6 s is 0.053: no warning
         plain = self.qav_run(series)
-        self.assertEqual(len(plain.stderr.splitlines()), 1, plain.stderr)
+        self.assertEqual(len(plain.stderr.splitlines()), 2, plain.stderr)
         self.assertIn("step 2 (the first such): Hm0 30 m at Tp 6 s is a wave steepness Hm0/L0 of 0.53",
                       plain.stderr)
         # just above the bound, the steepness is shown above it too

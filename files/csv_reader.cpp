@@ -1,4 +1,4 @@
-#include "tools/csv_reader.h"
+#include "files/csv_reader.h"
 
 #include <sys/stat.h>
 

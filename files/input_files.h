@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/csv_reader.h"
+#include "files/csv_reader.h"
 
 namespace qav::files {
 

@@ -1,4 +1,4 @@
-#include "tools/input_files.h"
+#include "files/input_files.h"
 
 #include <algorithm>
 #include <charconv>

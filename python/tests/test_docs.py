@@ -1,4 +1,5 @@
-"""The README's Python section runs as written, and so do the two example scripts."""
+"""The Python examples of the README and of docs/python.md run as written, and so do the two
+example scripts."""
 
 import contextlib
 import io
@@ -16,17 +17,14 @@ from conftest import REPOSITORY
 PACKAGE_ROOT = str(Path(qav.__file__).resolve().parents[1])
 
 
-def python_blocks():
-    text = (REPOSITORY / "README.md").read_text()
-    section = text[text.index("\n## Python\n"):]
-    section = section[:section.index("\n## ", 1)]
-    return re.findall(r"```python\n(.*?)```", section, re.S)
+def python_blocks(page):
+    return re.findall(r"```python\n(.*?)```", (REPOSITORY / page).read_text(), re.S)
 
 
 @pytest.fixture
 def in_scratch_folder(tmp_path, monkeypatch):
-    # The README runs from the root of the repository; here its examples are
-    # reached through a link, and its output files land in a scratch folder.
+    # The pages run from the root of the repository; here their examples are
+    # reached through a link, and their output files land in a scratch folder.
     (tmp_path / "examples").symlink_to(REPOSITORY / "examples")
     monkeypatch.chdir(tmp_path)
     # Dask's worker processes find the package on PYTHONPATH.
@@ -34,20 +32,28 @@ def in_scratch_folder(tmp_path, monkeypatch):
     return tmp_path
 
 
-def test_readme_python_blocks(in_scratch_folder):
-    blocks = python_blocks()
-    assert len(blocks) == 5  # the basics, pandas, xarray, Dask, OpenTURNS
-    namespace = {"__name__": "readme"}
+def run_blocks(page, count):
+    blocks = python_blocks(page)
+    assert len(blocks) == count
+    namespace = {"__name__": "docs"}
     for number, block in enumerate(blocks, 1):
         out = io.StringIO()
         with contextlib.redirect_stdout(out):
-            exec(compile(block, f"README.md python block {number}", "exec"), namespace)
+            exec(compile(block, f"{page} python block {number}", "exec"), namespace)
         assert out.getvalue(), number
         # "# text" right below a print: the text it prints.
         lines = block.splitlines()
         for line, next_line in zip(lines, lines[1:]):
             if line.startswith("print(") and next_line.startswith("# "):
-                assert next_line[2:] in out.getvalue(), (number, out.getvalue())
+                assert next_line[2:] in out.getvalue(), (page, number, out.getvalue())
+
+
+def test_readme_python_block(in_scratch_folder):
+    run_blocks("README.md", 1)
+
+
+def test_python_page_blocks(in_scratch_folder):
+    run_blocks("docs/python.md", 5)  # the basics, pandas, xarray, Dask, OpenTURNS
     assert (in_scratch_folder / "toe.nc").exists()
 
 

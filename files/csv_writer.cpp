@@ -1,9 +1,9 @@
-#include "tools/csv_writer.h"
+#include "files/csv_writer.h"
 
 #include <array>
 #include <charconv>
 
-namespace qav::cli {
+namespace qav::files {
 
 void AppendNumber(std::string& out, double value) {
     std::array<char, 32> text{};
@@ -34,4 +34,4 @@ void AppendField(std::string& out, std::string_view text) {
     }
 }
 
-} // namespace qav::cli
+} // namespace qav::files

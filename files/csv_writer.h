@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace qav::cli {
+namespace qav::files {
 
 // The shortest decimal text that reads back as exactly the same double
 // ("nan", "inf" and "-inf" for the special values).
@@ -16,4 +16,4 @@ void AppendQuoted(std::string& out, std::string_view text);
 // a quote or a line break in it).
 void AppendField(std::string& out, std::string_view text);
 
-} // namespace qav::cli
+} // namespace qav::files
