@@ -43,6 +43,8 @@ else()
   # The libraries it needs (libgomp, libhwy, libstdc++) as dpkg-shlibdeps finds
   # them; its own library lies in the package.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The Python package's compiled module needs numpy.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS python3-numpy)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 endif()
 include(CPack)

@@ -5,6 +5,7 @@
 #endif
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,7 @@ namespace {
 struct LogSettings {
     int enabled = 0;
     std::string fileName;
+    std::size_t lostLines = 0;  // since the log was last switched on
 };
 
 // Per OS thread, so that host threads outside any parallel region (all of
@@ -61,23 +63,26 @@ LocalTime SystemLocalTime() {
 }
 
 // Appends one line to the file in a single write, so that lines of threads
-// sharing a file never mix within a line.
-void AppendLine(const std::string& fileName, const std::string& line) {
+// sharing a file never mix within a line. Returns false when the line could
+// not be written whole. Nothing waits: a named pipe without a reader, or one
+// whose reader lags behind, loses the line instead of stopping the run.
+bool AppendLine(const std::string& fileName, const std::string& line) {
 #if defined(_WIN32)
     FILE* file = std::fopen(fileName.c_str(), "a");
-    if (file == nullptr) return;
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    return std::fclose(file) == 0 && written;
 #else
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) return false;
     std::size_t written = 0;
     while (written < line.size()) {
         const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         written += static_cast<std::size_t>(n);
     }
-    ::close(fd);
+    return ::close(fd) == 0 && written == line.size();
 #endif
 }
 
@@ -90,8 +95,11 @@ bool InitLog(int flag, std::string_view fileName) {
     }
     settings.enabled = flag;
     settings.fileName.assign(TrimTrailingBlanks(fileName));
+    if (flag != 0) settings.lostLines = 0;
     return true;
 }
+
+std::size_t LostLogLines() { return settings.lostLines; }
 
 bool LogEnabled() { return settings.enabled != 0 && !ThreadNumberTooLarge(); }
 
@@ -99,7 +107,7 @@ void WriteLogLine(std::string_view text) {
     if (!LogEnabled()) return;
     std::string line(TrimTrailingBlanks(text));
     line += '\n';
-    AppendLine(settings.fileName, line);
+    if (!AppendLine(settings.fileName, line)) ++settings.lostLines;
 }
 
 void WriteLogLine(std::string_view label, std::string_view text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -9,7 +10,8 @@ namespace qav {
 // Diagnostic log. Settings are kept per calling OS thread: a call switches its
 // thread's log on or off, and every writing operation below does nothing while
 // it is off. Each line is written by opening the file for appending, writing,
-// and closing again; a line that cannot be written is skipped.
+// and closing again; a line that cannot be written (a full disk, a named pipe
+// without a reader) is skipped, never waited for, and counted.
 
 // Threads whose OpenMP number within their team is this or more get no log.
 inline constexpr int MaxLogThreads = 128;
@@ -18,6 +20,10 @@ inline constexpr int MaxLogThreads = 128;
 // fileName (trailing blanks removed). Returns false, after one line on
 // standard error, when the thread's OpenMP number is MaxLogThreads or more.
 bool InitLog(int flag, std::string_view fileName);
+
+// The lines the calling thread's log could not write since InitLog last
+// switched it on (switching it off keeps the count for the caller to read).
+[[nodiscard]] std::size_t LostLogLines();
 
 // True while the calling thread's log is on.
 [[nodiscard]] bool LogEnabled();

@@ -434,6 +434,17 @@ std::string MarchPathInUse() {
     return text;
 }
 
+std::string MarchPathWarning() {
+    const std::string request = IgnoredMarchPathRequest();
+    if (request.empty()) return {};
+    std::string text = "QAV_MARCH_PATH '" + request + "' names no march path this processor runs (";
+    for (const std::string_view name : SupportedMarchPathNames()) {
+        if (text.back() != '(') text += ' ';
+        text += name;
+    }
+    return text + "); it is ignored";
+}
+
 std::vector<std::string_view> SupportedMarchPathNames() {
     std::vector<std::string_view> names;
     for (const MarchPath path : SupportedMarchPaths()) names.push_back(MarchPathName(path));

@@ -132,6 +132,9 @@ int ValidateSeries(std::span<const double> Hm0, std::span<const double> Tp, std:
 // the path of a step alone and those of steps in lanes), and every one the
 // processor could take, by name.
 [[nodiscard]] std::string MarchPathInUse();
+// A warning when QAV_MARCH_PATH is set to a name the processor has no march
+// for (the library then takes its own choice), else empty.
+[[nodiscard]] std::string MarchPathWarning();
 [[nodiscard]] std::vector<std::string_view> SupportedMarchPathNames();
 
 }  // namespace qav

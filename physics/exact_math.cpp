@@ -318,20 +318,7 @@ double NearestRoundedBracket(double R) {
 }
 
 double NearestRefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst, double cLast) {
-    double theta = std::fabs(IncomingWaveAngle - DikeNormal);
-    if (theta > 180.0) theta = theta - 360.0;
-    double r = NearestSin(theta * DegreesToRadians) * cLast / cFirst;
-    if (std::fabs(r) > 1.01) return std::numeric_limits<double>::quiet_NaN();
-    r = std::clamp(r, -1.0, 1.0);
-    const double refracted = NearestAsin(r) * RadiansToDegrees;
-    double beta = DikeNormal < IncomingWaveAngle ? DikeNormal + refracted : DikeNormal - refracted;
-    if (beta < 0.0) {
-        beta = beta + 360.0;
-    } else if (beta > 360.0) {
-        beta = beta - 360.0;
-    }
-    if (std::fabs(beta) < 1e-15 && std::fabs(IncomingWaveAngle - 360.0) < 1e-15) beta = 360.0;
-    return beta;
+    return RefractedWaveDirection(DikeNormal, IncomingWaveAngle, cFirst, cLast, NearestSin, NearestAsin);
 }
 
 } // namespace qav

@@ -62,22 +62,39 @@ double FrictionDissipationFromTanh(double Fc, double Hrms, double /*k*/, double 
     return u * u * u * (c.rho * TwoOverThreePi * Fc);
 }
 
-double RefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst, double cLast) {
+double RefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst, double cLast,
+                              double (*sine)(double), double (*arcsine)(double)) {
+    // Directions more than one and a half turns apart are first brought into
+    // [0, 360]: the difference below is then the angle between them, and the
+    // single correction of the result suffices.
+    if (std::fabs(IncomingWaveAngle - DikeNormal) > 540.0) {
+        IncomingWaveAngle = Modulo360(IncomingWaveAngle);
+        DikeNormal = Modulo360(DikeNormal);
+    }
     double theta = std::fabs(IncomingWaveAngle - DikeNormal);
     if (theta > 180.0) theta = theta - 360.0;
-    double r = std::sin(theta * DegreesToRadians) * cLast / cFirst;
+    double r = sine(theta * DegreesToRadians) * cLast / cFirst;
     if (std::fabs(r) > 1.01) return std::numeric_limits<double>::quiet_NaN();
     r = std::clamp(r, -1.0, 1.0);
-    const double refracted = std::asin(r) * RadiansToDegrees;
+    const double refracted = arcsine(r) * RadiansToDegrees;
     double beta = DikeNormal < IncomingWaveAngle ? DikeNormal + refracted : DikeNormal - refracted;
     if (beta < 0.0) {
         beta = beta + 360.0;
     } else if (beta > 360.0) {
         beta = beta - 360.0;
     }
+    // A normal outside [0, 360] can leave the direction outside after that
+    // one correction (adding 0 turns a -0 into 0).
+    if (beta < 0.0 || beta > 360.0) beta = Modulo360(beta) + 0.0;
     // An incoming angle of 360 keeps being reported as 360, not 0.
     if (std::fabs(beta) < 1e-15 && std::fabs(IncomingWaveAngle - 360.0) < 1e-15) beta = 360.0;
     return beta;
+}
+
+double RefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst, double cLast) {
+    return RefractedWaveDirection(
+        DikeNormal, IncomingWaveAngle, cFirst, cLast, [](double x) { return std::sin(x); },
+        [](double x) { return std::asin(x); });
 }
 
 bool IsIncomingAngleValid(double DikeNormal, double IncomingWaveAngle) {

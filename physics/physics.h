@@ -61,9 +61,14 @@ void WaveNumber(double omega, std::span<const double> h, std::span<double> k, co
                                                  double T, const Constants& c);
 // Wave direction at the dike toe (deg) by Snell's law between the celerities
 // at the first and last grid point, or a quiet NaN when the sine ratio
-// exceeds 1.01 in magnitude.
+// exceeds 1.01 in magnitude. The direction lies in [0, 360] (360 for an
+// incoming 360 refracted to 0), whatever turns the two angles are given in.
 [[nodiscard]] double RefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst,
                                             double cLast);
+// The same rule with the sine and arcsine given (the C library's above; the
+// fast marches take ones that round alike on every processor).
+[[nodiscard]] double RefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst,
+                                            double cLast, double (*sine)(double), double (*arcsine)(double));
 // True unless the waves come from more than 90 degrees off the dike normal;
 // both limits inclusive, NaN counts as valid.
 [[nodiscard]] bool IsIncomingAngleValid(double DikeNormal, double IncomingWaveAngle);

@@ -86,6 +86,16 @@ std::optional<MarchPath> PathFromEnvironment() {
     return std::nullopt;
 }
 
+}  // namespace
+
+std::string IgnoredMarchPathRequest() {
+    const char* text = std::getenv("QAV_MARCH_PATH");
+    if (text == nullptr || PathFromEnvironment()) return {};
+    return text;
+}
+
+namespace {
+
 // Levels of a single step, read where they lie.
 const double* ReadInPlace(void* context, std::size_t first, std::size_t /*count*/, double* /*buffer*/) {
     return static_cast<const double*>(context) + first;
@@ -108,7 +118,7 @@ const double* ReadRows(void* context, std::size_t first, std::size_t /*count*/, 
     return column->levels + first * column->stride;
 }
 
-} // namespace
+}  // namespace
 
 double* MarchWorkspace::Reserve(std::size_t count) {
     if (store.size() < count) store.resize(count);

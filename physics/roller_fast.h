@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,9 @@ enum class MarchPath : std::uint8_t { Reference, Baseline, Sse4, Avx2, Avx512, N
 // "reference", "baseline", "avx2", "avx512", "neon") if the processor runs
 // it, else the best instruction set the processor runs.
 [[nodiscard]] MarchPath BestMarchPath();
+// The text of QAV_MARCH_PATH when it is set but names no path the processor
+// runs, and BestMarchPath therefore goes by the processor; else empty.
+[[nodiscard]] std::string IgnoredMarchPathRequest();
 // Every path this processor runs: Reference, Baseline, then the instruction
 // sets from the oldest up.
 [[nodiscard]] std::vector<MarchPath> SupportedMarchPaths();

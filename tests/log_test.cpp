@@ -1,12 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/log.h"
@@ -108,11 +113,45 @@ TEST_F(LogFile, OffWritesNothingAndUnwritableLinesAreSkipped) {
     WriteLogLine("nothing");
     LogReal("Entry Ag:", 9.81);
     EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(LostLogLines(), 0u);
     ASSERT_TRUE(InitLog(1, (dir_ / "missing" / "x.log").string()));
     WriteLogLine("skipped");
+    LogReal("Entry Ag:", 9.81);
+    EXPECT_EQ(LostLogLines(), 2u);
     ASSERT_TRUE(InitLog(1, dir_.string()));  // a folder, not a file
     WriteLogLine("skipped");
+    InitLog(0, "");  // the count stays for the caller to read
+    EXPECT_EQ(LostLogLines(), 1u);
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    if (fs::exists("/dev/full")) {
+        ASSERT_TRUE(InitLog(1, "/dev/full"));
+        WriteLogLine("no room");
+        EXPECT_EQ(LostLogLines(), 1u);
+    }
+}
+
+// A named pipe nobody reads: each line is lost and counted, nothing waits.
+// Should a write wait all the same, a reader opens the pipe after 10 s to
+// set it free, and the test fails.
+TEST_F(LogFile, NamedPipeWithoutReaderLosesLinesWithoutWaiting) {
+    const fs::path pipe = dir_ / "log.fifo";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::atomic<bool> finished{false}, rescued{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 1000 && !finished; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (finished) return;
+        rescued = true;
+        const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        while (!finished) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (fd >= 0) ::close(fd);
+    });
+    ASSERT_TRUE(InitLog(1, pipe.string()));
+    for (int i = 0; i < 3; ++i) WriteLogLine("line " + std::to_string(i));
+    finished = true;
+    rescue.join();
+    EXPECT_FALSE(rescued);
+    EXPECT_EQ(LostLogLines(), 3u);
 }
 
 TEST_F(LogFile, ThreadNumbersFromTheLimitGetNoLog) {

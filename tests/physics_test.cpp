@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "physics/exact_math.h"
 #include "physics/physics.h"
 
 namespace qav {
@@ -77,6 +79,35 @@ TEST(WaveFormulas, RefractionBetweenTheEndsOfTheGrid) {
     std::uint64_t bits = 0;
     std::memcpy(&bits, &none, sizeof bits);
     EXPECT_EQ(bits, 0x7FF8000000000000ULL);
+}
+
+// Directions given in other turns than [0, 360], on both rules (the C
+// library's sine and the fast marches' own): the toe direction lies in
+// [0, 360] and is the one of the same directions brought into [0, 360].
+TEST(WaveFormulas, RefractionOfDirectionsInAnyTurn) {
+    using Rule = double (*)(double, double, double, double);
+    for (const Rule rule : {Rule{RefractedWaveDirection}, Rule{NearestRefractedWaveDirection}}) {
+        for (const double normal : {270.0, 990.0, -450.0, 720.0, 1e6, -1e6}) {
+            for (const double turn : {0.0, 360.0, -720.0, 1e10}) {
+                for (const double off : {-89.0, -20.0, 0.0, 10.0, 45.0, 89.0}) {
+                    const double incoming = normal + turn + off;
+                    const double direction = rule(normal, incoming, 10, 5);
+                    const double inRange = rule(Modulo360(normal), Modulo360(incoming), 10, 5);
+                    EXPECT_GE(direction, 0.0) << normal << " " << incoming;
+                    EXPECT_LE(direction, 360.0) << normal << " " << incoming;
+                    // Near 0 and 360 the two may lie a turn apart.
+                    const double apart = std::fabs(direction - inRange);
+                    EXPECT_NEAR(std::min(apart, 360.0 - apart), 0.0, 1e-6) << normal << " " << incoming;
+                }
+            }
+        }
+        // More than 540 apart: exactly the in-range answer, on the normal's
+        // right side for a wave from its right.
+        EXPECT_EQ(rule(720, 10, 10, 5), rule(0, 10, 10, 5));
+        EXPECT_EQ(rule(990, 250, 10, 5), rule(270, 250, 10, 5));
+        EXPECT_EQ(rule(0, 30 + 360e10, 10, 5), rule(0, Modulo360(30 + 360e10), 10, 5));
+        EXPECT_EQ(rule(0, 360, 10, 5), 360.0);
+    }
 }
 
 TEST(AngleHelpers, ValidRangeIsInclusiveAndNaNCountsAsValid) {

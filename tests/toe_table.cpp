@@ -23,7 +23,7 @@ std::uint64_t Bits(double value) {
     return bits;
 }
 
-// The table of 20 storms of 50 steps, all steps of a storm in one run, on
+// The table of 24 storms of 50 steps, all steps of a storm in one run, on
 // path (or the library's own choice).
 std::vector<std::string> Table(const qav::MarchPath* path) {
     if (path != nullptr) {
@@ -33,8 +33,15 @@ std::vector<std::string> Table(const qav::MarchPath* path) {
     }
     std::mt19937_64 random(20261209);
     std::vector<std::string> lines;
-    for (int s = 0; s < 20; ++s) {
-        const qav_testing::Storm storm = qav_testing::RandomStorm(random, 50, 3000.0);
+    // The last four storms give their directions in other turns than
+    // [0, 360]: the normal and the waves turns apart.
+    const double turns[][2] = {{2, 0}, {-1, 0}, {0, 1e9}, {3, -2}};
+    for (int s = 0; s < 24; ++s) {
+        qav_testing::Storm storm = qav_testing::RandomStorm(random, 50, 3000.0);
+        if (s >= 20) {
+            storm.input.DikeNormal += 360.0 * turns[s - 20][0];
+            for (double& angle : storm.angle) angle += 360.0 * turns[s - 20][1];
+        }
         const std::size_t n = storm.hm0.size();
         std::vector<double> hm0(n), tp(n), angle(n);
         std::vector<qav::StepOutcome> outcomes(n);

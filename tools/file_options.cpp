@@ -20,6 +20,12 @@ std::string JoinInputs(std::span<const std::string_view> inputs) {
 
 }  // namespace
 
+CLI::Validator FileName() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string { return value.empty() ? "the file name is empty" : ""; },
+        "FILE");
+}
+
 void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<const std::string_view> inputs,
                     bool series) {
     const char* group = "Reading the CSV files";

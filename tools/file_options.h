@@ -7,6 +7,7 @@
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 namespace qav::cli {
@@ -16,5 +17,8 @@ namespace qav::cli {
 // when the command reads a series.
 void AddFileOptions(CLI::App& command, files::CsvOptions& options, std::span<const std::string_view> inputs,
                     bool series);
+
+// Refuses an empty file name: "-o ''" is a slip, not standard output.
+[[nodiscard]] CLI::Validator FileName();
 
 }  // namespace qav::cli

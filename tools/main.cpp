@@ -1,7 +1,9 @@
 // qav: wave conditions at the toe of a dike, from the command line.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -33,26 +35,39 @@ int Run(int argc, char** argv) {
     AddRunCommand(app, exitCode);
     AddTransectCommand(app, exitCode);
     AddValidateCommand(app, exitCode);
-    app.add_subcommand("version", "Print the version of qav")->callback([] {
+    const std::string marchWarning = qav::MarchPathWarning();
+    app.add_subcommand("version", "Print the version of qav")->callback([&marchWarning] {
         std::cout << "qav " << QAV_VERSION_TEXT << '\n'
                   << "march path: " << qav::MarchPathInUse() << " (supported:";
         for (const std::string_view name : qav::SupportedMarchPathNames()) std::cout << ' ' << name;
         std::cout << ")\n";
+        if (!marchWarning.empty()) std::cout << Printable(marchWarning) << '\n';
     });
+    if (!marchWarning.empty()) std::fprintf(stderr, "qav: warning: %s\n", Printable(marchWarning).c_str());
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         // --help and --version end the parse too; they are no errors.
-        return app.exit(e) == 0 ? ExitSuccess : ExitBadInput;
+        exitCode = app.exit(e) == 0 ? ExitSuccess : ExitBadInput;
     } catch (const InputError& e) {
-        std::fprintf(stderr, "qav: %s\n", e.what());
-        return ExitBadInput;
+        std::fprintf(stderr, "qav: %s\n", Printable(e.what()).c_str());
+        exitCode = ExitBadInput;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "qav: out of memory\n");
-        return ExitBadInput;
+        exitCode = ExitBadInput;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "qav: %s\n", e.what());
+        std::fprintf(stderr, "qav: %s\n", Printable(e.what()).c_str());
+        exitCode = ExitBadInput;
+    }
+    // Whatever a command wrote to standard output is lost when it cannot be
+    // written (a full disk, a closed pipe): no command ends as a success then.
+    errno = 0;
+    std::cout.flush();
+    const bool lost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout;
+    if (lost && exitCode != ExitBadInput) {  // else the command has said so
+        std::fprintf(stderr, "qav: standard output: writing failed: %s\n",
+                     std::strerror(errno != 0 ? errno : EIO));
         return ExitBadInput;
     }
     return exitCode;

@@ -28,7 +28,8 @@ void CheckNamedFiles(std::span<const NamedFile> files);
 
 // Opens the log file for appending (creating it) and closes it again; throws
 // InputError when it cannot be opened, so that a run never goes on without
-// the log it was asked for.
+// the log it was asked for. A named pipe without a reader passes: its lines
+// are lost, and counted, until a reader comes.
 void CheckLogFile(const std::string& path);
 
 // Where a command writes its result: standard output, or a named file that

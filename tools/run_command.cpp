@@ -109,7 +109,11 @@ int Run(const RunArguments& args, const CLI::App& command) {
     if (series.MissingCount() > 0) {
         std::fprintf(stderr, "qav run: %zu missing value%s taken as the invalid value %s (the first at %s)\n",
                      series.MissingCount(), series.MissingCount() == 1 ? "" : "s",
-                     files::FormatNumber(csv.invalidValue).c_str(), series.FirstMissing().c_str());
+                     files::FormatNumber(csv.invalidValue).c_str(), Printable(series.FirstMissing()).c_str());
+    }
+    if (run.lostLogLines > 0) {
+        std::fprintf(stderr, "qav run: %zu line%s of the log could not be written to %s\n", run.lostLogLines,
+                     run.lostLogLines == 1 ? "" : "s", Printable(args.log).c_str());
     }
     SayFindings("run", judge);
     if (!args.quiet) std::fprintf(stderr, "qav run: %s\n", judge.Summary().Text(Door::Cli).c_str());
@@ -124,7 +128,7 @@ int Run(const RunArguments& args, const CLI::App& command) {
                      FailedRunText(run.failures, run.steps).c_str(), reason.c_str());
         return ExitRunFailed;
     }
-    return ExitSuccess;
+    return run.lostLogLines > 0 ? ExitLogIncomplete : ExitSuccess;
 }
 
 }  // namespace
@@ -187,13 +191,18 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
     command
         ->add_option("--series", args->series, "Offshore conditions CSV file with columns hm0,tp,wlev,angle")
         ->required();
-    command->add_option("-o,--output", args->output,
-                        "Write the result table to this file (default: standard output)");
+    command
+        ->add_option("-o,--output", args->output,
+                     "Write the result table to this file (default: standard output)")
+        ->check(FileName());
     command->add_option("--threads", args->threads, "Threads sharing the time steps (default: all cores)")
         ->check(CLI::Range(1u, 4096u))
         ->capture_default_str();
-    command->add_option("--log", args->log,
-                        "Append the library's diagnostic log to this file (runs on one thread)");
+    command
+        ->add_option("--log", args->log,
+                     "Append the library's diagnostic log to this file (runs on one thread; a line that "
+                     "cannot be written is skipped and counted, never waited for)")
+        ->check(FileName());
     command->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary of the run");
     // Rows per block of the run; the table does not depend on it (for tests).
     command->add_option("--block-rows", args->blockRows)->check(CLI::PositiveNumber)->group("");
@@ -207,7 +216,8 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
         "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note.\n"
         "Exit code 0 when the run succeeded, 1 when it failed (floor(n/2) or more of n steps failed,\n"
         "so 1 of 3; or the set-up was refused), 2 for a usage error or a file that cannot be read\n"
-        "or written.");
+        "or written, 3 when the run succeeded and its table is written but lines of the --log file\n"
+        "were lost.");
     command->callback([args, command, &exitCode] { exitCode = Run(*args, *command); });
 }
 

@@ -9,6 +9,8 @@
 #include <limits>
 #include <system_error>
 
+#include "common/log.h"
+
 namespace qav::cli {
 
 namespace {
@@ -63,6 +65,8 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
         }
         MessageBuffer message(block.text.data(), block.text.size());
         RollerModel5(block.input, block.result.Output(), message, blockOptions);
+        // Read on the thread that ran the block, whose log it is.
+        if (options.Log) run.lostLogLines += LostLogLines();
     };
     const auto finish = [&](Block& block) {
         const RunTable& result = block.result;

@@ -23,6 +23,7 @@ struct SeriesRun {
     int code = 0;  // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
     bool setupRefused = false;  // the set-up check refused the run: no step was computed
     std::string message;        // the library's last message: of the last step, in time order, that wrote one
+    std::size_t lostLogLines = 0;  // lines of the log that could not be written
 };
 
 // Receives each block as it is done: the step number of its first row, the

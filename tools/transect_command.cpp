@@ -166,9 +166,11 @@ void AddTransectCommand(CLI::App& app, int& exitCode) {
     command->add_option("--tp", args->tp, "Offshore peak period (s)")->required();
     command->add_option("--wlev", args->wlev, "Water level (m)")->required();
     command->add_option("--angle", args->angle, "Direction the waves come from (deg)")->required();
-    command->add_option("-o,--output", args->output,
-                        "Write the table to this file (default: standard output)");
-    command->add_option("--svg", args->svg, "Also draw the transect as an SVG chart into this file");
+    command
+        ->add_option("-o,--output", args->output, "Write the table to this file (default: standard output)")
+        ->check(FileName());
+    command->add_option("--svg", args->svg, "Also draw the transect as an SVG chart into this file")
+        ->check(FileName());
     AddModelOptions(*command, args->model);
     AddFileOptions(*command, args->csv, files::ProfileColumns, false);
     command->footer(

@@ -60,13 +60,13 @@ int ValidateProfileFile(const std::string& path, const files::CsvOptions& csv) {
     message.Clear();
     const std::size_t n = profile.x.size();
     if (ValidateProfile(profile.x, profile.z, message) == 0) {
-        std::printf("%s: accepted: %zu points\n", path.c_str(), n);
+        std::printf("%s: accepted: %zu points\n", Printable(path).c_str(), n);
         return ExitSuccess;
     }
     const std::string refusal(message.Trimmed());
     const std::size_t point = FirstRefusedPoint(profile, refusal);
-    std::fprintf(stderr, "%s:%zu: refused: %s (point %zu of %zu)\n", path.c_str(), profile.lines[point - 1],
-                 refusal.c_str(), point, n);
+    std::fprintf(stderr, "%s:%zu: refused: %s (point %zu of %zu)\n", Printable(path).c_str(),
+                 profile.lines[point - 1], refusal.c_str(), point, n);
     return ExitRunFailed;
 }
 
@@ -115,10 +115,10 @@ int ValidateSeriesFile(const std::string& path, const files::CsvOptions& csv, do
         if (calm > 0)
             note =
                 ", " + calmCount + ": " + calmText + " (the first on line " + std::to_string(calmLine) + ")";
-        std::printf("%s: accepted: %zu step%s%s\n", path.c_str(), steps, steps == 1 ? "" : "s", note.c_str());
+        std::printf("%s: accepted: %zu step%s%s\n", Printable(path).c_str(), steps, steps == 1 ? "" : "s", note.c_str());
         return ExitSuccess;
     }
-    std::fprintf(stderr, "%s:%zu: refused: %s (step %zu); %zu of %zu steps refused, %s\n", path.c_str(),
+    std::fprintf(stderr, "%s:%zu: refused: %s (step %zu); %zu of %zu steps refused, %s\n", Printable(path).c_str(),
                  refusedLine, firstRefusal.c_str(), refusedStep, refused, steps, calmCount.c_str());
     return ExitRunFailed;
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,6 +53,7 @@ struct Shared {
     py::object real;      // numbers.Real
     py::object integral;  // numbers.Integral
     py::object bool_;     // numpy.bool_
+    py::object maskedArray;  // numpy.ma.MaskedArray
     py::dtype status;     // '<U<longest status name>'
     py::dtype object;     // 'O'
     py::dtype float64Type;
@@ -107,6 +109,20 @@ Vector AsVector(const char* name, py::handle value) {
             return {py::reinterpret_borrow<py::object>(value),
                     size == 0 ? std::span<const double>{} : std::span<const double>(data, size)};
         }
+    }
+    if (py::isinstance(value, shared->maskedArray)) {
+        // Masked entries are missing values: NaN, which the checks refuse as
+        // they refuse any missing value (a step of a series is then refused,
+        // a profile as a whole).
+        py::object filled;
+        try {
+            filled = value.attr("astype")(shared->float64).attr("filled")(py::float_(NAN));
+        } catch (py::error_already_set& error) {
+            if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) throw;
+            throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers: " +
+                                  py::str(error.value()).cast<std::string>());
+        }
+        return AsVector(name, filled);
     }
     using Doubles = py::array_t<double, py::array::c_style>;
     if (Doubles::check_(value)) {
@@ -169,6 +185,21 @@ double Real(const char* name, py::handle value) {
     throw py::value_error(std::string(name) + " must be a real number, got " + Repr(value));
 }
 
+// A whole number: int or a numpy integer (never a bool, a float or a
+// string), when it fits in a long long.
+std::optional<long long> WholeNumber(py::handle value) {
+    if (!PyLong_CheckExact(value.ptr()) &&
+        (IsBool(value) || (!PyLong_Check(value.ptr()) && !py::isinstance(value, shared->integral)))) {
+        return std::nullopt;
+    }
+    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index) throw py::error_already_set();
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow != 0) return std::nullopt;
+    return number;
+}
+
 int DamType(py::handle value) {
     if (py::isinstance<py::str>(value)) {
         std::string key = value.cast<std::string>();
@@ -184,14 +215,8 @@ int DamType(py::handle value) {
         throw py::value_error("dam_type must be one of ['caisson', 'dam', 'none', 'wall'] or 0 to 3, got " +
                               Repr(value));
     }
-    if (PyLong_CheckExact(value.ptr()) ||
-        (!IsBool(value) && (PyLong_Check(value.ptr()) || py::isinstance(value, shared->integral)))) {
-        const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-        if (!index) throw py::error_already_set();
-        int overflow = 0;
-        const long long code = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-        if (overflow == 0 && code >= 0 && code <= 3) return static_cast<int>(code);
-    }
+    if (const auto code = WholeNumber(value); code && *code >= 0 && *code <= 3)
+        return static_cast<int>(*code);
     throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " + Repr(value));
 }
 
@@ -320,10 +345,8 @@ struct LogOffAfter {
 };
 
 unsigned ThreadCount(py::handle threadCount) {
-    if (PyLong_Check(threadCount.ptr()) && !IsBool(threadCount)) {
-        int overflow = 0;
-        const long long count = PyLong_AsLongLongAndOverflow(threadCount.ptr(), &overflow);
-        if (overflow == 0 && count >= 1 && count <= 4096) return static_cast<unsigned>(count);
+    if (const auto count = WholeNumber(threadCount); count && *count >= 1 && *count <= 4096) {
+        return static_cast<unsigned>(*count);
     }
     throw py::value_error("threads must be a whole number from 1 to 4096, got " + Repr(threadCount));
 }
@@ -673,6 +696,7 @@ void Initialise() {
     shared->ascontiguousarray = numpy.attr("ascontiguousarray");
     shared->float64 = numpy.attr("float64");
     shared->bool_ = numpy.attr("bool_");
+    shared->maskedArray = py::module_::import("numpy.ma").attr("MaskedArray");
     shared->real = numbers.attr("Real");
     shared->integral = numbers.attr("Integral");
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
@@ -736,6 +760,9 @@ PYBIND11_MODULE(_qav, m) {
     m.def("read_series", &ReadSeriesFile, "Reads a series file; see qav.read_series.");
     m.def(
         "version", [] { return std::string(QAV_VERSION_TEXT); }, "The library version.");
+    m.def(
+        "lost_log_lines", [] { return qav::LostLogLines(); },
+        "The lines the calling thread's last logged run could not write to its log.");
     m.def(
         "march_path", [] { return std::string(qav::MarchPathInUse()); },
         "The march the calling thread's runs take on this processor.");

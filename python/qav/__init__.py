@@ -25,9 +25,11 @@ Dask), qav.openturns (the model as an OpenTURNS function).
 
 from __future__ import annotations
 
+import errno
 import importlib
 import os
 import sys
+import warnings
 from pathlib import Path
 from typing import NamedTuple, Optional, Union
 
@@ -74,7 +76,7 @@ from ._tables import InputError, read_profile, read_series  # noqa: E402
 
 __all__ = ["run", "transect", "validate_profile", "validate_series", "version", "march_path",
            "read_profile", "read_series", "RunResult", "Transect", "InputError", "DAM_TYPES",
-           "STATUS_NAMES", "FAILED_STATUS_NAMES", "LibraryNotFoundError", "library_path"]
+           "STATUS_NAMES", "FAILED_STATUS_NAMES", "LibraryNotFoundError", "LogLinesLostWarning", "library_path"]
 
 #: Codes of the structure in front of the dike.
 DAM_TYPES = dict(_qav.DAM_TYPES)
@@ -196,15 +198,37 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
         name = os.fsencode(log_file)
         if not name:
             raise ValueError("log_file must not be empty")
-        # Opened here so that a log that cannot be written is an error, not a silent run.
-        with open(name, "ab"):
-            pass
+        _check_log_file(name)
     else:
         name = None
     # The compiled run builds the RunResult itself, and asks _pandas_index for
     # the index of the series only when they are not all numpy arrays.
-    return _run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
-                alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads)
+    result = _run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
+                  alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads)
+    if name is not None:
+        lost = _qav.lost_log_lines()
+        if lost:
+            warnings.warn(f"{lost} line{'' if lost == 1 else 's'} of the log could not be written to "
+                          f"{os.fsdecode(name)!r}", LogLinesLostWarning, stacklevel=2)
+    return result
+
+
+class LogLinesLostWarning(RuntimeWarning):
+    """Lines of a run's log_file could not be written (a full disk, a named pipe
+    without a reader); the run's results are whole."""
+
+
+def _check_log_file(name: bytes) -> None:
+    """Opens the log here, so that a log that cannot be written is an error, not a
+    silent run; without waiting: a named pipe without a reader yet passes (its
+    lines are lost, counted and warned of)."""
+    try:
+        descriptor = os.open(name, os.O_WRONLY | os.O_APPEND | os.O_CREAT | getattr(os, "O_NONBLOCK", 0), 0o666)
+    except OSError as error:
+        if error.errno == errno.ENXIO:
+            return
+        raise
+    os.close(descriptor)
 
 
 _run = _qav.run

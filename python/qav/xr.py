@@ -119,7 +119,15 @@ def _dam_codes(dam_type: xr.DataArray) -> xr.DataArray:
                 raise ValueError(f"dam_type {value!r} is none of {sorted(DAM_TYPES)}")
             return DAM_TYPES[key.strip().lower()]
         return dam_type.copy(data=np.vectorize(code, otypes=[np.int64])(dam_type.values))
-    return dam_type
+    if dam_type.dtype.kind in "iu":
+        return dam_type
+    # A code is a whole number, as qav.run takes it: 2.9 is no wall, and True no caisson.
+    values = np.asarray(dam_type.values)
+    whole = values.dtype.kind == "f" and np.isfinite(values) & (values == np.round(values))
+    if not np.all(whole):
+        wrong = values.ravel()[~np.asarray(whole, dtype=bool).ravel()] if values.dtype.kind == "f" else values.ravel()
+        raise ValueError(f"dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got {wrong[0]!r}")
+    return dam_type.copy(data=values.astype(np.int64))
 
 
 def _toe_block(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, parameters):

@@ -1,6 +1,7 @@
 """qav.run against the library's own entries, its argument handling and its
 use from several threads."""
 
+import os
 import threading
 
 import numpy as np
@@ -77,6 +78,31 @@ class TestSameAsTheEntries:
         assert same_bits(logged.hm0_toe, plain.hm0_toe)
 
 
+    @pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="no named pipes on this system")
+    def test_a_log_nobody_reads_is_counted_never_waited_for(self, example, tmp_path):
+        pipe = tmp_path / "log.fifo"
+        os.mkfifo(pipe)
+        finished, rescued = threading.Event(), []
+
+        def rescue():
+            # Should the run wait for a reader, one comes after 10 s and the test fails.
+            if not finished.wait(10):
+                rescued.append(os.open(pipe, os.O_RDONLY | os.O_NONBLOCK))
+                finished.wait()
+                os.close(rescued[0])
+
+        watcher = threading.Thread(target=rescue)
+        watcher.start()
+        try:
+            with pytest.warns(qav.LogLinesLostWarning, match=r"\d+ lines of the log could not be written"):
+                logged = qav.run(**example, log_file=pipe)
+        finally:
+            finished.set()
+            watcher.join()
+        assert not rescued
+        assert same_bits(logged.hm0_toe, qav.run(**example).hm0_toe)
+
+
 class TestInputConversion:
     def test_lists_strided_and_single_precision_give_the_same_result(self, example):
         base = qav.run(**example)
@@ -97,6 +123,24 @@ class TestInputConversion:
             by_name = qav.run(**example, dam_type=name.upper(), dam_height=1.0)
             by_code = qav.run(**example, dam_type=code, dam_height=1.0)
             assert same_bits(by_name.hm0_toe, by_code.hm0_toe), name
+
+    def test_numpy_integers_and_masked_arrays(self, example):
+        base = qav.run(**example)
+        assert same_bits(qav.run(**example, threads=np.int64(2)).hm0_toe, base.hm0_toe)
+        assert same_bits(qav.run(**example, threads=np.uint8(3)).hm0_toe, base.hm0_toe)
+        for wrong in (np.float64(2.0), np.bool_(True), 0, np.int64(5000)):
+            with pytest.raises(ValueError, match="threads must be a whole number"):
+                qav.run(**example, threads=wrong)
+        # A masked entry is a missing value: its step is refused as for NaN,
+        # the others keep their results.
+        mask = np.zeros(len(example["hm0"]), dtype=bool)
+        mask[[2, 7]] = True
+        masked = qav.run(**{**example, "tp": np.ma.masked_array(example["tp"], mask=mask)})
+        assert list(np.flatnonzero(masked.status == "refused")) == [2, 7]
+        assert list(masked.messages[[2, 7]]) == ["Tp is invalid"] * 2
+        assert same_bits(masked.hm0_toe[~mask], base.hm0_toe[~mask])
+        unmasked = np.ma.masked_array(example["tp"], mask=np.zeros_like(mask))
+        assert same_bits(qav.run(**{**example, "tp": unmasked}).hm0_toe, base.hm0_toe)
 
     def test_inputs_are_not_modified(self, example):
         copies = {k: np.copy(v) for k, v in example.items()}

@@ -135,6 +135,13 @@ def test_missing_or_wrong_inputs_are_named(example):
         qav.xr.toe_conditions(loads, profiles.assign(dam_type=("section", [3, 7, 0])))
     with pytest.raises(ValueError, match="dam_type"):
         qav.xr.toe_conditions(loads.chunk({"section": 1}), profiles.assign(dam_type=("section", [3, 0, -1]))).compute()
+    # A code is whole, as qav.run takes it: 2.9 runs as no wall, NaN as no dam.
+    for codes in ([3, 2.9, 0], [0.99, 0, 0], [3, 0, np.nan], [True, False, False]):
+        with pytest.raises(ValueError, match="dam_type must be 0"):
+            qav.xr.toe_conditions(loads, profiles.assign(dam_type=("section", codes)))
+    whole = qav.xr.toe_conditions(loads, profiles.assign(dam_type=("section", [3.0, 0.0, 2.0])), threads=np.int64(2))
+    codes = qav.xr.toe_conditions(loads, profiles.assign(dam_type=("section", [3, 0, 2])))
+    assert whole.hm0_toe.values.tobytes() == codes.hm0_toe.values.tobytes()
 
 
 def test_lazy_tasks_of_the_model_wait_for_nothing_and_any_chunks_give_the_serial_run(example):

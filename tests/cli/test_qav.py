@@ -368,6 +368,8 @@ class BadInput(Case):
                      [*run, "--dike-normal", 270, "--dam-height", 1],
                      [*run, "--dike-normal", 270, "--dam", "none", "--dam-height", 1],
                      [*run, "--dike-normal", 270, "--log", os.path.join(self.tmp, "no", "such", "dir", "run.log")],
+                     [*run, "--dike-normal", 270, "--log", ""],
+                     ["run", "--profile", self.profile, "--series", series, "--dike-normal", 270, "-o", ""],
                      ["transect", "--profile", self.profile, "--hm0", 1],
                      ["transect", "--profile", self.profile, "--hm0", 1, "--tp", 6, "--wlev", 1, "--angle", 270],
                      ["validate"], ["fly"]):
@@ -813,6 +815,15 @@ class Validate(Case):
         done = qav("validate", "--series", os.path.join(EXAMPLES, "series.csv"))
         self.assertRegex(done.stdout, r"series\.csv: accepted: 23 steps, 1 calm: Hm0 is \(almost\) zero "
                                       r"\(the first on line 22\)")
+        # A file name is escaped as a cell is: it neither drives the terminal nor forges a line.
+        odd = write(self.tmp, "p\x1b[2J\nqav: forged.csv", "x,z\n0,-8\n100,-7\n100,-6\n")
+        for args in (["validate", "--profile", odd], ["validate", "--series", odd + "-missing"],
+                     ["run", "--profile", self.profile, "--series", odd, "--dike-normal", 270]):
+            with self.subTest(args=args):
+                done = qav(*args)
+                self.assertIn("p\\x1b[2J\\nqav: forged.csv", done.stderr)
+                self.assertNotIn("\x1b", done.stderr)
+                self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
 
 
 class Logging(Case):
@@ -831,6 +842,21 @@ class Logging(Case):
         self.assertIn("Entry Gravity constant:", lines[1])
         # one dike normal line per step that reaches the angle check, in order
         self.assertEqual(sum(l.startswith("Entry Dike Normal:") for l in lines), 22)
+
+    def test_a_log_that_cannot_be_written_is_counted_never_waited_for(self):
+        # A named pipe nobody reads and a full disk: the run neither waits nor
+        # loses its table, and says how many lines of the log it lost (exit 3).
+        series = os.path.join(EXAMPLES, "series.csv")
+        plain = qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 270)
+        pipe = os.path.join(self.tmp, "log.fifo")
+        os.mkfifo(pipe)
+        for log in [pipe] + (["/dev/full"] if os.path.exists("/dev/full") else []):
+            with self.subTest(log=log):
+                done = qav("run", "--profile", self.profile, "--series", series, "--dike-normal", 270,
+                           "--log", log, timeout=30)
+                self.assertEqual(done.returncode, 3, done.stderr)
+                self.assertEqual(done.stdout, plain.stdout)
+                self.assertRegex(done.stderr, r"qav run: \d+ lines of the log could not be written to " + log)
 
 
 class Messages(Case):
@@ -1096,6 +1122,12 @@ class OutputFiles(Case):
                                    "270"], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
         self.assertEqual(done.returncode, 2)
         self.assertIn("standard output", done.stderr)
+        # Every command: a table, a verdict or the version lost is no success.
+        for args in (["validate", "--profile", self.profile], ["version"], ["run", "--help"]):
+            with open("/dev/full", "w") as full, self.subTest(args=args):
+                done = subprocess.run([QAV, *args], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+                self.assertEqual(done.returncode, 2)
+                self.assertIn("standard output: writing failed: No space left on device", done.stderr)
 
 
 class ExampleHost(Case):
