@@ -7,7 +7,7 @@
 // (python/module/qav_module.cpp).
 
 #include <cstddef>
-#include <span>
+#include <iterator>
 
 namespace qav {
 
@@ -89,5 +89,23 @@ inline constexpr std::size_t EntryArgumentCount = static_cast<std::size_t>(Argum
 inline constexpr Argument ParameterArray[] = {
     Argument::Ag,         Argument::Rho,          Argument::Alpha,      Argument::Fc,
     Argument::RatioDepth, Argument::InvalidValue, Argument::MinStepSize};
+
+// The slot of a model parameter in the by-reference entry's array.
+constexpr std::size_t SlotOf(Argument parameter) {
+    std::size_t slot = 0;
+    while (slot < std::size(ParameterArray) && ParameterArray[slot] != parameter) ++slot;
+    return slot;
+}
+
+// Every model parameter has its slot, and only they.
+static_assert([] {
+    std::size_t parameters = 0;
+    for (std::size_t i = 0; i < EntryArgumentCount; ++i) {
+        if (Arguments[i].place != Place::Parameter) continue;
+        if (SlotOf(static_cast<Argument>(i)) == std::size(ParameterArray)) return false;
+        ++parameters;
+    }
+    return parameters == std::size(ParameterArray);
+}());
 
 }  // namespace qav

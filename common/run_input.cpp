@@ -48,6 +48,26 @@ void LogInputLines(const RunInput& input, std::span<const InputLine> lines) {
     }
 }
 
+double* ParameterField(ModelParameters& parameters, Argument argument) {
+    switch (argument) {
+#define QAV_FIELD_Parameter(Name) \
+    case Argument::Name:          \
+        return &parameters.Name;
+#define QAV_FIELD_Run(Name)
+#define QAV_FIELD_Output(Name)
+#define QAV_FIELD_Call(Name)
+#define QAV_FIELD(Name, Type, Many, Place, ...) QAV_FIELD_##Place(Name)
+        QAV_ENTRY_ARGUMENTS(QAV_FIELD)
+#undef QAV_FIELD
+#undef QAV_FIELD_Call
+#undef QAV_FIELD_Output
+#undef QAV_FIELD_Run
+#undef QAV_FIELD_Parameter
+        default:
+            return nullptr;
+    }
+}
+
 void LogInterfaceHeader(const RunInput& input, std::string_view versionText) {
     using enum Argument;
     using Line = InputLine;

@@ -25,6 +25,10 @@ struct ModelParameters {
     }
 };
 
+// The field of a model parameter (an argument of place Parameter), or nullptr
+// for another argument.
+[[nodiscard]] double* ParameterField(ModelParameters& parameters, Argument argument);
+
 // Everything a run reads. Spans view the caller's arrays; the four series
 // share one length in a valid set-up, and so do the two profile arrays.
 struct RunInput {

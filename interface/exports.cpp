@@ -9,7 +9,6 @@
 #include <exception>
 #include <iterator>
 #include <span>
-#include <stdexcept>
 #include <string>
 
 #include "common/arguments.h"
@@ -124,28 +123,6 @@ const char* FirstMissing(const EntryArguments& a, std::span<const Argument> orde
     return nullptr;
 }
 
-// The record's pointer of a model parameter.
-const double** ParameterPointer(EntryArguments& a, Argument parameter) {
-    switch (parameter) {
-#define QAV_PARAMETER_Parameter(Name) \
-    case Argument::Name:              \
-        return &a.Name;
-#define QAV_PARAMETER_Run(Name)
-#define QAV_PARAMETER_Output(Name)
-#define QAV_PARAMETER_Call(Name)
-#define QAV_PARAMETER(Name, Type, Count, Place, ...) QAV_PARAMETER_##Place(Name)
-        QAV_ENTRY_ARGUMENTS(QAV_PARAMETER)
-#undef QAV_PARAMETER
-#undef QAV_PARAMETER_Call
-#undef QAV_PARAMETER_Output
-#undef QAV_PARAMETER_Run
-#undef QAV_PARAMETER_Parameter
-        default:
-            break;
-    }
-    throw std::logic_error("not a model parameter");
-}
-
 // Writes "Argument <Name> is missing!" for the first missing argument and
 // returns true when there is one.
 bool ReportMissing(const EntryArguments& a, std::span<const Argument> order, MessageBuffer message) {
@@ -227,9 +204,11 @@ QAV_API int FORTRANENTRY_ROLLERMODEL5(const int* DamType, const double* DamHeigh
                                       double* WaveAngleToe, char* ErrorMessage, int64_t LogFileNameLength,
                                       int64_t /*ErrorMessageLength*/) {
     if (ErrorMessage == nullptr) return -1;
-    // Each argument but the model parameters by its name.
+    // Each argument by its name, the model parameters from their slots of the
+    // array.
     EntryArguments a;
-#define QAV_PASSED_Parameter(Name)
+#define QAV_PASSED_Parameter(Name) \
+    a.Name = ModelParameters == nullptr ? nullptr : ModelParameters + qav::SlotOf(Argument::Name);
 #define QAV_PASSED_Run(Name) a.Name = Name;
 #define QAV_PASSED_Output(Name) a.Name = Name;
 #define QAV_PASSED_Call(Name) a.Name = Name;
@@ -242,11 +221,6 @@ QAV_API int FORTRANENTRY_ROLLERMODEL5(const int* DamType, const double* DamHeigh
 #undef QAV_PASSED_Parameter
     a.LogFileNameLength = LogFileNameLength;
     a.ModelParameters = ModelParameters;
-    if (ModelParameters != nullptr) {
-        for (std::size_t i = 0; i < std::size(qav::ParameterArray); ++i) {
-            *ParameterPointer(a, qav::ParameterArray[i]) = ModelParameters + i;
-        }
-    }
     return MainEntry(a, order::ReferenceEntryOrder, MessageBuffer(ErrorMessage, MessageLength));
 }
 

@@ -27,9 +27,9 @@
 #include "common/log.h"
 #include "common/message.h"
 #include "common/run_input.h"
+#include "files/input_files.h"
 #include "model/model.h"
 #include "qav/version.h"
-#include "files/input_files.h"
 
 namespace py = pybind11;
 
@@ -50,12 +50,12 @@ struct Shared {
     py::object asarray;
     py::object ascontiguousarray;
     py::object float64;
-    py::object real;      // numbers.Real
-    py::object integral;  // numbers.Integral
-    py::object bool_;     // numpy.bool_
+    py::object real;         // numbers.Real
+    py::object integral;     // numbers.Integral
+    py::object bool_;        // numpy.bool_
     py::object maskedArray;  // numpy.ma.MaskedArray
-    py::dtype status;     // '<U<longest status name>'
-    py::dtype object;     // 'O'
+    py::dtype status;        // '<U<longest status name>'
+    py::dtype object;        // 'O'
     py::dtype float64Type;
     py::dtype boolType;
     std::size_t statusChars = 0;
@@ -271,17 +271,8 @@ Setting MakeSetting(const CallArguments& call) {
     s.input.DikeNormal = call.Real(DikeNormal);
     s.input.DamHeight = call.Real(DamHeight);
     qav::ModelParameters& p = s.input.Parameters;
-#define QAV_PARAMETER_Parameter(Name) p.Name = call.Real(Name);
-#define QAV_PARAMETER_Run(Name)
-#define QAV_PARAMETER_Output(Name)
-#define QAV_PARAMETER_Call(Name)
-#define QAV_PARAMETER(Name, Type, Many, Place, ...) QAV_PARAMETER_##Place(Name)
-    QAV_ENTRY_ARGUMENTS(QAV_PARAMETER)
-#undef QAV_PARAMETER
-#undef QAV_PARAMETER_Call
-#undef QAV_PARAMETER_Output
-#undef QAV_PARAMETER_Run
-#undef QAV_PARAMETER_Parameter
+    for (const Argument parameter : qav::ParameterArray)
+        *qav::ParameterField(p, parameter) = call.Real(parameter);
     s.input.DamType = ::DamType(call[DamType]);
     return s;
 }
