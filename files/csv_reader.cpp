@@ -209,7 +209,16 @@ CsvReader::Read CsvReader::ReadPhysicalLine() {
     if (pendingCarriageReturn_) {
         // The \n of a \r\n split over two reads.
         pendingCarriageReturn_ = false;
-        if (buffer_[position_] == '\n' && ++position_ == filled_ && !FillBuffer()) return Read::End;
+        if (buffer_[position_] == '\n') {
+            lastBreak_ = "\r\n";
+            if (lines_ == 1) lineEnd_ = lastBreak_;
+            // Inside quotes the line break is the field's, as the file has it.
+            if (state_ == State::Quoted) {
+                record_ += '\n';
+                breaks_.back() = record_.size();
+            }
+            if (++position_ == filled_ && !FillBuffer()) return Read::End;
+        }
     }
     ++lines_;
     for (;;) {
@@ -263,13 +272,19 @@ CsvReader::Read CsvReader::ReadPhysicalLine() {
         position_ = i;
         if (i == filled_) continue;
         ++position_;
+        lastBreak_ = "\n";
         if (data[i] == '\r') {
+            lastBreak_ = "\r";
             if (position_ < filled_) {
-                if (data[position_] == '\n') ++position_;
+                if (data[position_] == '\n') {
+                    ++position_;
+                    lastBreak_ = "\r\n";
+                }
             } else {
                 pendingCarriageReturn_ = true;
             }
         }
+        if (lineEnd_.empty()) lineEnd_ = lastBreak_;
         return Read::Line;
     }
 }
@@ -284,7 +299,11 @@ bool CsvReader::ReadRecord(bool aboveHeader) {
         Read read = ReadPhysicalLine();
         if (lines_ == linesBefore) return false;
         const std::size_t first = record_.find_first_not_of(separator_ == '\t' ? " " : " \t");
-        const bool blank = first == std::string::npos;
+        // Below the header a row of empty cells (a spreadsheet's ";;;;") is blank too.
+        const char emptyCells[] = {' ', '\t', separator_};
+        const bool blank =
+            first == std::string::npos ||
+            (!aboveHeader && record_.find_first_not_of(std::string_view(emptyCells, 3)) == std::string::npos);
         const bool comment = aboveHeader && !blank && record_[first] == '#';
         if (blank || comment) {
             if (read == Read::End) return false;
@@ -293,7 +312,7 @@ bool CsvReader::ReadRecord(bool aboveHeader) {
         // A line break inside quotes belongs to the field.
         while (state_ == State::Quoted) {
             if (read == Read::End) Fail(quoteOffset_, "the quote opened here is not closed");
-            record_ += '\n';
+            record_ += lastBreak_;
             breaks_.push_back(record_.size());
             const std::size_t before = lines_;
             read = ReadPhysicalLine();
@@ -355,9 +374,13 @@ void CsvReader::Split(std::size_t maxFields) {
 
 bool CsvReader::ReadHeader() {
     if (!FillBuffer()) return false;
-    const std::string_view start(buffer_.data(), std::min<std::size_t>(filled_, 3));
+    const std::string_view start(buffer_.data(), std::min<std::size_t>(filled_, 4));
     if (start.starts_with("\xEF\xBB\xBF")) {
         position_ = 3;
+        byteOrderMark_ = true;
+    } else if (start.starts_with(std::string_view("\xFF\xFE\0\0", 4)) ||
+               start.starts_with(std::string_view("\0\0\xFE\xFF", 4))) {
+        throw FileError(name_ + ": the file is UTF-32 text; save it as CSV in UTF-8");
     } else if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF")) {
         throw FileError(name_ + ": the file is UTF-16 text; save it as CSV in UTF-8");
     }

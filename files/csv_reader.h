@@ -80,6 +80,10 @@ public:
     // Lines read so far.
     [[nodiscard]] std::size_t LinesRead() const { return lines_; }
     [[nodiscard]] char Separator() const { return separator_; }
+    // Whether the file starts with a UTF-8 byte order mark, and its first line
+    // end ("\n", "\r\n" or "\r"; empty while none was read).
+    [[nodiscard]] bool ByteOrderMark() const { return byteOrderMark_; }
+    [[nodiscard]] std::string_view LineEnd() const { return lineEnd_; }
     [[nodiscard]] const std::string& Name() const { return name_; }
 
     // "name:line:column: " of a byte offset in the last record (the column
@@ -108,6 +112,9 @@ private:
     std::size_t filled_ = 0;
     bool endOfFile_ = false;
     bool pendingCarriageReturn_ = false;
+    bool byteOrderMark_ = false;
+    std::string_view lineEnd_;
+    std::string_view lastBreak_;  // the line end of the last line read
 
     std::size_t lines_ = 0;
     std::size_t recordLine_ = 0;

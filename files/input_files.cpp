@@ -65,6 +65,45 @@ const CsvOptions& Checked(const CsvOptions& options) {
     return options;
 }
 
+// The unit an input column is read in, and the ways a header writes it.
+struct Unit {
+    std::string_view input;
+    std::string_view name;
+    std::initializer_list<std::string_view> spellings;  // lower case
+};
+constexpr std::string_view Metres = "m";
+const Unit Units[] = {
+    {"hm0", Metres, {"m"}},
+    {"tp", "s", {"s", "sec"}},
+    {"wlev", Metres, {"m", "m+nap", "m nap", "m+msl", "m msl"}},
+    {"angle", "deg", {"deg", "degrees", "\xC2\xB0", "\xC2\xB0n", "deg n", "degn", "\xC2\xB0 n"}},
+    {"x", Metres, {"m"}},
+    {"z", Metres, {"m", "m+nap", "m nap", "m+msl", "m msl"}},
+};
+
+// A header name split into its name and the unit in brackets or parentheses
+// after it ("Hm0 [m]": "hm0" and "m"), both in lower case; no unit when there
+// is none.
+struct NameAndUnit {
+    std::string name;
+    std::string unit;
+    bool hasUnit = false;
+};
+
+NameAndUnit SplitUnit(std::string_view key) {
+    NameAndUnit split{std::string(key), {}, false};
+    if (key.empty() || (key.back() != ']' && key.back() != ')')) return split;
+    const char open = key.back() == ']' ? '[' : '(';
+    const std::size_t at = key.rfind(open);
+    if (at == std::string_view::npos || at == 0) return split;
+    const std::string_view name = Trim(key.substr(0, at));
+    if (name.empty()) return split;
+    split.name = std::string(name);
+    split.unit = std::string(Trim(key.substr(at + 1, key.size() - at - 2)));
+    split.hasUnit = true;
+    return split;
+}
+
 // Where the input columns and the others are in a file's header.
 struct Columns {
     std::size_t headerFields = 0;
@@ -74,10 +113,17 @@ struct Columns {
     std::vector<std::string> passNames;
 };
 
-std::string LacksColumn(const CsvReader& csv, std::string_view input, const std::string& wanted) {
+// The message of the input columns a header lacks (input and the name asked for).
+std::string LacksColumns(const CsvReader& csv,
+                         const std::vector<std::pair<std::string_view, std::string>>& missing) {
     const std::span<const CsvField> fields = csv.Fields();
-    std::string text = csv.Where(0) + "the header lacks the column " + Quoted(wanted);
-    if (wanted != input) text += " (named for " + std::string(input) + ")";
+    std::string text = csv.Where(0) + "the header lacks the column" + (missing.size() == 1 ? " " : "s ");
+    for (std::size_t m = 0; m < missing.size(); ++m) {
+        const auto& [input, wanted] = missing[m];
+        if (m > 0) text += m + 1 == missing.size() ? " and " : ", ";
+        text += Quoted(wanted);
+        if (wanted != input) text += " (named for " + std::string(input) + ")";
+    }
     text += " (found " + std::to_string(fields.size()) + (fields.size() == 1 ? " column: " : " columns: ");
     for (std::size_t f = 0; f < fields.size() && f < ListedNames; ++f) {
         if (f > 0) text += ", ";
@@ -89,14 +135,17 @@ std::string LacksColumn(const CsvReader& csv, std::string_view input, const std:
         double value = 0.0;
         return ParseNumber(field.text, '.', value) || ParseNumber(field.text, ',', value);
     });
+    const std::string input(missing.front().first);
     if (numbers) {
         text += "; this is a row of numbers: the header must come first, and a line starting with '#' is a comment";
     } else if (fields.size() == 1) {
         // One name only: another separator, or a title line above the header.
         text += "; columns are separated by ',' ';' or a tab (--separator), and a title above the header "
                 "starts with '#'";
+    } else if (missing.size() == 1) {
+        text += "; if one of them is it, name it with --column " + input + "=NAME";
     } else {
-        text += "; if one of them is it, name it with --column " + std::string(input) + "=NAME";
+        text += "; name each of them that is there with --column " + input + "=NAME and so on";
     }
     // A spreadsheet saved as "CSV" rather than "CSV UTF-8" writes its degree
     // signs and accents in a code page, which no name typed on a UTF-8
@@ -117,33 +166,59 @@ Columns ReadColumns(CsvReader& csv, std::span<const std::string_view> inputs, co
     keys.reserve(fields.size());
     for (const CsvField& field : fields) keys.push_back(Lower(Trim(field.text)));
 
+    std::vector<NameAndUnit> split;
+    split.reserve(fields.size());
+    for (const std::string& key : keys) split.push_back(SplitUnit(key));
+
     Columns columns;
     columns.headerFields = fields.size();
     std::vector<bool> used(fields.size(), false);
+    std::vector<std::pair<std::string_view, std::string>> missing;
     for (const std::string_view input : inputs) {
         std::string wanted(input);
         for (const auto& [key, name] : options.columns) {
             if (Lower(Trim(key)) == input) wanted = std::string(Trim(name));
         }
         const std::string key = Lower(wanted);
+        // The name as the header writes it, else with a unit after it.
         std::size_t found = NotFound;
-        for (std::size_t f = 0; f < fields.size(); ++f) {
-            if (keys[f] != key) continue;
-            if (found != NotFound) {
-                throw FileError(csv.Where(fields[f].offset) + "the header names the column " + Quoted(wanted) +
-                                " twice");
+        for (const bool withUnit : {false, true}) {
+            for (std::size_t f = 0; f < fields.size(); ++f) {
+                if (withUnit ? !split[f].hasUnit || split[f].name != key : keys[f] != key) continue;
+                if (found != NotFound) {
+                    throw FileError(csv.Where(fields[f].offset) + "the header names the column " +
+                                    Quoted(wanted) + " twice");
+                }
+                found = f;
             }
-            found = f;
+            if (found != NotFound) break;
         }
-        if (found == NotFound) throw FileError(LacksColumn(csv, input, wanted));
+        if (found == NotFound) {
+            missing.emplace_back(input, wanted);
+            continue;
+        }
+        if (keys[found] != key) {
+            const Unit& unit = *std::find_if(std::begin(Units), std::end(Units),
+                                             [input](const Unit& u) { return u.input == input; });
+            if (std::find(unit.spellings.begin(), unit.spellings.end(), split[found].unit) ==
+                unit.spellings.end()) {
+                throw FileError(csv.Where(fields[found].offset) + "the column " +
+                                Quoted(Trim(fields[found].text)) + " is in " + Quoted(split[found].unit) +
+                                ", but qav reads " + std::string(input) + " in " + std::string(unit.name) +
+                                "; convert the column to " + std::string(unit.name));
+            }
+        }
         if (used[found]) {
             throw FileError(csv.Where(fields[found].offset) + "the column " + Quoted(wanted) +
                             " is named for two inputs");
         }
         used[found] = true;
         columns.inputField.push_back(found);
-        columns.labels.push_back(wanted == input ? Quoted(input) : Quoted(wanted) + " (" + std::string(input) + ")");
+        const std::string label = keys[found] == key ? wanted : std::string(Trim(fields[found].text));
+        columns.labels.push_back(label == input ? Quoted(input)
+                                                : Quoted(label) + " (" + std::string(input) + ")");
     }
+    if (!missing.empty()) throw FileError(LacksColumns(csv, missing));
     for (std::size_t f = 0; f < fields.size(); ++f) {
         if (used[f]) continue;
         columns.passFields.push_back(f);
@@ -183,8 +258,9 @@ public:
         if (decimal_ == Decimal::Point || (decimal_ == Decimal::Auto && csv.Separator() == ',')) mark_ = '.';
     }
 
-    // False for a missing value; throws for a cell that is no number.
-    bool Read(const CsvField& field, const std::string& label, double& value) {
+    // False for a missing value, and with textMissing for text that is no
+    // number in either mark; throws for any other cell that is no number.
+    bool Read(const CsvField& field, const std::string& label, double& value, bool textMissing = false) {
         const std::string_view text = Trim(field.text);
         if (IsMissingValue(text)) return false;
         char mark = mark_;
@@ -204,8 +280,23 @@ public:
             } else {
                 hint = std::string(" (earlier numbers of this file have the decimal mark '") + mark + "')";
             }
+        } else if (textMissing) {
+            return false;
         }
         throw FileError(csv_.Where(field.offset) + Quoted(text) + " in column " + label + " is not a number" + hint);
+    }
+
+    // The file's format, with the decimal mark of its numbers so far.
+    TableFormat Format() const {
+        TableFormat format;
+        format.separator = csv_.Separator();
+        format.byteOrderMark = csv_.ByteOrderMark();
+        if (!csv_.LineEnd().empty()) format.lineEnd = csv_.LineEnd();
+        format.decimal = mark_ != 0 ? mark_
+                         : decimal_ == Decimal::Comma || (decimal_ == Decimal::Auto && csv_.Separator() == ';')
+                             ? ','
+                             : '.';
+        return format;
     }
 
 private:
@@ -266,6 +357,7 @@ Profile ReadProfileFrom(CsvReader& csv, const CsvOptions& options) {
     if (profile.x.empty()) {
         throw FileError(csv.Name() + ":" + std::to_string(csv.LinesRead()) + ": no rows of numbers below the header");
     }
+    profile.format = numbers.Format();
     return profile;
 }
 
@@ -318,6 +410,7 @@ SeriesReader& SeriesReader::operator=(SeriesReader&&) noexcept = default;
 
 const std::vector<std::string>& SeriesReader::PassThroughNames() const { return impl_->columns.passNames; }
 std::size_t SeriesReader::RowsRead() const { return impl_->rows; }
+TableFormat SeriesReader::Format() const { return impl_->numbers.Format(); }
 std::size_t SeriesReader::MissingCount() const { return impl_->missing; }
 const std::string& SeriesReader::FirstMissing() const { return impl_->firstMissing; }
 
@@ -340,7 +433,10 @@ bool SeriesReader::ReadBlock(SeriesBlock& block, std::size_t maxRows, std::size_
         double value[4] = {};
         for (std::size_t c = 0; c < 4; ++c) {
             const CsvField& field = fields[columns.inputField[c]];
-            if (m.numbers.Read(field, columns.labels[c], value[c])) continue;
+            if (m.numbers.Read(field, columns.labels[c], value[c],
+                               m.options.missing == MissingValues::Invalid)) {
+                continue;
+            }
             if (m.options.missing == MissingValues::Error) {
                 throw FileError(MissingHere(m.csv, field, columns.labels[c]) +
                                 " (--missing invalid runs such a row with the invalid value: the model then "

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "files/csv_reader.h"
+#include "files/csv_writer.h"
 
 namespace qav::files {
 
@@ -36,7 +37,8 @@ enum class Decimal {
 
 enum class MissingValues {
     Error,    // an empty cell, NaN, NA, N/A or #N/A in an input column is an error
-    Invalid,  // such a cell of a series becomes CsvOptions::invalidValue
+    Invalid,  // such a cell of a series becomes CsvOptions::invalidValue, and so does a text
+              // that is no number ("storm", "-"); a number in the other decimal mark stays an error
 };
 
 struct CsvOptions {
@@ -62,6 +64,8 @@ struct Profile {
     std::vector<double> x;
     std::vector<double> z;
     std::vector<std::size_t> lines;
+    // The file's separator, decimal mark, byte order mark and line ends.
+    TableFormat format;
 };
 
 // Reads a whole profile file. Further columns are allowed and not read.
@@ -106,6 +110,10 @@ public:
     bool ReadBlock(SeriesBlock& block, std::size_t maxRows = 65536, std::size_t maxBytes = std::size_t{8} << 20);
 
     [[nodiscard]] std::size_t RowsRead() const;
+    // The file's separator, byte order mark and line ends, and the decimal
+    // mark of its numbers read so far: when none had one, ',' for a file
+    // read with --decimal , or separated by ';', else '.'.
+    [[nodiscard]] TableFormat Format() const;
     // Missing values taken as the invalid value so far, and where the first
     // one was ("series.csv:5:3, column 'wlev'"); empty when there was none.
     [[nodiscard]] std::size_t MissingCount() const;

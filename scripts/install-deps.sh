@@ -7,7 +7,9 @@ packages=(
   libcli11-dev libsleef-dev libhwy-dev
   python3 python3-numpy python3-pytest python3-matplotlib
   pybind11-dev python3-dev python3-pandas python3-xarray python3-netcdf4
-  python3-dask python3-distributed python3-openturns
+  python3-dask python3-distributed python3-openturns python3-tqdm
+  # pip install . / pip wheel . of the Python package, offline (--no-build-isolation), and a venv to test it in
+  python3-pip python3-venv python3-setuptools python3-wheel
   pkg-config make valgrind binutils time
   # dpkg-shlibdeps: the .deb of a release names the libraries it needs.
   dpkg-dev

@@ -22,7 +22,7 @@ void AddModelOptions(CLI::App& command, ModelOptions& options, bool normalRequir
                     "to the west); brought into [0, 360)")
         ->required(normalRequired);
     command.add_option("--dam", options.dam, "Structure in front of the dike: none, caisson, wall or dam")
-        ->check(CLI::IsMember({"none", "caisson", "wall", "dam"}))
+        ->transform(CLI::IsMember({"none", "caisson", "wall", "dam"}, CLI::ignore_case))
         ->capture_default_str();
     command.add_option(
         "--dam-height", options.damHeight,

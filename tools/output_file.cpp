@@ -74,9 +74,28 @@ void InstallCleanupHandlers() {
     });
 }
 
+// Holds back the cleanup signals while a temporary file is made and
+// registered: one that came in between would end the process and leave the
+// file behind. A signal held back arrives when they are let go, and the
+// handler then finds the file registered.
+class CleanupSignalsHeld {
+public:
+    CleanupSignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int signal : CleanupSignals) sigaddset(&set, signal);
+        ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
+    }
+    ~CleanupSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+    CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
 int RegisterTemporary(const std::string& path) {
     if (path.size() >= PATH_MAX) return -1;
-    InstallCleanupHandlers();
     for (int i = 0; i < SlotCount; ++i) {
         int expected = Free;
         if (!Temporaries[i].state.compare_exchange_strong(expected, Filling)) continue;
@@ -250,10 +269,15 @@ void OutputFile::OpenTemporary(const std::string& directory) {
     const std::string pattern = (std::filesystem::path(directory) / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw InputError(path_ + ": cannot create the output file: " + std::strerror(errno));
-    temporaryPath_ = name.data();
-    slot_ = RegisterTemporary(temporaryPath_);
+    InstallCleanupHandlers();
+    int fd = -1;
+    {
+        const CleanupSignalsHeld held;
+        fd = ::mkstemp(name.data());
+        if (fd < 0) throw InputError(path_ + ": cannot create the output file: " + std::strerror(errno));
+        temporaryPath_ = name.data();
+        slot_ = RegisterTemporary(temporaryPath_);
+    }
     file_ = ::fdopen(fd, "w+");
     if (file_ == nullptr) {
         const int error = errno;

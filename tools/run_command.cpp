@@ -34,6 +34,7 @@ struct RunArguments {
     std::size_t blockRows = BlockRows;
     ModelOptions model;
     files::CsvOptions csv;
+    OutputOptions table;
 };
 
 unsigned AllCores() {
@@ -72,11 +73,14 @@ int Run(const RunArguments& args, const CLI::App& command) {
     if (!args.log.empty()) CheckLogFile(args.log);
 
     OutputFile output(args.output);
+    files::TableFormat format;
     bool started = false;
     const auto startOutput = [&] {
         if (started) return;
         if (checking.valid()) steps = checking.get();
-        output.Write(RunTableHeader(series.PassThroughNames()));
+        format = OutputFormat(args.table, series.Format());
+        if (format.byteOrderMark) output.Write("\xEF\xBB\xBF");
+        output.Write(RunTableHeader(series.PassThroughNames(), format));
         started = true;
     };
     ProgressBar bar(!args.quiet);
@@ -98,9 +102,9 @@ int Run(const RunArguments& args, const CLI::App& command) {
                 flags[i] = JudgeStep(block, i, result.outcomes[i], result.energyClamped[i] != 0);
             }
             judge.AddSteps(block, firstStep - 1, result.outcomes, flags, result.hm0Toe);
-            rows.clear();
-            AppendRunRows(rows, firstStep, block, result, flags, read.passThrough);
             startOutput();
+            rows.clear();
+            AppendRunRows(rows, firstStep, block, result, flags, read.passThrough, format);
             output.Write(rows);
         });
     startOutput();
@@ -134,51 +138,62 @@ int Run(const RunArguments& args, const CLI::App& command) {
 }  // namespace
 
 // The columns of the table behind step and the series' other columns.
-constexpr std::string_view RunColumns = "hm0,tp,wlev,angle,hm0_toe,tp_toe,angle_toe,status,message,note";
+constexpr std::string_view RunColumns[] = {"step",     "hm0",     "tp",        "wlev",   "angle",   "hm0_toe",
+                                           "tp_toe",   "angle_toe", "status", "message", "note"};
 
-std::string RunTableHeader(std::span<const std::string> passThroughNames) {
+std::string RunTableHeader(std::span<const std::string> passThroughNames, const files::TableFormat& format) {
+    const auto lower = [](std::string_view name) {
+        std::string text(name);
+        for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        return text;
+    };
+    std::vector<std::string> taken;
+    for (const std::string_view name : RunColumns) taken.emplace_back(name);
+    for (const std::string& name : passThroughNames) taken.push_back(lower(name));
     std::string out = "step";
     for (const std::string& name : passThroughNames) {
         // A column of the series named as one of the table's own (a table
-        // read back in, say) keeps its place under another name.
-        std::string lower = name;
-        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        bool clash = lower == "step";
-        for (std::size_t start = 0; start < RunColumns.size() && !clash;) {
-            const std::size_t end = std::min(RunColumns.find(',', start), RunColumns.size());
-            clash = RunColumns.substr(start, end - start) == lower;
-            start = end + 1;
+        // read back in, say) keeps its place under a name no other column
+        // has: input_step, then input_input_step when read back again.
+        std::string written = name;
+        if (std::find(std::begin(RunColumns), std::end(RunColumns), lower(name)) != std::end(RunColumns)) {
+            do {
+                written = "input_" + written;
+            } while (std::find(taken.begin(), taken.end(), lower(written)) != taken.end());
+            taken.push_back(lower(written));
         }
-        out += ',';
-        files::AppendField(out, clash ? "input_" + name : name);
+        out += format.separator;
+        files::AppendField(out, written, format);
     }
-    out += ',';
-    out += RunColumns;
-    out += '\n';
+    for (std::size_t c = 1; c < std::size(RunColumns); ++c) {
+        out += format.separator;
+        out += RunColumns[c];
+    }
+    out += format.lineEnd;
     return out;
 }
 
 void AppendRunRows(std::string& out, std::size_t firstStep, const RunInput& input, const RunTable& result,
-                   std::span<const std::uint8_t> flags,
-                   const std::vector<std::vector<std::string>>& passThrough) {
+                   std::span<const std::uint8_t> flags, const std::vector<std::vector<std::string>>& passThrough,
+                   const files::TableFormat& format) {
     for (std::size_t i = 0; i < result.hm0Toe.size(); ++i) {
         out += std::to_string(firstStep + i);
         for (const std::vector<std::string>& column : passThrough) {
-            out += ',';
-            files::AppendField(out, column[i]);
+            out += format.separator;
+            files::AppendField(out, column[i], format);
         }
         for (const double value : {input.Hm0[i], input.Tp[i], input.Wlev[i], input.IncomingWaveAngle[i],
                                    result.hm0Toe[i], result.tpToe[i], result.angleToe[i]}) {
-            out += ',';
-            files::AppendNumber(out, value);
+            out += format.separator;
+            files::AppendNumber(out, value, format);
         }
-        out += ',';
+        out += format.separator;
         out += OutcomeName(result.outcomes[i]);
-        out += ',';
-        files::AppendQuoted(out, OwnReason(result.messages[i]));
-        out += ',';
-        files::AppendQuoted(out, StepNote(input, i, flags[i], Door::Cli));
-        out += '\n';
+        out += format.separator;
+        files::AppendQuoted(out, OwnReason(result.messages[i]), format);
+        out += format.separator;
+        files::AppendQuoted(out, StepNote(input, i, flags[i], Door::Cli), format);
+        out += format.lineEnd;
     }
 }
 
@@ -208,6 +223,7 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
     command->add_option("--block-rows", args->blockRows)->check(CLI::PositiveNumber)->group("");
     AddModelOptions(*command, args->model);
     AddFileOptions(*command, args->csv, files::InputColumns, true);
+    AddOutputOptions(*command, args->table);
     command->footer(
         "Example:\n"
         "  qav run --profile examples/profile.csv --series examples/series.csv \\\n"

@@ -30,34 +30,42 @@ struct TransectArguments {
     double angle = 0.0;
     ModelOptions model;
     files::CsvOptions csv;
+    OutputOptions table;
 };
 
 // The '# ' lines of the toe values, then the header; the rows follow in blocks.
-std::string FormatTransectHead(const Transect& transect, const std::string& note) {
+std::string FormatTransectHead(const Transect& transect, const std::string& note, const files::TableFormat& format) {
     const StepResult& toe = transect.toe;
     const std::string_view message = OwnReason(transect.message);
-    std::string out = "# status: ";
-    out += OutcomeName(toe.Outcome);
-    out += "\n# hm0_toe: ";
-    files::AppendNumber(out, toe.Hm0Toe);
-    out += "\n# tp_toe: ";
-    files::AppendNumber(out, toe.TpToe);
-    out += "\n# angle_toe: ";
-    files::AppendNumber(out, toe.WaveAngleToe);
-    if (!message.empty()) {
-        out += "\n# message: ";
-        out += message;
+    std::string out = format.byteOrderMark ? "\xEF\xBB\xBF" : "";
+    const auto line = [&](std::string_view label, std::string_view text) {
+        out += "# ";
+        out += label;
+        out += ": ";
+        out += text;
+        out += format.lineEnd;
+    };
+    line("status", OutcomeName(toe.Outcome));
+    for (const auto& [label, value] :
+         {std::pair{"hm0_toe", toe.Hm0Toe}, std::pair{"tp_toe", toe.TpToe}, std::pair{"angle_toe", toe.WaveAngleToe}}) {
+        std::string number;
+        files::AppendNumber(number, value, format);
+        line(label, number);
     }
-    if (!note.empty()) {
-        out += "\n# note: ";
-        out += note;
+    if (!message.empty()) line("message", message);
+    if (!note.empty()) line("note", note);
+    bool first = true;
+    for (const std::string_view column : {"x", "bottom_level", "depth", "hrms", "hm0", "energy", "group_velocity",
+                                          "breaking_dissipation", "friction_dissipation"}) {
+        if (!first) out += format.separator;
+        out += column;
+        first = false;
     }
-    out +=
-        "\nx,bottom_level,depth,hrms,hm0,energy,group_velocity,breaking_dissipation,friction_dissipation\n";
+    out += format.lineEnd;
     return out;
 }
 
-void WriteTransectRows(const Transect& transect, OutputFile& output) {
+void WriteTransectRows(const Transect& transect, OutputFile& output, const files::TableFormat& format) {
     constexpr std::size_t Block = 4096;
     std::string out;
     for (std::size_t begin = 0; begin < transect.points.size(); begin += Block) {
@@ -67,11 +75,11 @@ void WriteTransectRows(const Transect& transect, OutputFile& output) {
             const TransectPoint& s = transect.points[i];
             for (const double value : {s.x, s.bottomLevel, s.depth, s.hrms, s.hm0, s.energy, s.groupVelocity,
                                        s.breakingDissipation}) {
-                files::AppendNumber(out, value);
-                out += ',';
+                files::AppendNumber(out, value, format);
+                out += format.separator;
             }
-            files::AppendNumber(out, s.frictionDissipation);
-            out += '\n';
+            files::AppendNumber(out, s.frictionDissipation, format);
+            out += format.lineEnd;
         }
         output.Write(out);
     }
@@ -147,8 +155,9 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
         StepNote(input, 0, JudgeStep(input, 0, toe.Outcome, toe.EnergyClamped), Door::Cli);
     if (!note.empty()) std::fprintf(stderr, "qav transect: note: %s\n", note.c_str());
 
-    output.Write(FormatTransectHead(transect, note));
-    WriteTransectRows(transect, output);
+    const files::TableFormat format = OutputFormat(args.table, profile.format);
+    output.Write(FormatTransectHead(transect, note, format));
+    WriteTransectRows(transect, output, format);
     if (svg) svg->Write(DrawTransectSvg(MakeChart(args, input, transect, note)));
     output.Commit();
     if (svg) svg->Commit();
@@ -173,6 +182,7 @@ void AddTransectCommand(CLI::App& app, int& exitCode) {
         ->check(FileName());
     AddModelOptions(*command, args->model);
     AddFileOptions(*command, args->csv, files::ProfileColumns, false);
+    AddOutputOptions(*command, args->table);
     command->footer(
         "Example:\n"
         "  qav transect --profile examples/profile.csv --hm0 3.5 --tp 9.7 --wlev 4 --angle 245 \\\n"

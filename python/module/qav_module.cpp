@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,15 +22,15 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
-#include "common/arguments.h"
 #include "common/log.h"
 #include "common/message.h"
 #include "common/run_input.h"
-#include "files/input_files.h"
 #include "model/model.h"
 #include "qav/version.h"
+#include "files/input_files.h"
 
 namespace py = pybind11;
 
@@ -50,12 +51,12 @@ struct Shared {
     py::object asarray;
     py::object ascontiguousarray;
     py::object float64;
-    py::object real;         // numbers.Real
-    py::object integral;     // numbers.Integral
-    py::object bool_;        // numpy.bool_
+    py::object real;      // numbers.Real
+    py::object integral;  // numbers.Integral
+    py::object bool_;     // numpy.bool_
     py::object maskedArray;  // numpy.ma.MaskedArray
-    py::dtype status;        // '<U<longest status name>'
-    py::dtype object;        // 'O'
+    py::dtype status;     // '<U<longest status name>'
+    py::dtype object;     // 'O'
     py::dtype float64Type;
     py::dtype boolType;
     std::size_t statusChars = 0;
@@ -91,8 +92,9 @@ Vector ViewOf(py::array array) {
 }
 
 // value as a 1-D float64 vector: in place when it already is one, otherwise
-// converted (numpy.asarray, then made contiguous).
-Vector AsVector(const char* name, py::handle value) {
+// converted (numpy.asarray, then made contiguous). A single number is a vector
+// of one where oneStep is set (a time step's condition).
+Vector AsVector(const char* name, py::handle value, bool oneStep = false) {
     // A plain numpy vector of native doubles, the common case, told from its
     // header alone.
     const auto& api = py::detail::npy_api::get();
@@ -100,10 +102,9 @@ Vector AsVector(const char* name, py::handle value) {
     if (Py_TYPE(value.ptr()) == api.PyArray_Type_) {
         const auto* header = py::detail::array_proxy(value.ptr());
         const auto* descr = py::detail::array_descriptor_proxy(header->descr);
-        constexpr int Layout =
-            py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ &&
-            descr->byteorder != Foreign && (header->flags & Layout) == Layout) {
+        constexpr int Layout = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && descr->byteorder != Foreign &&
+            (header->flags & Layout) == Layout) {
             const auto size = static_cast<std::size_t>(header->dimensions[0]);
             const auto* data = reinterpret_cast<const double*>(header->data);
             return {py::reinterpret_borrow<py::object>(value),
@@ -139,8 +140,7 @@ Vector AsVector(const char* name, py::handle value) {
         py::object plain = py::reinterpret_borrow<py::object>(value);
         if (!py::hasattr(plain, "dtype")) plain = shared->asarray(plain);
         const py::object type = plain.attr("dtype");
-        const std::string kind =
-            py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
+        const std::string kind = py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
         if (kind.size() == 1 && std::string_view("bcmMUSV").find(kind[0]) != std::string_view::npos) {
             throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers, got " +
                                   py::str(type).cast<std::string>() + " values");
@@ -152,6 +152,7 @@ Vector AsVector(const char* name, py::handle value) {
                               py::str(error.value()).cast<std::string>());
     }
     auto array = py::reinterpret_borrow<py::array>(converted);
+    if (oneStep && array.ndim() == 0) array = array.reshape({py::ssize_t{1}});
     // Checked before ascontiguousarray, which would turn a scalar into 1-D.
     if (array.ndim() != 1) NotOneDimensional(name, array);
     return ViewOf(py::reinterpret_borrow<py::array>(shared->ascontiguousarray(array)));
@@ -220,39 +221,6 @@ int DamType(py::handle value) {
     throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " + Repr(value));
 }
 
-using qav::Argument;
-
-// The model's arguments of qav.run and qav.transect by their positions
-// (qav.run then takes log_file and threads); their Python names are those of
-// QAV_ENTRY_ARGUMENTS.
-constexpr Argument ModelPositions[] = {Argument::ProfileX,    Argument::ProfileBottomLevel,
-                                       Argument::Hm0,         Argument::Tp,
-                                       Argument::Wlev,        Argument::IncomingWaveAngle,
-                                       Argument::DikeNormal,  Argument::DamType,
-                                       Argument::DamHeight,   Argument::Ag,
-                                       Argument::Rho,         Argument::Alpha,
-                                       Argument::Fc,          Argument::RatioDepth,
-                                       Argument::MinStepSize, Argument::InvalidValue};
-constexpr std::size_t ModelArgumentCount = std::size(ModelPositions);
-
-const char* NameOf(Argument argument) { return qav::InfoOf(argument).pythonName; }
-
-// The handles a call passed, found by argument.
-class CallArguments {
-public:
-    explicit CallArguments(PyObject* const* args) {
-        for (std::size_t i = 0; i < ModelArgumentCount; ++i) {
-            handles_[static_cast<std::size_t>(ModelPositions[i])] = args[i];
-        }
-    }
-    py::handle operator[](Argument argument) const { return handles_[static_cast<std::size_t>(argument)]; }
-    double Real(Argument argument) const { return ::Real(NameOf(argument), (*this)[argument]); }
-    Vector AsVector(Argument argument) const { return ::AsVector(NameOf(argument), (*this)[argument]); }
-
-private:
-    std::array<py::handle, qav::EntryArgumentCount> handles_{};
-};
-
 // The profile, the structure and the model parameters of a call.
 struct Setting {
     Vector x;
@@ -260,20 +228,26 @@ struct Setting {
     qav::RunInput input;
 };
 
-Setting MakeSetting(const CallArguments& call) {
-    using enum Argument;
+Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNormal, py::handle damType,
+                    py::handle damHeight, py::handle ag, py::handle rho, py::handle alpha, py::handle fc,
+                    py::handle ratioDepth, py::handle minStepSize, py::handle invalidValue) {
     Setting s;
-    s.x = call.AsVector(ProfileX);
-    s.z = call.AsVector(ProfileBottomLevel);
-    SameLengths({{NameOf(ProfileX), &s.x}, {NameOf(ProfileBottomLevel), &s.z}});
+    s.x = AsVector("profile_x", profileX);
+    s.z = AsVector("profile_z", profileZ);
+    SameLengths({{"profile_x", &s.x}, {"profile_z", &s.z}});
     s.input.ProfileX = s.x.values;
     s.input.ProfileBottomLevel = s.z.values;
-    s.input.DikeNormal = call.Real(DikeNormal);
-    s.input.DamHeight = call.Real(DamHeight);
+    s.input.DikeNormal = Real("dike_normal", dikeNormal);
+    s.input.DamHeight = Real("dam_height", damHeight);
     qav::ModelParameters& p = s.input.Parameters;
-    for (const Argument parameter : qav::ParameterArray)
-        *qav::ParameterField(p, parameter) = call.Real(parameter);
-    s.input.DamType = ::DamType(call[DamType]);
+    p.Ag = Real("ag", ag);
+    p.Rho = Real("rho", rho);
+    p.Alpha = Real("alpha", alpha);
+    p.Fc = Real("fc", fc);
+    p.RatioDepth = Real("ratio_depth", ratioDepth);
+    p.MinStepSize = Real("min_step_size", minStepSize);
+    p.InvalidValue = Real("invalid_value", invalidValue);
+    s.input.DamType = DamType(damType);
     return s;
 }
 
@@ -289,8 +263,8 @@ py::array NewArray(const py::dtype& descr, std::size_t n) {
     const auto& api = py::detail::npy_api::get();
     const Py_intptr_t dims[1] = {static_cast<Py_intptr_t>(n)};
     descr.inc_ref();  // stolen by PyArray_NewFromDescr
-    PyObject* array =
-        api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0, nullptr);
+    PyObject* array = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0,
+                                                nullptr);
     if (array == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::array>(array);
 }
@@ -335,11 +309,14 @@ struct LogOffAfter {
     ~LogOffAfter() { qav::InitLog(0, ""); }
 };
 
+// threads=None: every core, as qav run uses.
 unsigned ThreadCount(py::handle threadCount) {
+    if (threadCount.is_none()) return std::max(1u, std::thread::hardware_concurrency());
     if (const auto count = WholeNumber(threadCount); count && *count >= 1 && *count <= 4096) {
         return static_cast<unsigned>(*count);
     }
-    throw py::value_error("threads must be a whole number from 1 to 4096, got " + Repr(threadCount));
+    throw py::value_error("threads must be a whole number from 1 to 4096 or None (every core), got " +
+                          Repr(threadCount));
 }
 
 // The per-step outcomes and messages of a run, kept by each thread between
@@ -348,6 +325,120 @@ struct StepRecords {
     static constexpr std::size_t Kept = 1024;
     std::vector<qav::StepOutcome> outcomes;
     std::vector<std::string> messages;
+};
+
+// A long run goes in pieces of about a tenth of a second each, the GIL
+// released while a piece runs and taken between pieces: a pending signal
+// (Ctrl-C) then raises its exception (KeyboardInterrupt) within a second, and a
+// progress callback hears of the steps done. A time step's result does not
+// depend on the steps beside it nor on the threads, so the pieces give the
+// numbers of one call; the run's code and last message are those of the
+// whole. One Pacer serves a call of the module (a run, or a block of sections).
+class Pacer {
+public:
+    // progress: None, or a callable (steps done, steps in all) called between pieces.
+    Pacer(py::object progress, std::size_t total) : progress_(std::move(progress)), total_(total) {}
+
+    // Runs input into output (whose Outcomes it needs) with the GIL held on
+    // entry; returns the run's code. Raises what a signal handler raises.
+    int Run(const qav::RunInput& input, const qav::RunOutput& output, qav::MessageBuffer message,
+            qav::RunOptions options) {
+        const std::size_t n = input.Hm0.size();
+        // Threads take their share of the steps only when the share is worth a thread's start.
+        options.Threads = static_cast<unsigned>(
+            std::clamp<std::size_t>(n / MinStepsPerThread, 1, std::max(1u, options.Threads)));
+        if (n <= FirstPiece && progress_.is_none()) {
+            int code = 0;
+            {
+                py::gil_scoped_release release;
+                code = qav::RollerModel5(input, output, message, options);
+            }
+            Done(n);
+            return code;
+        }
+        std::size_t failures = 0;
+        std::string last;
+        for (std::size_t begin = 0; begin < n;) {
+            const std::size_t count = std::min(n - begin, NextPiece(options.Threads));
+            const qav::RunInput partInput = Part(input, begin, count);
+            const qav::RunOutput partOutput = Part(output, begin, count);
+            const auto start = std::chrono::steady_clock::now();
+            int code = 0;
+            {
+                py::gil_scoped_release release;
+                code = qav::RollerModel5(partInput, partOutput, message, options);
+            }
+            Timed(count, std::chrono::steady_clock::now() - start);
+            if (!message.Trimmed().empty()) last.assign(message.Trimmed());
+            const auto outcomes = partOutput.Outcomes;
+            const bool refused =
+                code != 0 && std::all_of(outcomes.begin(), outcomes.end(), [](qav::StepOutcome o) {
+                    return o == qav::StepOutcome::NotTreated;
+                });
+            if (refused) {
+                // The set-up was refused: the rest of the steps are refused alike, at once.
+                {
+                    py::gil_scoped_release release;
+                    const std::size_t rest = n - begin - count;
+                    qav::RollerModel5(Part(input, begin + count, rest), Part(output, begin + count, rest),
+                                      message, options);
+                }
+                Done(n - begin);
+                return -1;
+            }
+            for (const qav::StepOutcome outcome : outcomes) failures += qav::IsFailure(outcome) ? 1 : 0;
+            begin += count;
+            Done(count);
+        }
+        message.Replace(last);
+        return qav::RunReturnCode(failures, n);
+    }
+
+private:
+    void Done(std::size_t steps) {
+        done_ += steps;
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        if (!progress_.is_none()) progress_(done_, total_);
+    }
+
+    static constexpr std::size_t FirstPiece = 256;
+    static constexpr std::size_t MinStepsPerThread = 256;
+    static constexpr double PieceSeconds = 0.1;
+
+    std::size_t NextPiece(unsigned threads) const {
+        if (stepsPerSecond_ <= 0.0) return FirstPiece * threads;
+        const double steps = stepsPerSecond_ * PieceSeconds;
+        return static_cast<std::size_t>(std::clamp(steps, double(MinStepsPerThread * threads), 1e9));
+    }
+
+    void Timed(std::size_t steps, std::chrono::steady_clock::duration took) {
+        const double seconds = std::chrono::duration<double>(took).count();
+        if (seconds > 0.0) stepsPerSecond_ = static_cast<double>(steps) / seconds;
+    }
+
+    static qav::RunInput Part(qav::RunInput input, std::size_t begin, std::size_t count) {
+        input.Hm0 = input.Hm0.subspan(begin, count);
+        input.Tp = input.Tp.subspan(begin, count);
+        input.Wlev = input.Wlev.subspan(begin, count);
+        input.IncomingWaveAngle = input.IncomingWaveAngle.subspan(begin, count);
+        return input;
+    }
+
+    template <typename T>
+    static std::span<T> Part(std::span<T> values, std::size_t begin, std::size_t count) {
+        return values.empty() ? values : values.subspan(begin, count);
+    }
+
+    static qav::RunOutput Part(const qav::RunOutput& output, std::size_t begin, std::size_t count) {
+        return {Part(output.Hm0Toe, begin, count),       Part(output.TpToe, begin, count),
+                Part(output.WaveAngleToe, begin, count), Part(output.Outcomes, begin, count),
+                Part(output.Messages, begin, count),     Part(output.EnergyClamped, begin, count)};
+    }
+
+    py::object progress_;
+    std::size_t total_;
+    std::size_t done_ = 0;
+    double stepsPerSecond_ = 0.0;
 };
 
 // The RunResult of a run: the package's class, built as a tuple of the class
@@ -364,25 +455,25 @@ py::object MakeRunResult(std::initializer_list<py::handle> fields) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-// qav.run's work: the model's arguments by their positions, then log_file
-// (bytes or None) and threads.
+// qav.run's work, positional: profile_x, profile_z, hm0, tp, wlev, angle,
+// dike_normal, dam_type, dam_height, ag, rho, alpha, fc, ratio_depth,
+// min_step_size, invalid_value, log_file (bytes or None), threads (None: every
+// core), progress (None or a callable of the steps done and in all).
 py::object Run(PyObject* const* args) {
-    using enum Argument;
-    const CallArguments call(args);
-    const py::handle hm0 = call[Hm0], tp = call[Tp], wlev = call[Wlev], angle = call[IncomingWaveAngle];
-    const py::handle logFile = args[ModelArgumentCount];
+    const py::handle hm0 = args[2], tp = args[3], wlev = args[4], angle = args[5], logFile = args[16];
     const auto* ndarray = py::detail::npy_api::get().PyArray_Type_;
     py::object index = py::none();
     if (shared->pandasIndex && (Py_TYPE(hm0.ptr()) != ndarray || Py_TYPE(tp.ptr()) != ndarray ||
                                 Py_TYPE(wlev.ptr()) != ndarray || Py_TYPE(angle.ptr()) != ndarray)) {
         index = shared->pandasIndex(hm0, tp, wlev, angle);
     }
-    const Vector h = call.AsVector(Hm0);
-    const Vector t = call.AsVector(Tp);
-    const Vector w = call.AsVector(Wlev);
-    const Vector a = call.AsVector(IncomingWaveAngle);
-    SameLengths({{NameOf(Hm0), &h}, {NameOf(Tp), &t}, {NameOf(Wlev), &w}, {NameOf(IncomingWaveAngle), &a}});
-    Setting setting = MakeSetting(call);
+    const Vector h = AsVector("hm0", hm0, true);
+    const Vector t = AsVector("tp", tp, true);
+    const Vector w = AsVector("wlev", wlev, true);
+    const Vector a = AsVector("angle", angle, true);
+    SameLengths({{"hm0", &h}, {"tp", &t}, {"wlev", &w}, {"angle", &a}});
+    Setting setting = MakeSetting(args[0], args[1], args[6], args[7], args[8], args[9], args[10], args[11],
+                                  args[12], args[13], args[14], args[15]);
     qav::RunInput& input = setting.input;
     input.Hm0 = h.values;
     input.Tp = t.values;
@@ -391,7 +482,7 @@ py::object Run(PyObject* const* args) {
     std::string logName;
     if (!logFile.is_none()) logName = logFile.cast<std::string>();
     qav::RunOptions options;
-    options.Threads = ThreadCount(args[ModelArgumentCount + 1]);
+    options.Threads = ThreadCount(args[17]);
 
     const std::size_t n = h.values.size();
     py::array hm0Toe = NewArray(shared->float64Type, n);
@@ -418,18 +509,18 @@ py::object Run(PyObject* const* args) {
     std::array<char, qav::MessageLength> text;
     qav::MessageBuffer message(text.data(), text.size());
     int code = -1;
-    {
+    if (logName.empty()) {
+        // The thread's log off, as a C entry called without a log sets it.
+        qav::InitLog(0, "");
+        Pacer pacer(py::reinterpret_borrow<py::object>(args[18]), n);
+        code = pacer.Run(input, output, message, options);
+    } else {
+        // The log a host's call writes: the interface header, then the run,
+        // in one piece so that the log holds one run.
         py::gil_scoped_release release;
-        if (logName.empty()) {
-            // The thread's log off, as a C entry called without a log sets it.
-            qav::InitLog(0, "");
-            code = qav::RollerModel5(input, output, message, options);
-        } else {
-            // The log a host's call writes: the interface header, then the run.
-            const LogOffAfter off;
-            if (qav::InitLog(1, logName)) qav::LogInterfaceHeader(input, QAV_VERSION_TEXT);
-            code = qav::RollerModel5(input, output, message, options);
-        }
+        const LogOffAfter off;
+        if (qav::InitLog(1, logName)) qav::LogInterfaceHeader(input, QAV_VERSION_TEXT);
+        code = qav::RollerModel5(input, output, message, options);
     }
     return MakeRunResult({hm0Toe, tpToe, angleToe, py::int_(code), Latin1(message.Trimmed()),
                           StatusArray(outcomes), ObjectArray(messages), clamped, index});
@@ -438,7 +529,7 @@ py::object Run(PyObject* const* args) {
 // Python's entry of Run, called with its arguments in place (no argument
 // list built, no overload looked up).
 PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
-    constexpr auto Arguments = static_cast<Py_ssize_t>(ModelArgumentCount + 2);
+    constexpr Py_ssize_t Arguments = 19;
     if (count != Arguments) {
         PyErr_Format(PyExc_TypeError, "run() takes %zd positional arguments (%zd given)", Arguments, count);
         return nullptr;
@@ -459,21 +550,20 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 
 // The model over a block of sections x time steps, for qav.xr: profiles x
 // and z (sections x points, a shorter profile padded with NaN at the end),
-// loads (sections x steps), per section dike normal, dam type and dam height.
+// loads (sections x steps), and the settings (9 x sections x 1, or 9 x
+// sections x steps where a setting changes along the steps): dike normal,
+// dam type, dam height, ag, rho, alpha, fc, ratio depth, smallest grid step.
 // Returns float64 (4, sections, steps): Hm0, Tp and angle at the toe (NaN
 // where the step failed) and the position of the step's status in
-// STATUS_NAMES, each section's steps run in one call as run() runs them. The
-// GIL is released for the whole block.
-py::array ToeBlock(const py::array_t<double, py::array::c_style>& x,
-                   const py::array_t<double, py::array::c_style>& z,
-                   const py::array_t<double, py::array::c_style>& hm0,
-                   const py::array_t<double, py::array::c_style>& tp,
-                   const py::array_t<double, py::array::c_style>& wlev,
-                   const py::array_t<double, py::array::c_style>& angle,
-                   const py::array_t<double, py::array::c_style>& dikeNormal,
-                   const py::array_t<std::int64_t, py::array::c_style>& damType,
-                   const py::array_t<double, py::array::c_style>& damHeight, double ag, double rho,
-                   double alpha, double fc, double ratioDepth, double minStepSize, py::handle threadCount) {
+// STATUS_NAMES. A section's steps run in one call as run() runs them (in
+// pieces, see Pacer), split where its settings change.
+constexpr std::size_t Settings = 9;
+
+py::array ToeBlock(
+    const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
+    const py::array_t<double, py::array::c_style>& hm0, const py::array_t<double, py::array::c_style>& tp,
+    const py::array_t<double, py::array::c_style>& wlev, const py::array_t<double, py::array::c_style>& angle,
+    const py::array_t<double, py::array::c_style>& settings, py::handle threadCount, py::object progress) {
     if (x.ndim() != 2 || z.ndim() != 2 || x.shape(0) != z.shape(0) || x.shape(1) != z.shape(1)) {
         throw py::value_error("x and z must be arrays of equal shape (sections, points)");
     }
@@ -485,89 +575,100 @@ py::array ToeBlock(const py::array_t<double, py::array::c_style>& x,
             throw py::value_error("the loads must be arrays of equal shape (sections, steps)");
         }
     }
-    for (const py::array* value :
-         {static_cast<const py::array*>(&dikeNormal), static_cast<const py::array*>(&damType),
-          static_cast<const py::array*>(&damHeight)}) {
-        if (value->ndim() != 1 || static_cast<std::size_t>(value->shape(0)) != sections) {
-            throw py::value_error("dike_normal, dam_type and dam_height must have one value per section");
-        }
+    const auto steps = static_cast<std::size_t>(hm0.shape(1));
+    if (settings.ndim() != 3 || static_cast<std::size_t>(settings.shape(0)) != Settings ||
+        static_cast<std::size_t>(settings.shape(1)) != sections ||
+        (settings.shape(2) != 1 && static_cast<std::size_t>(settings.shape(2)) != steps)) {
+        throw py::value_error("the settings must be an array of shape (9, sections, 1 or steps)");
     }
+    const auto stride = static_cast<std::size_t>(settings.shape(2));
+    const double* set = settings.data();
+    const auto setting = [&](std::size_t k, std::size_t s, std::size_t i) {
+        return set[(k * sections + s) * stride + (stride == 1 ? 0 : i)];
+    };
     for (std::size_t s = 0; s < sections; ++s) {
-        const std::int64_t code = damType.data()[s];
-        if (code < 0 || code > 3) {
-            throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " +
-                                  std::to_string(code));
+        for (std::size_t i = 0; i < stride; ++i) {
+            const double code = setting(1, s, i);
+            if (!(code == 0.0 || code == 1.0 || code == 2.0 || code == 3.0)) {
+                throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " +
+                                      py::str(py::float_(code)).cast<std::string>());
+            }
         }
     }
     qav::RunOptions options;
     options.Threads = ThreadCount(threadCount);
-    const auto steps = static_cast<std::size_t>(hm0.shape(1));
-    py::array_t<double> result(
-        {py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    py::array_t<double> result({py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
     double* out = result.mutable_data();
-    {
-        py::gil_scoped_release release;
-        qav::InitLog(0, "");
-        std::vector<qav::StepOutcome> outcomes(steps);
-        std::array<char, qav::MessageLength> text;
-        qav::RunInput input;
-        qav::ModelParameters& p = input.Parameters;
-        p.Ag = ag;
-        p.Rho = rho;
-        p.Alpha = alpha;
-        p.Fc = fc;
-        p.RatioDepth = ratioDepth;
-        p.MinStepSize = minStepSize;
-        for (std::size_t s = 0; s < sections; ++s) {
-            const double* xs = x.data() + s * points;
-            const double* zs = z.data() + s * points;
-            std::size_t keep = points;
-            while (keep > 0 && std::isnan(xs[keep - 1]) && std::isnan(zs[keep - 1])) --keep;
+    std::vector<qav::StepOutcome> outcomes(steps);
+    std::array<char, qav::MessageLength> text;
+    Pacer pacer(std::move(progress), sections * steps);
+    qav::InitLog(0, "");
+    for (std::size_t s = 0; s < sections; ++s) {
+        const double* xs = x.data() + s * points;
+        const double* zs = z.data() + s * points;
+        std::size_t keep = points;
+        while (keep > 0 && std::isnan(xs[keep - 1]) && std::isnan(zs[keep - 1])) --keep;
+        const std::size_t row = s * steps;
+        // Runs of steps with the same settings (bit for bit), each one call.
+        for (std::size_t begin = 0; begin < steps;) {
+            std::size_t end = stride == 1 ? steps : begin + 1;
+            const auto same = [&](std::size_t i) {
+                for (std::size_t k = 0; k < Settings; ++k) {
+                    const double a = setting(k, s, begin), b = setting(k, s, i);
+                    if (std::memcmp(&a, &b, sizeof a) != 0) return false;
+                }
+                return true;
+            };
+            while (end < steps && same(end)) ++end;
+            const std::size_t count = end - begin;
+            qav::RunInput input;
             input.ProfileX = {xs, keep};
             input.ProfileBottomLevel = {zs, keep};
-            input.DikeNormal = dikeNormal.data()[s];
-            input.DamType = static_cast<int>(damType.data()[s]);
-            input.DamHeight = damHeight.data()[s];
-            const std::size_t row = s * steps;
-            input.Hm0 = {hm0.data() + row, steps};
-            input.Tp = {tp.data() + row, steps};
-            input.Wlev = {wlev.data() + row, steps};
-            input.IncomingWaveAngle = {angle.data() + row, steps};
-            double* hm0Toe = out + row;
+            input.DikeNormal = setting(0, s, begin);
+            input.DamType = static_cast<int>(setting(1, s, begin));
+            input.DamHeight = setting(2, s, begin);
+            qav::ModelParameters& p = input.Parameters;
+            p.Ag = setting(3, s, begin);
+            p.Rho = setting(4, s, begin);
+            p.Alpha = setting(5, s, begin);
+            p.Fc = setting(6, s, begin);
+            p.RatioDepth = setting(7, s, begin);
+            p.MinStepSize = setting(8, s, begin);
+            input.Hm0 = {hm0.data() + row + begin, count};
+            input.Tp = {tp.data() + row + begin, count};
+            input.Wlev = {wlev.data() + row + begin, count};
+            input.IncomingWaveAngle = {angle.data() + row + begin, count};
+            double* hm0Toe = out + row + begin;
             double* tpToe = hm0Toe + sections * steps;
             double* angleToe = tpToe + sections * steps;
             double* status = angleToe + sections * steps;
             qav::RunOutput output;
-            output.Hm0Toe = {hm0Toe, steps};
-            output.TpToe = {tpToe, steps};
-            output.WaveAngleToe = {angleToe, steps};
-            output.Outcomes = outcomes;
-            qav::RollerModel5(input, output, qav::MessageBuffer(text.data(), text.size()), options);
-            for (std::size_t i = 0; i < steps; ++i) {
+            output.Hm0Toe = {hm0Toe, count};
+            output.TpToe = {tpToe, count};
+            output.WaveAngleToe = {angleToe, count};
+            output.Outcomes = {outcomes.data(), count};
+            pacer.Run(input, output, qav::MessageBuffer(text.data(), text.size()), options);
+            for (std::size_t i = 0; i < count; ++i) {
                 const auto k = static_cast<std::size_t>(outcomes[i]);
                 if (shared->failedName[k]) {
                     hm0Toe[i] = tpToe[i] = angleToe[i] = std::numeric_limits<double>::quiet_NaN();
                 }
                 status[i] = shared->statusIndex[k];
             }
+            begin = end;
         }
     }
     return result;
 }
 
-// qav.transect's work: the model's arguments by their positions.
-py::tuple Trace(const py::args& args) {
-    using enum Argument;
-    if (args.size() != ModelArgumentCount) {
-        throw py::type_error("transect() takes " + std::to_string(ModelArgumentCount) +
-                             " positional arguments (" + std::to_string(args.size()) + " given)");
-    }
-    std::array<PyObject*, ModelArgumentCount> handles;
-    for (std::size_t i = 0; i < ModelArgumentCount; ++i) handles[i] = args[i].ptr();
-    const CallArguments call(handles.data());
-    const std::array<double, 4> step = {call.Real(Hm0), call.Real(Tp), call.Real(Wlev),
-                                        call.Real(IncomingWaveAngle)};
-    Setting setting = MakeSetting(call);
+py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
+                py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight,
+                py::handle ag, py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth,
+                py::handle minStepSize, py::handle invalidValue) {
+    const std::array<double, 4> step = {Real("hm0", hm0), Real("tp", tp), Real("wlev", wlev),
+                                        Real("angle", angle)};
+    Setting setting = MakeSetting(profileX, profileZ, dikeNormal, damType, damHeight, ag, rho, alpha, fc,
+                                  ratioDepth, minStepSize, invalidValue);
     qav::RunInput& input = setting.input;
     input.Hm0 = {&step[0], 1};
     input.Tp = {&step[1], 1};
@@ -708,8 +809,7 @@ void Initialise() {
     }
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
         for (std::size_t k = 0; k < Outcomes.size(); ++k) {
-            if (qav::IsFailure(Outcomes[k]) &&
-                qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
+            if (qav::IsFailure(Outcomes[k]) && qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
                 shared->failedName[i] = true;
             }
         }
@@ -721,11 +821,9 @@ void Initialise() {
 PYBIND11_MODULE(_qav, m) {
     Initialise();
     m.doc() = "The compiled core of the qav package (use the functions of qav, not these).";
-    static PyMethodDef runDefinition = {
-        "run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)), METH_FASTCALL,
-        "Runs the model; see qav.run."};
-    m.add_object("run", py::reinterpret_steal<py::object>(
-                            PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
+    static PyMethodDef runDefinition = {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)),
+                                        METH_FASTCALL, "Runs the model; see qav.run."};
+    m.add_object("run", py::reinterpret_steal<py::object>(PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
     m.def(
         "set_run_result",
         [](py::object type, py::object pandasIndex) {
@@ -740,9 +838,7 @@ PYBIND11_MODULE(_qav, m) {
         "pandas index of the series (qav._pandas_index).");
     m.def("toe_block", &ToeBlock, "The model over a block of sections x time steps; see qav.xr.",
           py::arg("x"), py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"),
-          py::arg("dike_normal"), py::arg("dam_type"), py::arg("dam_height"), py::arg("ag"), py::arg("rho"),
-          py::arg("alpha"), py::arg("fc"), py::arg("ratio_depth"), py::arg("min_step_size"),
-          py::arg("threads"));
+          py::arg("settings"), py::arg("threads"), py::arg("progress"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");

@@ -31,9 +31,13 @@ import os
 import sys
 import warnings
 from pathlib import Path
-from typing import NamedTuple, Optional, Union
+from typing import TYPE_CHECKING, Any, Callable, Mapping, NamedTuple, Optional, Union
 
 import numpy as np
+import numpy.typing as npt
+
+if TYPE_CHECKING:
+    import pandas
 
 
 class LibraryNotFoundError(ImportError):
@@ -74,7 +78,30 @@ except ImportError as error:  # the sources, a checkout that was not built, or a
 
 from ._tables import InputError, read_profile, read_series  # noqa: E402
 
-__all__ = ["run", "transect", "validate_profile", "validate_series", "version", "march_path",
+
+def _package_version() -> str:
+    """The version of the installed distribution qav, when this package is the one it
+    installed; else (a build tree on PYTHONPATH) the compiled module's. Both come from
+    the CMake project's version."""
+    from importlib import metadata
+    try:
+        distribution = metadata.distribution("qav")
+        if Path(distribution.locate_file("qav/__init__.py")).resolve() == Path(__file__).resolve():
+            return distribution.version
+    except metadata.PackageNotFoundError:
+        pass
+    return _qav.version()
+
+
+#: The package's version, the library's ("major.minor.build.revision").
+__version__ = _package_version()
+
+#: What the arrays may be: anything numpy reads as 1-D numbers.
+ArrayLike = npt.ArrayLike
+#: A callable told the steps done and the steps in all, now and then during a long call.
+ProgressCallback = Callable[[int, int], Any]
+
+__all__ = ["__version__", "run", "transect", "validate_profile", "validate_series", "version", "march_path",
            "read_profile", "read_series", "RunResult", "Transect", "InputError", "DAM_TYPES",
            "STATUS_NAMES", "FAILED_STATUS_NAMES", "LibraryNotFoundError", "LogLinesLostWarning", "library_path"]
 
@@ -88,7 +115,7 @@ FAILED_STATUS_NAMES = tuple(_qav.FAILED_STATUS_NAMES)
 _SUBMODULES = ("xr", "openturns")
 
 
-def __getattr__(name):
+def __getattr__(name: str) -> Any:
     """qav.xr and qav.openturns, imported on first use: xarray and OpenTURNS are
     needed only by whoever uses them."""
     if name in _SUBMODULES:
@@ -96,7 +123,7 @@ def __getattr__(name):
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
-def _pandas_index(*values):
+def _pandas_index(*values) -> object:
     """The index of the pandas Series among values; None when there is none.
     Series with different indexes are an error: the model pairs values by
     position, and pairing differently indexed series by position is almost
@@ -116,7 +143,7 @@ def _pandas_index(*values):
 
 
 class RunResult(NamedTuple):
-    """Wave conditions at the dike toe, one value per time step.
+    """Wave conditions at the toe, one value per time step.
 
     hm0_toe         significant wave height at the toe (m)
     tp_toe          peak period at the toe (s)
@@ -143,33 +170,124 @@ class RunResult(NamedTuple):
     energy_clamped: Optional[np.ndarray] = None
     index: object = None
 
-    def to_frame(self):
+    def status_codes(self) -> np.ndarray:
+        """Each step's status as its position in STATUS_NAMES (int8)."""
+        codes = np.zeros(len(self.status), dtype=np.int8)
+        for code, name in enumerate(STATUS_NAMES[1:], 1):
+            codes[self.status == name] = code
+        return codes
+
+    def to_frame(self) -> "pandas.DataFrame":
         """The result as a pandas DataFrame: columns hm0_toe (m), tp_toe (s), angle_toe
-        (deg), status (categorical, STATUS_NAMES), message and energy_clamped, one row per
-        time step, indexed by the index of the input series when they were pandas
-        Series (else 0, 1, 2, ...)."""
+        (deg), NaN where the step has no result (its status is one of
+        FAILED_STATUS_NAMES), status (categorical, STATUS_NAMES), message and
+        energy_clamped, one row per time step, indexed by the index of the input
+        series when they were pandas Series (else 0, 1, 2, ...)."""
         import pandas as pd
-        frame = pd.DataFrame({
-            "hm0_toe": self.hm0_toe,
-            "tp_toe": self.tp_toe,
-            "angle_toe": self.angle_toe,
-            "status": pd.Categorical(self.status, categories=STATUS_NAMES),
-            "message": self.messages,
-            "energy_clamped": self.energy_clamped,
-        }, index=self.index)
+        codes = self.status_codes()
+        failed = np.isin(codes, _FAILED_CODES)
+        toe = np.column_stack((self.hm0_toe, self.tp_toe, self.angle_toe))
+        toe[failed] = np.nan
+        frame = pd.DataFrame(toe, columns=["hm0_toe", "tp_toe", "angle_toe"], index=self.index, copy=False)
+        frame["status"] = pd.Categorical.from_codes(codes, categories=STATUS_NAMES)
+        frame["message"] = self.messages
+        frame["energy_clamped"] = self.energy_clamped
         return frame
 
 
-def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
-        dam_type: Union[int, str] = 0, dam_height: float = 0.0, ag: float = 9.81,
+_FAILED_CODES = np.array([STATUS_NAMES.index(name) for name in FAILED_STATUS_NAMES], dtype=np.int8)
+
+_SERIES_COLUMNS = ("hm0", "tp", "wlev", "angle")
+
+
+def _series_of_table(table) -> list:
+    """The columns hm0, tp, wlev and angle of a DataFrame or a mapping, their names
+    matched as `qav run` matches a header's: case and surrounding blanks ignored."""
+    found: dict = {}
+    keys = list(table.keys())
+    for key in keys:
+        name = str(key).strip(" \t").lower()
+        if name in _SERIES_COLUMNS:
+            if name in found:
+                raise ValueError(f"the table names the column {name!r} twice: {found[name]!r} and {key!r}")
+            found[name] = key
+    lacking = [name for name in _SERIES_COLUMNS if name not in found]
+    if lacking:
+        shown = ", ".join(repr(k) for k in keys[:12]) + (", ..." if len(keys) > 12 else "")
+        raise ValueError(f"the table lacks the column{'s' * (len(lacking) > 1)} {', '.join(lacking)} "
+                         f"(it has {shown or 'none'}); rename its columns to hm0, tp, wlev and angle")
+    return [table[found[name]] for name in _SERIES_COLUMNS]
+
+
+class _ProgressBar:
+    """progress=True: a tqdm bar when tqdm is installed, else a line on standard
+    error, rewritten at most twice a second."""
+
+    def __init__(self, description: str, unit: str = "step"):
+        self.description, self.unit = description, unit
+        self.bar: Any = None
+        self.shown = 0
+        self.written = 0.0
+
+    def __call__(self, done: int, total: Optional[int]) -> None:
+        if self.bar is None:
+            try:
+                from tqdm.auto import tqdm
+            except ImportError:
+                self.bar = False
+            else:
+                self.bar = tqdm(total=total, desc=self.description, unit=self.unit, unit_scale=True)
+        if self.bar is not False:
+            self.bar.update(done - self.shown)
+            self.shown = done
+            return
+        import time
+        now = time.monotonic()
+        if now - self.written >= 0.5 or done == total:
+            self.written = now
+            of = f" of {total} {self.unit}s ({done / max(total, 1):.0%})" if total is not None else f" {self.unit}s"
+            sys.stderr.write(f"\r{self.description}: {done}{of}")
+            sys.stderr.flush()
+            self.shown = done
+
+    def close(self) -> None:
+        if self.bar:
+            self.bar.close()
+        elif self.bar is False and self.shown:
+            sys.stderr.write("\n")
+
+
+def _progress(progress, description: str):
+    """The callback of a progress argument: None, a _ProgressBar, or the caller's callable."""
+    if progress is None or progress is False:
+        return None
+    if progress is True:
+        return _ProgressBar(description)
+    if callable(progress):
+        return progress
+    raise ValueError(f"progress must be True, False or a callable(done, total), got {progress!r}")
+
+
+def _close(callback) -> None:
+    if isinstance(callback, _ProgressBar):
+        callback.close()
+
+
+def run(profile_x: ArrayLike, profile_z: ArrayLike, hm0: Union[ArrayLike, Mapping[str, ArrayLike]],
+        tp: Optional[ArrayLike] = None, wlev: Optional[ArrayLike] = None, angle: Optional[ArrayLike] = None,
+        dike_normal: float = 0.0, dam_type: Union[int, str] = 0, dam_height: float = 0.0, ag: float = 9.81,
         rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01, ratio_depth: float = 0.5,
         min_step_size: float = 1.0, invalid_value: float = -999.0,
-        log_file: Optional[Union[str, os.PathLike]] = None, threads: int = 1) -> RunResult:
+        log_file: Optional[Union[str, os.PathLike]] = None, threads: Optional[int] = None,
+        progress: Union[bool, ProgressCallback] = False) -> RunResult:
     """Runs the model over a time series of offshore conditions.
 
     profile_x      cross-shore positions (m), increasing towards the dike
     profile_z      bottom levels (m, datum of wlev), as many as profile_x
-    hm0            offshore significant wave height per time step (m)
+    hm0            offshore significant wave height per time step (m); or a table
+                   (a pandas DataFrame, a dict, ...) with the columns hm0, tp, wlev and
+                   angle (names as in a series file: case and surrounding blanks
+                   ignored) in place of the four
     tp             offshore peak period per time step (s)
     wlev           water level per time step (m)
     angle          direction the waves come from per time step (deg)
@@ -184,16 +302,24 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
     min_step_size  smallest grid step (m)
     invalid_value  marker of a missing input value and of an uncomputed result
     log_file       path of a diagnostic log to append to; None writes no log
-    threads        threads sharing the time steps (the results do not depend on it;
-                   a logged run uses one)
+    threads        threads sharing the time steps; None: every core, as `qav run`
+                   (the results do not depend on it; a logged run uses one)
+    progress       True: a progress bar (tqdm when installed) during a long run;
+                   or a callable(steps done, steps in all)
 
     Arrays are anything numpy reads as 1-D numbers (lists, numpy arrays of any
     float or int dtype and layout, pandas Series, xarray DataArrays); the four
-    series have equal lengths, and so do profile_x and profile_z (scalars are
-    not broadcast). The results are those of the C entries of the shared
-    library, bit for bit. Returns a RunResult. Raises ValueError on a wrong
-    shape or a non-numeric argument, OSError when log_file cannot be written.
+    series have equal lengths, and so do profile_x and profile_z. Four single
+    numbers are one time step. The results are those of the C entries of the
+    shared library, bit for bit. A long run goes in pieces of about 0.1 s, so
+    that Ctrl-C raises KeyboardInterrupt within a second (the results of the
+    run are then lost). Returns a RunResult. Raises ValueError on a wrong shape
+    or a non-numeric argument, OSError when log_file cannot be written.
     """
+    if tp is None and wlev is None and angle is None and hasattr(hm0, "keys"):
+        hm0, tp, wlev, angle = _series_of_table(hm0)
+    elif tp is None or wlev is None or angle is None:
+        raise TypeError("run() needs hm0, tp, wlev and angle, or a table with those columns in place of hm0")
     if log_file is not None:
         name = os.fsencode(log_file)
         if not name:
@@ -201,10 +327,15 @@ def run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal: float = 0.0,
         _check_log_file(name)
     else:
         name = None
+    callback = _progress(progress, "qav.run")
     # The compiled run builds the RunResult itself, and asks _pandas_index for
     # the index of the series only when they are not all numpy arrays.
-    result = _run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
-                  alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads)
+    try:
+        result = _run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
+                      alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads, callback)
+    finally:
+        if callback is not None:
+            _close(callback)
     if name is not None:
         lost = _qav.lost_log_lines()
         if lost:
@@ -273,7 +404,7 @@ class Transect(NamedTuple):
     breaking_dissipation: np.ndarray
     friction_dissipation: np.ndarray
 
-    def to_frame(self):
+    def to_frame(self) -> "pandas.DataFrame":
         """The grid points as a pandas DataFrame, the columns of `qav transect`."""
         import pandas as pd
         return pd.DataFrame({name: getattr(self, name) for name in _TRANSECT_COLUMNS})
@@ -283,7 +414,7 @@ _TRANSECT_COLUMNS = ("x", "bottom_level", "depth", "hrms", "hm0", "energy", "gro
                      "breaking_dissipation", "friction_dissipation")
 
 
-def transect(profile_x, profile_z, hm0: float, tp: float, wlev: float, angle: float,
+def transect(profile_x: ArrayLike, profile_z: ArrayLike, hm0: float, tp: float, wlev: float, angle: float,
              dike_normal: float = 0.0, dam_type: Union[int, str] = 0, dam_height: float = 0.0,
              ag: float = 9.81, rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01,
              ratio_depth: float = 0.5, min_step_size: float = 1.0,
@@ -303,7 +434,7 @@ def transect(profile_x, profile_z, hm0: float, tp: float, wlev: float, angle: fl
                     *(points[:, k] for k in range(points.shape[1])))
 
 
-def validate_profile(x, z) -> tuple[int, str]:
+def validate_profile(x: ArrayLike, z: ArrayLike) -> tuple[int, str]:
     """Checks a profile without running the model.
 
     x  cross-shore positions (m), increasing towards the dike
@@ -315,7 +446,8 @@ def validate_profile(x, z) -> tuple[int, str]:
     return _qav.validate_profile(x, z)
 
 
-def validate_series(hm0, tp, wlev, angle, invalid_value: float = -999.0) -> tuple[int, str]:
+def validate_series(hm0: ArrayLike, tp: ArrayLike, wlev: ArrayLike, angle: ArrayLike,
+                    invalid_value: float = -999.0) -> tuple[int, str]:
     """Checks a series of offshore conditions without running the model.
 
     hm0    significant wave height per time step (m)

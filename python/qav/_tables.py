@@ -2,12 +2,16 @@
 
 from __future__ import annotations
 
+import errno
 import os
-from typing import NamedTuple
+from typing import TYPE_CHECKING, Callable, NamedTuple
 
 import numpy as np
 
 from . import _qav
+
+if TYPE_CHECKING:
+    import pandas
 
 #: A file that cannot be used: the text names the file, line and column, as `qav` does
 #: ("series.csv:3:3: '5x' in column 'tp' is not a number"). A ValueError.
@@ -19,7 +23,7 @@ class Profile(NamedTuple):
     x: np.ndarray
     z: np.ndarray
 
-    def to_frame(self):
+    def to_frame(self) -> "pandas.DataFrame":
         """The profile as a pandas DataFrame with the columns x and z (m)."""
         import pandas as pd
         return pd.DataFrame({"x": self.x, "z": self.z})
@@ -32,7 +36,7 @@ class Series(NamedTuple):
     wlev: np.ndarray
     angle: np.ndarray
 
-    def to_frame(self):
+    def to_frame(self) -> "pandas.DataFrame":
         """The series as a pandas DataFrame with the columns hm0 (m), tp (s), wlev (m), angle (deg)."""
         import pandas as pd
         return pd.DataFrame(self._asdict())
@@ -58,10 +62,21 @@ def _in_python_words(text: str) -> str:
     return text
 
 
-def _read(function, path, *options):
+class MissingFileError(FileNotFoundError, InputError):
+    """A file that is not there: a FileNotFoundError (an OSError) whose filename is
+    the path, and an InputError whose text is qav's ("profile.csv: cannot open the
+    file: No such file or directory")."""
+
+    def __str__(self) -> str:
+        return str(self.strerror)
+
+
+def _read(function: Callable, path: str | os.PathLike, *options) -> tuple:
     try:
         return function(os.fsencode(path), *options)
     except InputError as error:
+        if not os.path.exists(path):
+            raise MissingFileError(errno.ENOENT, str(error), os.fspath(path)) from None
         raise InputError(_in_python_words(str(error))) from None
 
 
@@ -69,7 +84,7 @@ _SEPARATORS = {None: 0, ",": ord(","), ";": ord(";"), "\t": ord("\t"), "tab": or
 _DECIMALS = {None: 0, ".": 1, ",": 2}
 
 
-def _options(separator, decimal, columns, inputs):
+def _options(separator: str | None, decimal: str | None, columns: dict | None, inputs: tuple) -> tuple:
     if separator not in _SEPARATORS:
         raise ValueError(f"separator must be None (from the file), ',', ';' or 'tab', got {separator!r}")
     if decimal not in _DECIMALS:
@@ -97,8 +112,9 @@ def read_profile(path: str | os.PathLike, *, separator: str | None = None, decim
                tab separator ',' as well
     columns    the file's names of the inputs where they differ, {"z": "bed_level"}
 
-    Returns a Profile (x, z: float64 arrays, m). Raises InputError naming the
-    file, line and column of the first fault, ValueError for a wrong option.
+    Returns a Profile (x, z: float64 arrays, m). Raises FileNotFoundError (an
+    OSError) naming a file that is not there, InputError naming the file, line
+    and column of the first fault, ValueError for a wrong option.
     """
     options = _options(separator, decimal, columns, ("x", "z"))
     return Profile(*_read(_qav.read_profile, path, *options))
@@ -114,7 +130,8 @@ def read_series(path: str | os.PathLike, *, separator: str | None = None, decima
                    or 'invalid': it reads as invalid_value, and qav.run refuses that step
     invalid_value  the value of a missing cell with missing='invalid'
 
-    Returns a Series of float64 arrays; raises InputError on the first fault.
+    Returns a Series of float64 arrays; raises FileNotFoundError for a file that
+    is not there, InputError on the first fault.
     """
     options = _options(separator, decimal, columns, ("hm0", "tp", "wlev", "angle"))
     if missing not in ("error", "invalid"):

@@ -20,7 +20,7 @@ from typing import Optional, Sequence, Union
 import numpy as np
 import openturns as ot
 
-from . import FAILED_STATUS_NAMES, run
+from . import FAILED_STATUS_NAMES, _ProgressBar, run
 
 __all__ = ["function", "INPUT_NAMES", "OUTPUT_NAMES"]
 
@@ -35,16 +35,28 @@ class ToeModel:
     picklable callable, from an (N, 4) array-like of hm0, tp, wlev, angle to
     an (N, len(outputs)) array. Failed steps give NaN."""
 
-    def __init__(self, x, z, outputs: Sequence[str], run_arguments: dict):
+    def __init__(self, x, z, outputs: Sequence[str], run_arguments: dict, progress: bool = False):
         self.x = np.ascontiguousarray(x, dtype=np.float64)
         self.z = np.ascontiguousarray(z, dtype=np.float64)
         self.outputs = tuple(outputs)
         self.run_arguments = dict(run_arguments)
+        self.progress = progress
+        self.points = 0
+        self.bar = None
+
+    def __getstate__(self) -> dict:
+        # The bar stays with the process that shows it.
+        return {**self.__dict__, "bar": None}
 
     def __call__(self, sample) -> np.ndarray:
         points = np.asarray(sample, dtype=np.float64).reshape(-1, len(INPUT_NAMES))
         result = run(self.x, self.z, points[:, 0], points[:, 1], points[:, 2], points[:, 3],
                      **self.run_arguments)
+        if self.progress:
+            # The points evaluated so far: Monte Carlo's blocks add up, their number unknown.
+            self.bar = self.bar or _ProgressBar("qav.openturns", unit="point")
+            self.points += len(points)
+            self.bar(self.points, None)
         failed = np.isin(result.status, FAILED_STATUS_NAMES)
         columns = [np.where(failed, np.nan, getattr(result, name)) for name in self.outputs]
         return np.column_stack(columns)
@@ -54,7 +66,8 @@ def function(profile, *, dike_normal: float = 0.0, dam_type: Union[int, str] = 0
              dam_height: float = 0.0, outputs: Sequence[str] = OUTPUT_NAMES, ag: float = 9.81,
              rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01, ratio_depth: float = 0.5,
              min_step_size: float = 1.0, cache_size: Optional[int] = None,
-             n_cpus: Optional[int] = None, threads: int = 1) -> ot.Function:
+             n_cpus: Optional[int] = None, threads: Optional[int] = None,
+             progress: bool = False) -> ot.Function:
     """The model at one profile as an OpenTURNS function.
 
     profile      the foreshore: a pair (x, z) of arrays (m), or what
@@ -68,7 +81,10 @@ def function(profile, *, dike_normal: float = 0.0, dam_type: Union[int, str] = 0
                  running the model; None: no memory
     n_cpus       when set, samples are split over this many processes
                  (OpenTURNS' multiprocessing); None: this process
-    threads      threads of each call of the model (the results do not depend on it)
+    threads      threads of each call of the model (the results do not depend on it);
+                 None: every core, or one when the samples are split over n_cpus processes
+    progress     True: a running count of the points evaluated (tqdm when installed),
+                 one block of a Monte Carlo simulation after another
 
     Returns an ot.Function with the inputs INPUT_NAMES (hm0 in m, tp in s,
     wlev in m, angle in deg) and the outputs asked for (m, s, deg). A whole
@@ -90,7 +106,9 @@ def function(profile, *, dike_normal: float = 0.0, dam_type: Union[int, str] = 0
     arguments = dict(dike_normal=dike_normal, dam_type=dam_type, dam_height=dam_height, ag=ag, rho=rho,
                      alpha=alpha, fc=fc, ratio_depth=ratio_depth, min_step_size=min_step_size,
                      threads=threads)
-    model = ToeModel(x, z, outputs, arguments)
+    if threads is None and n_cpus is not None:
+        arguments["threads"] = 1
+    model = ToeModel(x, z, outputs, arguments, progress=bool(progress))
     # Misuse shows now, not in the middle of an analysis: one calm step runs
     # every check of the set-up and of the arguments.
     check = run(model.x, model.z, [0.0], [1.0], [0.0], [0.0], **arguments)

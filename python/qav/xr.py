@@ -29,13 +29,17 @@ row) rows in a chunk, and chunk along section first.
 
 from __future__ import annotations
 
+import datetime
 import functools
+import numbers
 import sys
+from typing import Optional, Union
 
 import numpy as np
 import xarray as xr
 
-from . import DAM_TYPES, FAILED_STATUS_NAMES, STATUS_NAMES, _qav, version
+from . import (DAM_TYPES, FAILED_STATUS_NAMES, STATUS_NAMES, ProgressCallback, _close, _progress, _qav,
+               march_path, version)
 
 __all__ = ["toe_conditions", "LOAD_STANDARD_NAMES"]
 
@@ -88,7 +92,7 @@ def _profile(profiles: xr.Dataset, name: str, dims: tuple, default=None) -> xr.D
     return variable
 
 
-def _sections_of_loads(load: xr.DataArray, profile_variables: list) -> list:
+def _sections_of_loads(load: xr.DataArray, profile_variables: list, what: str = "the profiles") -> list:
     """The profile variables of the loads' sections, in the loads' order: taken by
     label where both the loads and the profiles name their sections, else by
     position, which needs as many profiles as the loads have sections."""
@@ -100,13 +104,14 @@ def _sections_of_loads(load: xr.DataArray, profile_variables: list) -> list:
         lacking = [label for label in wanted if label not in known]
         if lacking:
             shown = ", ".join(repr(label) for label in lacking[:10]) + (", ..." if len(lacking) > 10 else "")
-            raise ValueError(f"the profiles lack {len(lacking)} of the loads' {count} sections: {shown}")
+            raise ValueError(f"{what} lack{'s' * (what != 'the profiles')} {len(lacking)} of the loads' "
+                             f"{count} sections: {shown}")
         if not known.is_unique:
-            raise ValueError("the profiles name a section twice")
+            raise ValueError(f"{what} name{'s' * (what != 'the profiles')} a section twice")
         return [v.sel(section=wanted) for v in profile_variables]
     if count != have:
-        raise ValueError(f"the loads have {count} sections and the profiles {have}; without a coordinate "
-                         "'section' in both, the loads' sections are the profiles' in their order")
+        raise ValueError(f"the loads have {count} sections and {what} {have}; without a coordinate "
+                         f"'section' in both, the loads' sections are {what}' in their order")
     return profile_variables
 
 
@@ -130,20 +135,32 @@ def _dam_codes(dam_type: xr.DataArray) -> xr.DataArray:
     return dam_type.copy(data=values.astype(np.int64))
 
 
-def _toe_block(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, parameters):
+#: The settings of a section's run, in the order of the compiled block: the profile's
+#: structure, then the model parameters (arguments of toe_conditions).
+_SETTINGS = ("dike_normal", "dam_type", "dam_height", "ag", "rho", "alpha", "fc", "ratio_depth", "min_step_size")
+_PARAMETERS = _SETTINGS[3:]
+
+
+def _toe_block(hm0, tp, wlev, angle, x, z, *settings, parameters):
     """The model over one block, the task of a chunk: loads of shape (sections, ...),
-    profiles x and z of shape (sections, points), dike_normal, dam_type and
-    dam_height of shape (sections,). Returns float64 of shape (4, sections, ...):
-    hm0_toe, tp_toe, angle_toe (NaN where the step failed) and the position of
-    each step's status in STATUS_NAMES. Each section's steps run in one call of
-    the model, with the GIL released for the whole block."""
+    profiles x and z of shape (sections, points), the settings (_SETTINGS) each of
+    shape (sections, 1, ...) or the loads' shape. Returns float64 of shape
+    (4, sections, ...): hm0_toe, tp_toe, angle_toe (NaN where the step failed) and
+    the position of each step's status in STATUS_NAMES. Each section's steps run
+    in one call of the model (split where a setting changes along them)."""
     shape = hm0.shape
     sections, steps = shape[0], int(np.prod(shape[1:]))
     loads = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, steps) for v in (hm0, tp, wlev, angle))
     profile = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, x.shape[-1]) for v in (x, z))
-    values = _qav.toe_block(*profile, *loads, np.ascontiguousarray(dike_normal, dtype=np.float64).reshape(sections),
-                            np.ascontiguousarray(dam_type, dtype=np.int64).reshape(sections),
-                            np.ascontiguousarray(dam_height, dtype=np.float64).reshape(sections), **parameters)
+    per_step = any(max(np.shape(v)[1:], default=1) > 1 for v in settings)
+    table = np.empty((len(_SETTINGS), sections, steps if per_step else 1))
+    for k, value in enumerate(settings):
+        value = np.asarray(value, dtype=np.float64)
+        if per_step:
+            table[k] = np.broadcast_to(value, shape).reshape(sections, steps)
+        else:
+            table[k, :, 0] = np.broadcast_to(value.reshape(value.shape[0], -1)[:, 0], (sections,))
+    values = _qav.toe_block(*profile, *loads, table, parameters.get("threads", 1), parameters.get("progress"))
     return values.reshape((4,) + shape)
 
 
@@ -160,19 +177,21 @@ def _plane(values, k):
     return values[k]
 
 
-def _toe_data(hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height, parameters):
+def _toe_data(hm0, tp, wlev, angle, x, z, *settings, parameters):
     """The four outputs over the whole table: loads of shape (sections, ...),
-    the others of shape (sections, [1, ...,] [points]) as apply_ufunc lays them
+    the others of shape (sections or 1, [1, ...,] [points]) as apply_ufunc lays them
     out. Computed now when no input is a dask array; lazy otherwise."""
     sections = hm0.shape[0]
-    x, z = (v.reshape(sections, v.shape[-1]) for v in (x, z))
-    dike_normal, dam_type, dam_height = (v.reshape(sections) for v in (dike_normal, dam_type, dam_height))
-    inputs = (hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height)
+    # apply_ufunc leaves out the leading dimensions an input lacks, as numpy broadcasts.
+    settings = [v[(np.newaxis,) * (hm0.ndim - np.ndim(v))] for v in settings]
+    x, z = (np.broadcast_to(v, (sections,) + v.shape[1:]).reshape(sections, v.shape[-1]) for v in (x, z))
+    inputs = (hm0, tp, wlev, angle, x, z, *settings)
     da = sys.modules.get("dask.array")  # imported by whoever made dask data
     if da is None or not any(isinstance(v, da.Array) for v in inputs):
-        values = _toe_block(*inputs, parameters)
+        values = _toe_block(*inputs, parameters=parameters)
         return values[0], values[1], values[2], _status_names(values)
-    return _lazy_toe_data(da, inputs, parameters)
+    lazy = dict(parameters, progress=None, threads=parameters.get("threads") or 1)
+    return _lazy_toe_data(da, inputs, lazy)
 
 
 def _lazy_toe_data(da, inputs, parameters):
@@ -204,18 +223,27 @@ def _lazy_toe_data(da, inputs, parameters):
         return key
 
     section_chunks = next(v for v in inputs if isinstance(v, da.Array)).chunks[0]
-    loads = [chunked(v, section_chunks) if not isinstance(v, da.Array) else v for v in inputs[:4]]
+    shape = inputs[0].shape
+    # A setting that changes along the steps is chunked as the loads are; the
+    # profiles and the settings of a section are taken whole for its chunks.
+    along_steps = [k for k, v in enumerate(inputs) if k < 4 or (k >= 6 and max(v.shape[1:], default=1) > 1)]
+    loads = [da.broadcast_to(v, shape) if isinstance(v, da.Array) else chunked(np.broadcast_to(v, shape), section_chunks)
+             for v in (inputs[k] for k in along_steps)]
     load_index = tuple(range(loads[0].ndim))
     _, loads = da.core.unify_chunks(*(a for v in loads for a in (v, load_index)))
     section_chunks = loads[0].chunks[0]
-    profiles = [chunked(v, section_chunks) for v in inputs[4:]]
+    profiles = [chunked(np.broadcast_to(v, (shape[0],) + v.shape[1:]) if not isinstance(v, da.Array) else v,
+                        section_chunks)
+                for k, v in enumerate(inputs) if k not in along_steps]
+    order = along_steps + [k for k in range(len(inputs)) if k not in along_steps]
     task = functools.partial(_toe_block, parameters=parameters)
     name = "toe_block-" + tokenize(*loads, *profiles, parameters)
     layer = {}
     for block in np.ndindex(*loads[0].numblocks):
         section_block = (block[0],)
-        layer[(name, 0) + block] = (task, *(chunk(v, block) for v in loads),
-                                    *(chunk(v, section_block + (0,) * (v.ndim - 1)) for v in profiles))
+        arguments = [chunk(v, block) for v in loads] + [chunk(v, section_block + (0,) * (v.ndim - 1))
+                                                         for v in profiles]
+        layer[(name, 0) + block] = (task, *(arguments[order.index(k)] for k in range(len(inputs))))
     values = da.Array(HighLevelGraph.from_collections(name, layer, dependencies=[*loads, *profiles]), name,
                       ((4,),) + loads[0].chunks, dtype=np.float64)
     outputs = []
@@ -228,9 +256,32 @@ def _lazy_toe_data(da, inputs, parameters):
     return tuple(outputs)
 
 
-def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81, rho: float = 1025.0,
-                   alpha: float = 1.0, fc: float = 0.01, ratio_depth: float = 0.5,
-                   min_step_size: float = 1.0, threads: int = 1) -> xr.Dataset:
+def _parameter(name: str, value, loads_dims: tuple, load_with_sections) -> xr.DataArray:
+    """A model parameter as a DataArray: a number, or a DataArray along dimensions of
+    the loads (its sections taken by label as the profiles' are). Anything else is a
+    short error naming the argument (never the values)."""
+    if isinstance(value, xr.DataArray):
+        outside = [d for d in value.dims if d not in loads_dims]
+        if outside:
+            raise ValueError(f"{name} is a DataArray along {value.dims}: its dimensions must be the loads' "
+                             f"{tuple(loads_dims)} (or some of them); {outside[0]!r} is not one")
+        if value.dtype.kind not in "iuf" or value.dtype.kind == "b":
+            raise ValueError(f"{name} must hold numbers, got a DataArray of {value.dtype}")
+        if "section" in value.dims and load_with_sections is not None:
+            value = _sections_of_loads(load_with_sections, [value], what=name)[0]
+        return value.astype(np.float64)
+    if isinstance(value, (numbers.Real, np.floating, np.integer)) and not isinstance(value, (bool, np.bool_)):
+        return xr.DataArray(float(value))
+    shape = getattr(value, "shape", None)
+    raise ValueError(f"{name} must be a number or an xarray DataArray along section (or another dimension "
+                     f"of the loads), got {type(value).__name__}" + (f" of shape {shape}" if shape else ""))
+
+
+def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: Union[float, xr.DataArray] = 9.81,
+                   rho: Union[float, xr.DataArray] = 1025.0, alpha: Union[float, xr.DataArray] = 1.0,
+                   fc: Union[float, xr.DataArray] = 0.01, ratio_depth: Union[float, xr.DataArray] = 0.5,
+                   min_step_size: Union[float, xr.DataArray] = 1.0, threads: Optional[int] = None,
+                   progress: Union[bool, ProgressCallback] = False) -> xr.Dataset:
     """Wave conditions at the toe for every section and time step.
 
     loads     Dataset whose variables carry the CF standard names of
@@ -249,16 +300,26 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
               A load's section is paired with the profile of the same label
               when both have a coordinate section (the profiles may hold more
               sections than the loads), else with the profile in its place.
-    ag, rho, alpha, fc, ratio_depth, min_step_size   the model parameters of qav.run
-    threads   threads per call of the model (for numpy-backed loads; with Dask,
-              leave 1 and let Dask spread the chunks)
+    ag, rho, alpha, fc, ratio_depth, min_step_size   the model parameters of
+              qav.run: each a number, or a DataArray along section (paired by
+              label as the profiles are) or along any other dimensions of the
+              loads (a friction per section and load case, say)
+    threads   threads per call of the model; None: every core for numpy-backed
+              loads, one per task with Dask (Dask spreads the chunks)
+    progress  True: a progress bar (tqdm when installed) while numpy-backed
+              loads run, or a callable(rows done, rows in all); with Dask use
+              Dask's own (dask.diagnostics.ProgressBar, distributed.progress)
 
-    Returns a Dataset with the loads' dimensions and coordinates: hm0_toe (m),
-    tp_toe (s), angle_toe (degree), each NaN where the step failed, and status
-    (the names of `qav run`'s status column), with CF attributes. Lazy when
-    any input is dask-backed: one task of the model per chunk of the loads,
-    whose outputs have the loads' chunks. Raises ValueError when a variable is
-    missing or has other units, or when a section of the loads has no profile.
+    Returns a Dataset with the loads' dimensions and coordinates (their
+    attributes kept): hm0_toe (m), tp_toe (s), angle_toe (degree), each NaN
+    where the step failed, and status, with CF attributes; the parameters given
+    as DataArrays as variables, the others, qav's version and march path as
+    attributes (history, source). Lazy when any input is dask-backed: one task
+    of the model per chunk of the loads, whose outputs have the loads' chunks.
+    Ctrl-C stops an eager call within a second (KeyboardInterrupt). Raises
+    ValueError when a variable is missing or has other units, when a section of
+    the loads has no profile, or when a parameter is neither a number nor a
+    DataArray along the loads' dimensions.
     """
     hm0, tp, wlev, angle = (_load(loads, key) for key in ("hm0", "tp", "wlev", "angle"))
     x = _profile(profiles, "x", ("section", "point"))
@@ -273,19 +334,28 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
     if load_with_sections is not None:
         x, z, dike_normal, dam_type, dam_height = _sections_of_loads(
             load_with_sections, [x, z, dike_normal, dam_type, dam_height])
+    given = dict(ag=ag, rho=rho, alpha=alpha, fc=fc, ratio_depth=ratio_depth, min_step_size=min_step_size)
+    loads_dims = tuple(dict.fromkeys(d for v in (hm0, tp, wlev, angle) for d in v.dims)) + \
+        (() if load_with_sections is not None else ("section",))
+    parameters = {name: _parameter(name, value, loads_dims, load_with_sections) for name, value in given.items()}
 
-    # Every load on the dimension section, which comes first.
-    hm0, tp, wlev, angle = (xr.broadcast(v, dike_normal)[0].transpose("section", ...)
+    # Every load on the dimension section, which comes first, and on every
+    # dimension a parameter changes along.
+    settings = [dike_normal, dam_type, dam_height, *parameters.values()]
+    hm0, tp, wlev, angle = (xr.broadcast(v, *settings)[0].transpose("section", ...)
                             for v in (hm0, tp, wlev, angle))
-    parameters = dict(ag=ag, rho=rho, alpha=alpha, fc=fc, ratio_depth=ratio_depth,
-                      min_step_size=min_step_size, threads=threads)
-    outputs = xr.apply_ufunc(
-        _toe_data, hm0, tp, wlev, angle, x, z, dike_normal, dam_type, dam_height,
-        kwargs={"parameters": parameters},
-        input_core_dims=[[], [], [], [], ["point"], ["point"], [], [], []],
-        output_core_dims=[[], [], [], []],
-        dask="allowed",
-        keep_attrs=False)
+    hm0, tp, wlev, angle = xr.broadcast(hm0, tp, wlev, angle)
+    callback = _progress(progress, "qav.xr.toe_conditions")
+    try:
+        outputs = xr.apply_ufunc(
+            _toe_data, hm0, tp, wlev, angle, x, z, *settings,
+            kwargs={"parameters": {"threads": threads, "progress": callback}},
+            input_core_dims=[[], [], [], [], ["point"], ["point"]] + [[]] * len(settings),
+            output_core_dims=[[], [], [], []],
+            dask="allowed",
+            keep_attrs=False)
+    finally:
+        _close(callback)
     hm0_toe, tp_toe, angle_toe, status = outputs
     hm0_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["hm0"], units="m",
                          long_name="significant wave height at the dike toe")
@@ -297,6 +367,19 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: float = 9.81,
                         comment="one of: " + ", ".join(STATUS_NAMES) + "; the toe values are NaN where "
                                 "it is one of: " + ", ".join(FAILED_STATUS_NAMES))
     result = xr.Dataset({"hm0_toe": hm0_toe, "tp_toe": tp_toe, "angle_toe": angle_toe, "status": status})
-    result.attrs.update(Conventions="CF-1.8", source=f"Qav {version()}",
-                        title="wave conditions at the dike toe")
+    # The loads' coordinates as they came, attributes (standard_name, units) and all.
+    result = result.assign_coords({name: loads.coords[name] for name in result.coords if name in loads.coords})
+    varying = {name: value for name, value in parameters.items() if value.ndim > 0}
+    for name, value in varying.items():
+        result[name] = value.assign_attrs(long_name=f"model parameter {name} of the run")
+    scalars = {name: float(value) for name, value in parameters.items() if name not in varying}
+    called = ", ".join([f"{name}={value!r}" for name, value in scalars.items()] +
+                       [f"{name}=<variable {name}>" for name in varying])
+    stamp = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+    history = f"{stamp}: qav.xr.toe_conditions({called}) with Qav {version()}, march path {march_path()}"
+    if loads.attrs.get("history"):
+        history = f"{loads.attrs['history']}\n{history}"
+    result.attrs.update(Conventions="CF-1.8", title="wave conditions at the dike toe",
+                        source=f"Qav {version()} (march path {march_path()})", history=history,
+                        qav_version=version(), qav_march_path=march_path(), **scalars)
     return result

@@ -212,8 +212,10 @@ class TestReadFiles:
 
     @needs_program
     def test_missing_file(self, tmp_path):
-        with pytest.raises(qav.InputError) as error:
+        with pytest.raises(FileNotFoundError) as error:
             qav.read_profile(tmp_path / "nothing.csv")
+        assert error.value.filename == str(tmp_path / "nothing.csv")
+        assert isinstance(error.value, qav.InputError)
         program = qav_program("validate", "--profile", tmp_path / "nothing.csv")
         assert program.stderr == f"qav: {error.value}\n"
         assert issubclass(qav.InputError, ValueError)

@@ -2,6 +2,7 @@
 use from several threads."""
 
 import os
+import signal
 import threading
 
 import numpy as np
@@ -152,7 +153,7 @@ class TestInputConversion:
 class TestShapeErrors:
     @pytest.mark.parametrize("change, words", [
         (dict(hm0=np.ones((2, 11))), "hm0 must be 1-D"),
-        (dict(tp=5.0), "tp must be 1-D"),
+        (dict(tp=5.0), "equal lengths"),  # a single number is one step
         (dict(wlev=np.zeros(3)), "equal lengths"),
         (dict(angle=np.zeros(1000)), "equal lengths"),
         (dict(profile_z=np.zeros(3)), "equal lengths"),
@@ -215,3 +216,51 @@ class TestThreads:
             assert same_bits(a.hm0_toe, b.hm0_toe) and same_bits(a.angle_toe, b.angle_toe), k
         # The calls really differ, so the comparison above can fail.
         assert not same_bits(serial[0].hm0_toe, serial[79].hm0_toe)
+
+
+class TestLongRuns:
+    """A long run goes in pieces, between which signals and the progress are heard."""
+
+    def test_pieces_give_the_entrys_single_run(self, example, entries):
+        repeat = 600  # 13800 steps: several pieces
+        storm = {k: np.tile(example[k], repeat) for k in ("hm0", "tp", "wlev", "angle")}
+        storm["tp"][[5, 7000]] = -1.0  # refused steps in two pieces
+        arguments = {**example, **storm}
+        for threads in (1, None):
+            heard = []
+            result = qav.run(**arguments, threads=threads, progress=lambda done, total: heard.append((done, total)))
+            assert_same_run(result, entries.run_c(**arguments))
+            assert len(heard) > 1 and heard[-1] == (len(storm["hm0"]),) * 2
+            assert all(a[0] < b[0] for a, b in zip(heard, heard[1:]))
+        # A refused set-up refuses every step of every piece, with the entry's message.
+        refused = {**arguments, "min_step_size": -1.0}
+        result = qav.run(**refused, progress=lambda done, total: None)
+        assert_same_run(result, entries.run_c(**refused))
+        assert set(result.status) == {"refused set-up"}
+
+    def test_ctrl_c_stops_the_run(self, example):
+        storm = {k: np.tile(example[k], 100_000) for k in ("hm0", "tp", "wlev", "angle")}
+        heard = []
+        main = threading.main_thread().ident
+        timer = threading.Timer(0.2, lambda: signal.pthread_kill(main, signal.SIGINT))
+
+        def progress(done, total):
+            if not heard:
+                timer.start()  # Ctrl-C 0.2 s into the run
+            heard.append(done)
+
+        # Python's own handler of SIGINT (OpenTURNS, once imported, installs one of its own).
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+        try:
+            with pytest.raises(KeyboardInterrupt):
+                qav.run(**{**example, **storm}, threads=1, progress=progress)
+        finally:
+            timer.join()
+            signal.signal(signal.SIGINT, previous)
+        assert heard[-1] < len(storm["hm0"])
+
+    def test_four_numbers_are_one_step(self, example):
+        step = {k: example[k][9] for k in ("hm0", "tp", "wlev", "angle")}
+        one = qav.run(**{**example, **step})
+        alone = qav.run(**{**example, **{k: [v] for k, v in step.items()}})
+        assert one.hm0_toe.shape == (1,) and one.hm0_toe.tobytes() == alone.hm0_toe.tobytes()

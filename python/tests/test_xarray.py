@@ -72,7 +72,9 @@ def assert_equals_serial(toe, rows):
 
 def test_eager_equals_each_section_run_alone(example):
     loads, profiles = make_loads(example), make_profiles(example)
-    toe = qav.xr.toe_conditions(loads, profiles)
+    heard = []
+    toe = qav.xr.toe_conditions(loads, profiles, progress=lambda done, total: heard.append((done, total)))
+    assert heard[-1] == (toe.hm0_toe.size,) * 2
     assert toe.hm0_toe.dims == ("section", "time")
     assert (toe.time == loads.time).all() and list(toe.section.values) == list(profiles.section.values)
     assert toe.hm0_toe.attrs["standard_name"] == "sea_surface_wave_significant_height"
@@ -177,3 +179,44 @@ def test_loads_stored_time_first_in_single_precision_with_a_dimension_more(examp
         assert toe.hm0_toe.dims == ("section", "time", "case")
         for case in range(2):
             assert_equals_serial(toe.isel(case=case), rows)
+
+
+def test_parameters_per_section_or_along_a_dimension_of_the_loads(example):
+    loads, profiles = make_loads(example), make_profiles(example)
+    loads = loads.assign_coords(section=profiles.section.values,
+                                lon=("section", [4.1, 4.2, 4.3], {"standard_name": "longitude",
+                                                                 "units": "degrees_east"}))
+    # Friction per section, labelled in another order than the loads: paired by label.
+    fc = xr.DataArray([0.03, 0.01, 0.02], dims="section", coords={"section": profiles.section.values[[2, 0, 1]]})
+    toe = qav.xr.toe_conditions(loads, profiles, fc=fc, alpha=0.9)
+    for s, label in enumerate(profiles.section.values):
+        alone = qav.xr.toe_conditions(loads.isel(section=[s]), profiles.isel(section=[s]),
+                                      fc=float(fc.sel(section=label)), alpha=0.9)
+        assert toe.hm0_toe[s].values.tobytes() == alone.hm0_toe[0].values.tobytes(), label
+    assert toe.lon.attrs == {"standard_name": "longitude", "units": "degrees_east"}
+    assert (toe.fc.sel(section="dike 2") == 0.03) and toe.attrs["alpha"] == 0.9 and "fc" not in toe.attrs
+    assert qav.version() in toe.attrs["source"] and qav.march_path() in toe.attrs["history"]
+
+    # Along a dimension of the loads that is not section: one run per section and case.
+    cases = loads.expand_dims(case=2)
+    ratio_depth = xr.DataArray([0.5, 0.25], dims="case")
+    expected = [qav.xr.toe_conditions(loads, profiles, ratio_depth=float(r)).hm0_toe for r in ratio_depth]
+    for lazy in (False, True):
+        both = qav.xr.toe_conditions(cases.chunk({"section": 2, "time": 10}) if lazy else cases, profiles,
+                                     ratio_depth=ratio_depth)
+        for c in range(2):
+            got = both.hm0_toe.isel(case=c).transpose(*expected[c].dims).values
+            assert got.tobytes() == expected[c].values.tobytes(), (lazy, c)
+    assert not np.array_equal(expected[0].values, expected[1].values, equal_nan=True)
+
+
+@pytest.mark.parametrize("value, words", [
+    (np.full((3, 20000), 0.01), "fc must be a number or an xarray DataArray .* got ndarray of shape"),
+    ("0.01", "fc must be a number or an xarray DataArray .* got str"),
+    (xr.DataArray(np.zeros(2), dims="scenario"), "fc is a DataArray along .'scenario',.: .* 'scenario' is not one"),
+    (xr.DataArray([0.01, 0.02], dims="section"), "the loads have 3 sections and fc 2"),
+])
+def test_a_wrong_parameter_is_a_short_error_naming_it(example, value, words):
+    with pytest.raises(ValueError, match=words) as error:
+        qav.xr.toe_conditions(make_loads(example), make_profiles(example), fc=value)
+    assert len(str(error.value)) < 200

@@ -399,38 +399,50 @@ class Spreadsheets(Case):
     def test_spreadsheet_variants_read_to_the_same_numbers(self):
         plain = write(self.tmp, "plain.csv", "time,hm0,tp,wlev,angle\n" + "".join(
             f"{t},{h!r},{p!r},{w!r},{a!r}\n" for t, h, p, w, a in STORM))
+        # each variant: its text, options, and the separator, decimal mark, byte order mark and line end
+        # the table comes back in
         variants = {
             # Excel, "CSV UTF-8": byte order mark, CRLF, every field quoted
             "bom, quotes, crlf": ("\ufeff\"time\",\"hm0\",\"tp\",\"wlev\",\"angle\"\r\n" + "".join(
-                f'"{t}","{h!r}","{p!r}","{w!r}","{a!r}"\r\n' for t, h, p, w, a in STORM), []),
+                f'"{t}","{h!r}","{p!r}","{w!r}","{a!r}"\r\n' for t, h, p, w, a in STORM), [],
+                (",", ".", "\ufeff", "\r\n")),
             # Excel in a European locale: ';' and decimal commas, with its sep= line
             "excel european": ("\ufeffsep=;\r\nTime;Hm0;Tp;Wlev;Angle\r\n".replace("Time", "time") + "".join(
-                f"{t};{euro(h)};{euro(p)};{euro(w)};{euro(a)}\r\n" for t, h, p, w, a in STORM), []),
+                f"{t};{euro(h)};{euro(p)};{euro(w)};{euro(a)}\r\n" for t, h, p, w, a in STORM), [],
+                (";", ",", "\ufeff", "\r\n")),
             # pasted from a spreadsheet: tabs and decimal commas, blank line at the end
             "tab": ("time\thm0\ttp\twlev\tangle\n" + "".join(
-                f"{t}\t{euro(h)}\t{euro(p)}\t{euro(w)}\t{euro(a)}\n" for t, h, p, w, a in STORM) + "\n", []),
+                f"{t}\t{euro(h)}\t{euro(p)}\t{euro(w)}\t{euro(a)}\n" for t, h, p, w, a in STORM) + "\n", [],
+                ("\t", ",", "", "\n")),
             # the columns named otherwise and in another order, comments above the header
             "renamed": ("# buoy 7\n# exported 2024-01-02\nDir_deg,time,Hs_m,Tp_s,WL_m\n" + "".join(
                 f"{a!r},{t},{h!r},{p!r},{w!r}\n" for t, h, p, w, a in STORM),
-                ["--column", "hm0=Hs_m", "--column", "tp=TP_S", "--column", "wlev=WL_m", "--column",
-                 "angle=Dir_deg"]),
+                ["--column", "hm0=Hs_m", "--column", "TP=TP_S", "--column", "wlev=WL_m", "--column",
+                 "angle=Dir_deg"], (",", ".", "", "\n")),
             # ',' separated with decimal commas in quotes, old Mac line ends
             "quoted decimal commas": ("time,hm0,tp,wlev,angle\r" + "".join(
                 f'{t},"{euro(h)}","{euro(p)}","{euro(w)}","{euro(a)}"\r' for t, h, p, w, a in STORM),
-                ["--decimal", ","]),
+                ["--decimal", ","], (",", ",", "", "\r")),
         }
         expected = self.run_table(plain)
         self.assertEqual(expected.returncode, 0, expected.stderr)
         self.assertEqual(expected.stdout.splitlines()[0], "step,time," + ",".join(RUN_COLUMNS[1:]))
         self.assertEqual(len(expected.stdout.splitlines()), len(STORM) + 1)
-        for name, (text, options) in variants.items():
+        for name, (text, options, (separator, mark, bom, line_end)) in variants.items():
             with self.subTest(name):
                 path = os.path.join(self.tmp, "variant.csv")
                 with open(path, "w", encoding="utf-8", newline="") as f:
                     f.write(text)
-                done = self.run_table(path, *options)
-                self.assertEqual(done.returncode, 0, done.stderr)
-                self.assertEqual(done.stdout, expected.stdout)
+                done = subprocess.run([QAV, "run", "--profile", self.profile, "--series", path, "--dike-normal",
+                                       "270", "--quiet", *options], capture_output=True, timeout=60).stdout.decode()
+                self.assertTrue(done.startswith(bom + "step" + separator + "time" + separator))
+                self.assertEqual(done.count(line_end), len(STORM) + 1)
+                rows = list(csv.reader(io.StringIO(done.removeprefix(bom), newline=""), delimiter=separator))
+                self.assertEqual([[cell.replace(mark, ".") for cell in row] for row in rows],
+                                 list(csv.reader(io.StringIO(expected.stdout))))
+                # the other way back, when asked
+                plainly = self.run_table(path, *options, "--output-separator", ",", "--output-decimal", ".")
+                self.assertEqual(plainly.stdout.removeprefix(bom), expected.stdout)
 
     def test_a_row_is_never_dropped_or_shifted(self):
         # Excel's #N/A, even in a row's first cell, is a value of that row, never a comment.
@@ -479,15 +491,16 @@ class Spreadsheets(Case):
         series = write(self.tmp, "s.csv", "Hs_m,Tp_s,level,dir\n1,5,0.5,270\n")
         done = self.run_table(series)
         self.assertEqual(done.returncode, 2)
-        self.assertIn("s.csv:1:1: the header lacks the column 'hm0' (found 4 columns: 'Hs_m', 'Tp_s', 'level', "
-                      "'dir'); if one of them is it, name it with --column hm0=NAME", done.stderr)
+        self.assertIn("s.csv:1:1: the header lacks the columns 'hm0', 'tp', 'wlev' and 'angle' (found 4 columns: "
+                      "'Hs_m', 'Tp_s', 'level', 'dir'); name each of them that is there with --column hm0=NAME and "
+                      "so on", done.stderr)
         done = self.run_table(series, "--column", "hm0=Hs_m", "--column", "tp=Tp_s", "--column", "wlev=level")
         self.assertRegex(done.stderr, r"lacks the column 'angle' .*--column angle=NAME")
         # A title line above the header, as exports write them.
         titled = write(self.tmp, "titled.csv", "Storm export 2026\nhm0,tp,wlev,angle\n1,5,0.5,270\n")
         done = self.run_table(titled)
         self.assertEqual(done.returncode, 2)
-        self.assertIn("titled.csv:1:1: the header lacks the column 'hm0' (found 1 column: 'Storm export 2026'); "
+        self.assertIn("titled.csv:1:1: the header lacks the columns 'hm0', 'tp', 'wlev' and 'angle' (found 1 column: 'Storm export 2026'); "
                       "columns are separated by ',' ';' or a tab (--separator), and a title above the header "
                       "starts with '#'", done.stderr)
         # Saved as plain "CSV" by a spreadsheet: the degree sign in Latin-1, which no
@@ -511,19 +524,80 @@ class Spreadsheets(Case):
                 '8;2024-01-01 01:00;1,2;5,8;0,6;265;\n')
         done = self.run_table(write(self.tmp, "s.csv", text))
         self.assertEqual(done.returncode, 0, done.stderr)
-        table = list(csv.reader(io.StringIO(done.stdout)))
+        table = list(csv.reader(io.StringIO(done.stdout), delimiter=";"))
         self.assertEqual(table[0][:4], ["step", "id", "time", "remark"])
         self.assertEqual([r[:4] for r in table[1:]], [["1", "7", "2024-01-01 00:00", 'calm, then "rising"'],
                                                       ["2", "8", "2024-01-01 01:00", ""]])
-        # A result table is a series too: its own columns come back under other names, numbers unchanged.
-        first = write(self.tmp, "toe.csv", done.stdout)
-        again = self.run_table(first)
-        self.assertEqual(again.returncode, 0, again.stderr)
-        back = list(csv.DictReader(io.StringIO(again.stdout)))
-        self.assertEqual(list(back[0])[:4], ["step", "input_step", "id", "time"])
+        # A result table is a series too: its own columns come back under other names, numbers unchanged,
+        # each name once however often it is read back.
+        again = done
+        for _ in range(3):
+            again = self.run_table(write(self.tmp, "toe.csv", again.stdout))
+            self.assertEqual(again.returncode, 0, again.stderr)
+            back = list(csv.DictReader(io.StringIO(again.stdout), delimiter=";"))
+            header = next(csv.reader(io.StringIO(again.stdout), delimiter=";"))
+            self.assertEqual(len(set(header)), len(header), header)
+        self.assertEqual(header[:4], ["step", "input_input_input_step", "input_input_step", "input_step"])
         for row, before in zip(back, table[1:]):
             self.assertEqual(row["hm0_toe"], before[8])
             self.assertEqual(row["input_hm0_toe"], before[8])
+
+
+    def test_a_german_export_runs_as_it_is(self):
+        # Units after the names, Excel's empty rows at the end, a note in a data row, decimal commas on the
+        # command line too: the numbers of the plain file.
+        plain = self.run_table(write(self.tmp, "plain.csv", series_text([(1.25, 5.8, 0.6, 265.0), (0.8, 5.0, 0.2, 270.0), (2.0, 7.0, 1.0, 260.0)])),
+                               "--dam", "dam", "--dam-height", "-1.5")
+        german = write(self.tmp, "g.csv", "Hm0 [m];Tp (s);WL [m+NAP];Richtung [\u00b0N];Bemerkung\n"
+                       "1,25;5,8;0,6;265;\n0,8;5;0,2;270;\n2;7;1;260;\nGerät aus;;;;\n;;;;\n;;;;;;\n")
+        done = self.run_table(german, "--column", "WLEV=wl", "--column", "Angle=Richtung", "--dam", "Dam",
+                              "--dam-height", "-1,5", "--decimal", ",",
+                              "--output-separator", ",", "--output-decimal", ".", "--missing", "invalid")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("4 missing values taken as the invalid value -999 (the first at "
+                      + german + ":5:1, column 'Hm0 [m]' (hm0))", done.stderr)
+        rows = list(csv.reader(io.StringIO(done.stdout)))
+        expected = list(csv.reader(io.StringIO(plain.stdout)))
+        self.assertEqual([r[:1] + r[2:] for r in rows[:4]], expected)
+        self.assertEqual(len(rows), 5)
+        # without --missing invalid the note is an error, and a decimal point in a comma file stays one
+        self.assertIn("g.csv:5:1: 'Gerät aus' in column 'Hm0 [m]' (hm0) is not a number",
+                      self.run_table(german, "--column", "wlev=WL", "--column", "angle=Richtung").stderr)
+        mixed = write(self.tmp, "m.csv", "hm0;tp;wlev;angle\n1,5;5;0,5;270\n1.5;5;0,5;270\n")
+        self.assertIn("m.csv:3:1: '1.5' in column 'hm0' is not a number",
+                      self.run_table(mixed, "--missing", "invalid").stderr)
+        # a unit that is not the column's, and every missing column in one message
+        for header, message in (("hm0 [cm],tp,wlev,angle", "the column 'hm0 [cm]' is in 'cm', but qav reads hm0 in m"),
+                                ("Hs,T,wlev,dir", "the header lacks the columns 'hm0', 'tp' and 'angle' (found 4")):
+            with self.subTest(header):
+                done = self.run_table(write(self.tmp, "u.csv", header + "\n1,5,0.5,270\n"))
+                self.assertEqual(done.returncode, 2)
+                self.assertIn(message, done.stderr)
+
+    def test_cells_come_back_as_written_and_never_as_formulas(self):
+        cells = ["=HYPERLINK(\"http://x\")", "+cmd|'/C calc'!A0", "@SUM(1+1)", "-x", "\tlead", "-5", "+7.5",
+                 "line\rbreak", "line\r\nbreak", "plain"]
+        path = os.path.join(self.tmp, "s.csv")
+        with open(path, "w", newline="") as f:
+            f.write("hm0,tp,wlev,angle,remark\n" + "".join(
+                '1,5,0.5,270,"{}"\n'.format(cell.replace('"', '""')) for cell in cells))
+        full = list(csv.DictReader(io.StringIO(self.run_table(path).stdout)))[0]
+        for raw in (False, True):
+            done = subprocess.run([QAV, "run", "--profile", self.profile, "--series", path, "--dike-normal", "270",
+                                   "--quiet", "--digits", "3"] + (["--raw-cells"] if raw else []),
+                                  capture_output=True, timeout=60)
+            rows = list(csv.DictReader(io.StringIO(done.stdout.decode(), newline="")))
+            guarded = [cell if raw or cell[0] not in "=+-@\t" or cell in ("-5", "+7.5") else "'" + cell
+                       for cell in cells]
+            self.assertEqual([r["remark"] for r in rows], guarded)
+            self.assertEqual({(r["hm0_toe"], r["angle_toe"]) for r in rows},
+                             {(f"{float(full['hm0_toe']):.3g}", f"{float(full['angle_toe']):.3g}")})
+        # A spreadsheet's UTF-32 text is named as such.
+        with open(path, "wb") as f:
+            f.write("hm0,tp,wlev,angle\n1,5,0.5,270\n".encode("utf-32"))
+        done = self.run_table(path)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("s.csv: the file is UTF-32 text; save it as CSV in UTF-8", done.stderr)
 
 
 class BoundedInput(Case):
