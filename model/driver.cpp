@@ -250,26 +250,48 @@ std::size_t BlockSteps(std::size_t n, unsigned threads) {
     return std::max<std::size_t>(1, std::min({std::size_t{256}, std::max<std::size_t>(16, share / 4), share}));
 }
 
-// Takes the next free block until none is left.
+// Runs block b of the run's blocks of the given number of steps.
+void RunBlock(const RunInput& input, const Constants& constants, const RunOutput& output,
+              std::vector<Block>& blocks, std::size_t b, std::size_t steps, MessageBuffer message,
+              StepWorkspace& work, const MarchChoice& choice, std::atomic<std::size_t>& done) {
+    const std::size_t begin = b * steps;
+    const std::size_t count = std::min(steps, input.Hm0.size() - begin);
+    // Blanked first: a text in it at the end was written by one of the
+    // block's steps, since every step that writes replaces the whole text.
+    message.Clear();
+    Block& block = blocks[b];
+    block.failures =
+        RunSteps(Part(input, begin, count), constants, Part(output, begin, count), message, work, choice);
+    block.lastMessage.assign(message.Trimmed());
+    block.wroteMessage = !block.lastMessage.empty();
+    done.fetch_add(count, std::memory_order_relaxed);
+}
+
+// Blocks that worker threads could not get the memory for, handed back to
+// the calling thread. Room for one per worker is made before they start.
+struct HandedBack {
+    std::mutex mutex;
+    std::vector<std::size_t> blocks;
+};
+
+// Takes the next free block until none is left. A thread that cannot get the
+// memory for a block hands it back and stops: the calling thread runs it.
 void RunBlocks(const RunInput& input, const Constants& constants, const RunOutput& output,
                std::vector<Block>& blocks, std::size_t steps, std::atomic<std::size_t>& next,
-               std::size_t messageLength, const MarchChoice& choice, std::atomic<std::size_t>& done) {
-    const std::size_t n = input.Hm0.size();
-    std::string text(messageLength, ' ');
-    MessageBuffer message(text.data(), text.size());
-    StepWorkspace work;
-    for (std::size_t b = next.fetch_add(1); b < blocks.size(); b = next.fetch_add(1)) {
-        const std::size_t begin = b * steps;
-        const std::size_t count = std::min(steps, n - begin);
-        // Blanked first: a text in it at the end was written by one of the
-        // block's steps, since every step that writes replaces the whole text.
-        message.Clear();
-        Block& block = blocks[b];
-        block.failures =
-            RunSteps(Part(input, begin, count), constants, Part(output, begin, count), message, work, choice);
-        block.lastMessage.assign(message.Trimmed());
-        block.wroteMessage = !block.lastMessage.empty();
-        done.fetch_add(count, std::memory_order_relaxed);
+               std::size_t messageLength, const MarchChoice& choice, std::atomic<std::size_t>& done,
+               HandedBack& handedBack) {
+    std::size_t b = blocks.size();
+    try {
+        std::string text(messageLength, ' ');
+        const MessageBuffer message(text.data(), text.size());
+        StepWorkspace work;
+        for (b = next.fetch_add(1); b < blocks.size(); b = next.fetch_add(1)) {
+            RunBlock(input, constants, output, blocks, b, steps, message, work, choice, done);
+        }
+    } catch (const std::bad_alloc&) {
+        if (b >= blocks.size()) return;
+        const std::lock_guard lock(handedBack.mutex);
+        handedBack.blocks.push_back(b);
     }
 }
 
@@ -289,12 +311,15 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     std::condition_variable finishedChanged;
     unsigned finished = 0;
     std::vector<std::exception_ptr> errors(threads);
+    HandedBack handedBack;
+    handedBack.blocks.reserve(threads);
     std::vector<std::thread> workers;
     workers.reserve(threads);
     for (unsigned t = 0; t < threads; ++t) {
         const auto work = [&, t] {
             try {
-                RunBlocks(input, constants, output, blocks, steps, next, message.Length(), choice, done);
+                RunBlocks(input, constants, output, blocks, steps, next, message.Length(), choice, done,
+                          handedBack);
             } catch (...) {
                 errors[t] = std::current_exception();
                 next.store(blocks.size());  // the others stop after their block
@@ -325,6 +350,19 @@ std::size_t RunStepsOnThreads(const RunInput& input, const Constants& constants,
     for (std::thread& worker : workers) worker.join();
     for (const std::exception_ptr& error : errors) {
         if (error) std::rethrow_exception(error);
+    }
+    if (!handedBack.blocks.empty() || next.load() < blocks.size()) {
+        // Blocks handed back, and those left when every worker ran short of
+        // memory, run here; should this thread run short too, the run fails.
+        std::string text(message.Length(), ' ');
+        const MessageBuffer own(text.data(), text.size());
+        StepWorkspace work;
+        for (const std::size_t b : handedBack.blocks) {
+            RunBlock(input, constants, output, blocks, b, steps, own, work, choice, done);
+        }
+        for (std::size_t b = next.fetch_add(1); b < blocks.size(); b = next.fetch_add(1)) {
+            RunBlock(input, constants, output, blocks, b, steps, own, work, choice, done);
+        }
     }
     if (options.Progress) options.Progress(n, n);
 

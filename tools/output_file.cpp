@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -300,29 +302,63 @@ void OutputFile::Discard() {
 }
 
 void OutputFile::CopyInPlace() {
-    if (std::fseek(file_, 0, SEEK_SET) != 0) Fail("writing the output failed", errno);
-    const int out = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // The complete output, in the temporary file.
+    struct stat written {};
+    if (std::fflush(file_) != 0 || ::fstat(::fileno(file_), &written) != 0)
+        Fail("writing the output failed", errno);
+    const auto length = static_cast<std::size_t>(written.st_size);
+    const int out = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
     if (out < 0) Fail("cannot open the output file", errno);
-    std::vector<char> buffer(1 << 16);
-    while (true) {
-        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file_);
-        std::size_t written = 0;
-        while (written < got) {
-            const ssize_t n = ::write(out, buffer.data() + written, got - written);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                const int error = n < 0 ? errno : EIO;
-                ::close(out);
-                Fail("writing the output failed", error);
+    const auto fail = [this, out](const char* what, int error) {
+        ::close(out);  // and with it the lock
+        Fail(what, error);
+    };
+    // One copy at a time: another qav writing the same file (by another of its
+    // names) finishes its copy first, so that the two never interleave.
+    while (::flock(out, LOCK_EX) != 0) {
+        if (errno != EINTR) fail("cannot lock the output file", errno);
+    }
+    struct stat old {};
+    if (::fstat(out, &old) != 0) fail("cannot open the output file", errno);
+    const auto oldLength = static_cast<std::size_t>(old.st_size);
+    // Room for the whole output before a byte of the old one is overwritten,
+    // so that a full disk leaves the old file whole.
+    int reserved = length == 0 ? 0 : ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length));
+    const auto put = [this, out](std::size_t from, std::size_t to) -> int {
+        std::vector<char> buffer(1 << 16);
+        for (std::size_t at = from; at < to;) {
+            const std::size_t want = std::min(buffer.size(), to - at);
+            const ssize_t got = ::pread(::fileno(file_), buffer.data(), want, static_cast<off_t>(at));
+            if (got <= 0) return got < 0 ? errno : EIO;
+            for (std::size_t done = 0; done < static_cast<std::size_t>(got);) {
+                const ssize_t n = ::pwrite(out, buffer.data() + done, static_cast<std::size_t>(got) - done,
+                                           static_cast<off_t>(at + done));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) return n < 0 ? errno : EIO;
+                done += static_cast<std::size_t>(n);
             }
-            written += static_cast<std::size_t>(n);
+            at += static_cast<std::size_t>(got);
         }
-        if (got < buffer.size()) break;
+        return 0;
+    };
+    if (reserved != 0) {
+        const int error = errno;
+        if (error != EOPNOTSUPP && error != ENOSYS && error != EINVAL) fail("no room for the output", error);
+        // A file system that reserves nothing ahead: the part beyond the old
+        // length is written first; should that fail, the file is cut back to
+        // its old length, whole.
+        if (length > oldLength) {
+            reserved = put(oldLength, length);
+            if (reserved != 0) {
+                [[maybe_unused]] const int cut = ::ftruncate(out, static_cast<off_t>(oldLength));
+                fail("no room for the output", reserved);
+            }
+        }
     }
-    if (std::ferror(file_) != 0) {
-        ::close(out);
-        Fail("reading back the output failed", EIO);
-    }
+    // Written over, then cut to the new length.
+    if (const int error = put(0, length); error != 0) fail("writing the output failed", error);
+    if (::ftruncate(out, static_cast<off_t>(length)) != 0) fail("writing the output failed", errno);
+    if (::fsync(out) != 0 && errno != EINVAL) fail("writing the output failed", errno);
     if (::close(out) != 0) Fail("writing the output failed", errno);
 }
 

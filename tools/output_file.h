@@ -40,9 +40,12 @@ void CheckLogFile(const std::string& path);
 //   and, where the user may give it away, its owner and group.
 // - A file with several hard links is rewritten in place, so that every name
 //   sees the new content: the output is first written completely to a
-//   temporary file, and only then copied over the target (an interruption
-//   during that last copy can leave it partial). The same happens for an
-//   existing file in a folder where no temporary file can be created.
+//   temporary file, and only then copied over the target, under an
+//   exclusive lock of the target (flock), with the room for the new length
+//   reserved before anything is overwritten, then cut to that length. A
+//   full disk leaves the old content whole; only an interruption during the
+//   copy can leave it partial. The same happens for an existing file in a
+//   folder where no temporary file can be created.
 // - Devices, pipes, /dev/stdout, /dev/stderr, /dev/fd/N and paths under
 //   /proc are written directly.
 // Without Commit (an error, an exception) the temporary file is removed and

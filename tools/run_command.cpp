@@ -11,8 +11,8 @@
 #include <system_error>
 #include <thread>
 
-#include "tools/commands.h"
 #include "files/csv_writer.h"
+#include "tools/commands.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
@@ -20,6 +20,7 @@
 #include "tools/progress.h"
 #include "tools/run_notes.h"
 #include "tools/series_run.h"
+#include "tools/unchanged_inputs.h"
 
 namespace qav::cli {
 namespace {
@@ -48,6 +49,7 @@ int Run(const RunArguments& args, const CLI::App& command) {
                                {"-o", args.output, true},
                                {"--log", args.log, true}};
     CheckNamedFiles(named);
+    const UnchangedInputs inputs(named);
     CheckDamOptions(args.model, command);
     files::CsvOptions csv = args.csv;
     csv.invalidValue = args.model.parameters.InvalidValue;
@@ -109,6 +111,8 @@ int Run(const RunArguments& args, const CLI::App& command) {
         });
     startOutput();
     bar.Finish();
+    // The rows read must be those of one file, before the table is put in place.
+    inputs.Check();
     output.Commit();
     if (series.MissingCount() > 0) {
         std::fprintf(stderr, "qav run: %zu missing value%s taken as the invalid value %s (the first at %s)\n",

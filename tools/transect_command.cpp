@@ -7,15 +7,16 @@
 #include <memory>
 #include <new>
 
+#include "files/csv_writer.h"
 #include "model/model.h"
 #include "tools/commands.h"
-#include "files/csv_writer.h"
 #include "tools/errors.h"
 #include "tools/file_options.h"
 #include "tools/model_options.h"
 #include "tools/output_file.h"
 #include "tools/run_notes.h"
 #include "tools/svg_chart.h"
+#include "tools/unchanged_inputs.h"
 
 namespace qav::cli {
 namespace {
@@ -114,6 +115,7 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     const NamedFile named[] = {
         {"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
     CheckNamedFiles(named);
+    const UnchangedInputs inputs(named);
     CheckDamOptions(args.model, command);
     const Profile profile = files::ReadProfile(args.profile, args.csv);
     Series series;
@@ -159,6 +161,7 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     output.Write(FormatTransectHead(transect, note, format));
     WriteTransectRows(transect, output, format);
     if (svg) svg->Write(DrawTransectSvg(MakeChart(args, input, transect, note)));
+    inputs.Check();
     output.Commit();
     if (svg) svg->Commit();
     return ExitSuccess;

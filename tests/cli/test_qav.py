@@ -3,6 +3,7 @@
 usage: test_qav.py QAV EXAMPLES_DIR [SUITE ...]
 """
 import csv
+import fcntl
 import io
 import math
 import os
@@ -694,6 +695,27 @@ class Blocks(Case):
         self.assertIn("s.csv:252:9: 'west' in column 'angle' is not a number", done.stderr)
         self.assertEqual(done.stdout, "")
 
+    def test_a_series_cut_short_while_it_runs_is_an_error_and_no_table(self):
+        # Steps of 50,000 grid points: the run lasts long enough to cut the
+        # file once its output has begun.
+        profile = write(self.tmp, "long.csv", "x,z\n0,-10\n50000,-2\n")
+        rows = "".join(f"{1 + (i % 7) * 0.1!r},7.0,{0.001 * i!r},270.0\n" for i in range(600))
+        series = write(self.tmp, "s.csv", "hm0,tp,wlev,angle\n" + rows)
+        out = os.path.join(self.tmp, "toe.csv")
+        process = subprocess.Popen([QAV, "run", "--profile", profile, "--series", series, "--dike-normal", "270",
+                                    "--quiet", "--threads", "1", "--block-rows", "10", "-o", out],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        while not any(".tmp-" in name for name in os.listdir(self.tmp)) and time.monotonic() < deadline:
+            time.sleep(0.005)
+        self.assertIsNone(process.poll(), "the run ended before the file could be cut")
+        with open(series, "r+") as f:
+            f.truncate(len(rows) // 2 + 3)  # in the middle of a row
+        _, errors = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 2, errors)
+        self.assertIn(f"{series}: the file changed while qav read it", errors)
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["long.csv", "s.csv"])
+
 
 class Transect(Case):
     def transect(self, *extra):
@@ -1115,6 +1137,51 @@ class OutputFiles(Case):
         if os.geteuid() == 0:
             self.assertEqual((status.st_uid, status.st_gid), (1, 1))
         self.assertEqual(self.listing(), ["first.csv", "link.csv", "private.csv", "second.csv", "target.csv"])
+
+    def test_a_hard_linked_output_is_copied_under_a_lock_and_a_full_disk_keeps_it_whole(self):
+        series = write(self.tmp, "s.csv", series_text([(1.0 + 0.01 * i, 6.0, 0.5, 270.0) for i in range(400)]))
+        table = self.qav_run("--threads", 1, series=series).stdout
+        first = write(self.tmp, "first.csv", "old\n")
+        os.link(first, os.path.join(self.tmp, "second.csv"))
+        # Another writer holds the file: the copy waits for it, the old content stays till then.
+        with open(first) as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            process = subprocess.Popen([QAV, "run", "--profile", self.profile, "--series", series, "--dike-normal",
+                                        "270", "--quiet", "--threads", "1", "-o", first],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            deadline = time.monotonic() + 30
+            while not any(".tmp-" in name for name in os.listdir(self.tmp)) and time.monotonic() < deadline:
+                time.sleep(0.01)
+            time.sleep(0.3)
+            self.assertIsNone(process.poll())
+            self.assertEqual(self.read("second.csv"), "old\n")
+        self.assertEqual(process.wait(timeout=60), 0, process.stderr.read())
+        process.stderr.close()
+        self.assertEqual(self.read("second.csv"), table)
+
+        # A disk with room for the temporary copy but not for the file's new
+        # length beside it: exit 2, and the old content whole.
+        disk = os.path.join(self.tmp, "disk")
+        os.mkdir(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk], capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("no scratch tmpfs to fill (mounting needs root): " + mounted.stderr.decode().strip())
+        try:
+            old = "old table\n" * 50
+            target = write(disk, "toe.csv", old)
+            os.link(target, os.path.join(disk, "linked.csv"))
+            pages = -(-len(table) // 4096)
+            free = os.statvfs(disk).f_bavail * 4096
+            with open(os.path.join(disk, "filler"), "wb") as filler:
+                filler.write(b"\0" * (free - (pages + pages // 2) * 4096))
+            done = self.qav_run("--threads", 1, "-o", target, series=series)
+            self.assertEqual(done.returncode, 2, done.stderr)
+            self.assertIn("No space left on device", done.stderr)
+            with open(os.path.join(disk, "linked.csv")) as f:
+                self.assertEqual(f.read(), old)
+            self.assertEqual(sorted(os.listdir(disk)), ["filler", "linked.csv", "toe.csv"])
+        finally:
+            subprocess.run(["umount", disk], check=True)
 
     def test_a_file_the_user_may_not_write_is_refused(self):
         read_only = write(self.tmp, "ro.csv", "old\n")
