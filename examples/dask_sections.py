@@ -72,7 +72,7 @@ def main() -> None:
     toe.to_netcdf(args.output)
     counts = dict(zip(*np.unique(toe.status.values, return_counts=True)))
     print(f"{args.sections} sections x {args.steps} steps -> {args.output}: "
-          + ", ".join(f"{count} {status}" for status, count in counts.items())
+          + ", ".join(f"{count} {qav.STATUS_NAMES[code]}" for code, count in counts.items())
           + f"; largest Hm0 at the toe {float(toe.hm0_toe.max()):.2f} m")
 
 

@@ -28,6 +28,10 @@ constexpr double HighestSteepness = 0.1;
 // A water level higher above the profile's top than the profile's own
 // relief plus this much is no storm surge: most likely another unit (cm).
 constexpr double WaterAboveProfileMargin = 10.0;
+// Most steps from behind the dike say the dike normal may be turned around
+// only in a series: a step or two from behind are answers of their own (a
+// host that runs one step per call would hear it at every such step).
+constexpr std::size_t MostFromBehindSteps = 3;
 // Angles that look like radians lie in [0, 2 pi] while the dike normal lies
 // more than this far (deg) from all of them.
 constexpr double RadiansNormalDistance = 45.0;
@@ -135,8 +139,8 @@ std::string StepNote(const RunInput& input, std::size_t i, std::uint8_t flags, D
         const ToeWater water = ToeWaterOf(input, input.Wlev[i]);
         add("toe at the water line: " + Shown(water.depth) + " m of water at the toe, less than " +
             Shown(ToeDepthGridSteps) + " times the bottom's rise of " + Shown(water.risePerStep) +
-            " m over one grid step: the toe Hm0 depends on the grid; compare with a smaller " +
-            NameOf(Argument::MinStepSize, door));
+            " m over one grid step: the toe Hm0 depends on the grid (compare with a smaller " +
+            NameOf(Argument::MinStepSize, door) + ")");
     }
     if ((flags & StepFlag::EnergyClamped) != 0) {
         add("the grid step is too coarse for these waves: the march set their energy to 0 where one step "
@@ -237,7 +241,7 @@ void RunJudge::AddSteps(const RunInput& part, std::size_t firstStep, std::span<c
             ++highWaves_.count;
         }
     }
-    summary_.steps += n;
+    summary_.steps += std::max(n, outcomes.size());
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         ++summary_.outcomes[static_cast<std::size_t>(outcomes[i])];
         if (i < hm0Toe.size() && HasResult(outcomes[i]) && std::isfinite(hm0Toe[i]) &&
@@ -276,7 +280,7 @@ std::vector<Finding> RunJudge::Findings(Door door) const {
                                 SteepnessText(steepness) +
                                 " (L0 = g Tp^2/2pi), above the 0.1 no sea exceeds; check the units"});
     }
-    if (normalKnown_ && accepted_ > 0 && 2 * fromBehind_ > accepted_) {
+    if (normalKnown_ && accepted_ >= MostFromBehindSteps && 2 * fromBehind_ > accepted_) {
         const double from = Modulo360(std::atan2(sumSin_, sumCos_) * 180.0 / Pi);
         findings.push_back(
             {FindingKind::MostFromBehind,

@@ -28,6 +28,7 @@
 #include "common/log.h"
 #include "common/message.h"
 #include "common/run_input.h"
+#include "model/judgement.h"
 #include "model/model.h"
 #include "qav/version.h"
 #include "files/input_files.h"
@@ -59,6 +60,7 @@ struct Shared {
     py::dtype object;     // 'O'
     py::dtype float64Type;
     py::dtype boolType;
+    py::dtype uint8Type;
     std::size_t statusChars = 0;
     std::array<std::u32string, Outcomes.size()> statusText;
     // Per outcome: its position in STATUS_NAMES, and whether its name is a failed one.
@@ -238,7 +240,19 @@ Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNor
     s.input.ProfileX = s.x.values;
     s.input.ProfileBottomLevel = s.z.values;
     s.input.DikeNormal = Real("dike_normal", dikeNormal);
-    s.input.DamHeight = Real("dam_height", damHeight);
+    s.input.DamType = DamType(damType);
+    // A dam's crest has no default, and a crest without a dam is a mistake.
+    if (damHeight.is_none() && s.input.DamType != 0) {
+        throw py::value_error("dam_type " + Repr(damType) +
+                              " needs dam_height, the crest height of the dam (m, datum of wlev)");
+    }
+    if (!damHeight.is_none() && s.input.DamType == 0) {
+        throw py::value_error(
+            "dam_height needs a dam_type of 'caisson', 'wall' or 'dam': without a dam there is "
+            "no crest, got dam_height=" +
+            Repr(damHeight));
+    }
+    s.input.DamHeight = damHeight.is_none() ? 0.0 : Real("dam_height", damHeight);
     qav::ModelParameters& p = s.input.Parameters;
     p.Ag = Real("ag", ag);
     p.Rho = Real("rho", rho);
@@ -247,7 +261,6 @@ Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNor
     p.RatioDepth = Real("ratio_depth", ratioDepth);
     p.MinStepSize = Real("min_step_size", minStepSize);
     p.InvalidValue = Real("invalid_value", invalidValue);
-    s.input.DamType = DamType(damType);
     return s;
 }
 
@@ -325,6 +338,7 @@ struct StepRecords {
     static constexpr std::size_t Kept = 1024;
     std::vector<qav::StepOutcome> outcomes;
     std::vector<std::string> messages;
+    std::vector<std::string> notes;
 };
 
 // A long run goes in pieces of about a tenth of a second each, the GIL
@@ -489,6 +503,7 @@ py::object Run(PyObject* const* args) {
     py::array tpToe = NewArray(shared->float64Type, n);
     py::array angleToe = NewArray(shared->float64Type, n);
     py::array clamped = NewArray(shared->boolType, n);
+    py::array flags = NewArray(shared->uint8Type, n);
     thread_local StepRecords kept;
     StepRecords own;
     StepRecords& records = n <= StepRecords::Kept ? kept : own;
@@ -522,8 +537,27 @@ py::object Run(PyObject* const* args) {
         if (qav::InitLog(1, logName)) qav::LogInterfaceHeader(input, QAV_VERSION_TEXT);
         code = qav::RollerModel5(input, output, message, options);
     }
+    // The library's judgement: each step's flags and note, the run's findings.
+    auto* stepFlags = static_cast<std::uint8_t*>(flags.mutable_data());
+    const auto* clampedSteps = static_cast<const std::uint8_t*>(clamped.data());
+    py::list findings;
+    records.notes.resize(n);
+    {
+        py::gil_scoped_release release;
+        for (std::size_t i = 0; i < n; ++i) {
+            stepFlags[i] = qav::JudgeStep(input, i, outcomes[i], clampedSteps[i] != 0);
+            records.notes[i].clear();
+            if (stepFlags[i] != 0)
+                records.notes[i] = qav::StepNote(input, i, stepFlags[i], qav::Door::Python);
+        }
+    }
+    qav::RunJudge judge(input);
+    judge.AddSteps(input, 0);
+    for (const qav::Finding& finding : judge.Findings(qav::Door::Python))
+        findings.append(Latin1(finding.text));
     return MakeRunResult({hm0Toe, tpToe, angleToe, py::int_(code), Latin1(message.Trimmed()),
-                          StatusArray(outcomes), ObjectArray(messages), clamped, index});
+                          StatusArray(outcomes), ObjectArray(messages), clamped, index, flags,
+                          ObjectArray(std::span<const std::string>(records.notes.data(), n)), findings});
 }
 
 // Python's entry of Run, called with its arguments in place (no argument
@@ -553,13 +587,14 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 // loads (sections x steps), and the settings (9 x sections x 1, or 9 x
 // sections x steps where a setting changes along the steps): dike normal,
 // dam type, dam height, ag, rho, alpha, fc, ratio depth, smallest grid step.
-// Returns float64 (4, sections, steps): Hm0, Tp and angle at the toe (NaN
-// where the step failed) and the position of the step's status in
-// STATUS_NAMES. A section's steps run in one call as run() runs them (in
-// pieces, see Pacer), split where its settings change.
+// Returns float64 (5, sections, steps): Hm0, Tp and angle at the toe (NaN
+// where the step failed), the position of the step's status in STATUS_NAMES
+// and the step's flags; and the run findings, a list of (section's position,
+// text). A section's steps run in one call as run() runs them (in pieces, see
+// Pacer), split where its settings change.
 constexpr std::size_t Settings = 9;
 
-py::array ToeBlock(
+py::tuple ToeBlock(
     const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
     const py::array_t<double, py::array::c_style>& hm0, const py::array_t<double, py::array::c_style>& tp,
     const py::array_t<double, py::array::c_style>& wlev, const py::array_t<double, py::array::c_style>& angle,
@@ -597,9 +632,11 @@ py::array ToeBlock(
     }
     qav::RunOptions options;
     options.Threads = ThreadCount(threadCount);
-    py::array_t<double> result({py::ssize_t{4}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    py::array_t<double> result({py::ssize_t{5}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
     double* out = result.mutable_data();
     std::vector<qav::StepOutcome> outcomes(steps);
+    std::vector<std::uint8_t> clamped(steps);
+    std::vector<std::pair<std::size_t, std::string>> said;
     std::array<char, qav::MessageLength> text;
     Pacer pacer(std::move(progress), sections * steps);
     qav::InitLog(0, "");
@@ -642,14 +679,26 @@ py::array ToeBlock(
             double* tpToe = hm0Toe + sections * steps;
             double* angleToe = tpToe + sections * steps;
             double* status = angleToe + sections * steps;
+            double* flags = status + sections * steps;
             qav::RunOutput output;
             output.Hm0Toe = {hm0Toe, count};
             output.TpToe = {tpToe, count};
             output.WaveAngleToe = {angleToe, count};
             output.Outcomes = {outcomes.data(), count};
+            output.EnergyClamped = {clamped.data(), count};
             pacer.Run(input, output, qav::MessageBuffer(text.data(), text.size()), options);
+            // The findings of the steps with these settings, each text once a section.
+            qav::RunJudge judge(input);
+            judge.AddSteps(input, begin);
+            for (qav::Finding& finding : judge.Findings(qav::Door::Python)) {
+                const bool known = std::any_of(said.begin(), said.end(), [&](const auto& f) {
+                    return f.first == s && f.second == finding.text;
+                });
+                if (!known) said.emplace_back(s, std::move(finding.text));
+            }
             for (std::size_t i = 0; i < count; ++i) {
                 const auto k = static_cast<std::size_t>(outcomes[i]);
+                flags[i] = qav::JudgeStep(input, i, outcomes[i], clamped[i] != 0);
                 if (shared->failedName[k]) {
                     hm0Toe[i] = tpToe[i] = angleToe[i] = std::numeric_limits<double>::quiet_NaN();
                 }
@@ -658,7 +707,9 @@ py::array ToeBlock(
             begin = end;
         }
     }
-    return result;
+    py::list findings;
+    for (const auto& [section, text] : said) findings.append(py::make_tuple(section, Latin1(text)));
+    return py::make_tuple(result, findings);
 }
 
 py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
@@ -690,8 +741,36 @@ py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::ha
     }
     const qav::StepResult& toe = transect.toe;
     const int code = transect.setupCode != 0 || qav::IsFailure(toe.Outcome) ? -1 : 0;
+    const std::uint8_t flags = qav::JudgeStep(input, 0, toe.Outcome, toe.EnergyClamped);
+    qav::RunJudge judge(input);
+    judge.AddSteps(input, 0);
+    py::list findings;
+    for (const qav::Finding& finding : judge.Findings(qav::Door::Python))
+        findings.append(Latin1(finding.text));
     return py::make_tuple(code, Latin1(qav::OutcomeName(toe.Outcome)), Latin1(transect.message), toe.Hm0Toe,
-                          toe.TpToe, toe.WaveAngleToe, toe.EnergyClamped, points);
+                          toe.TpToe, toe.WaveAngleToe, toe.EnergyClamped, points, flags,
+                          Latin1(qav::StepNote(input, 0, flags, qav::Door::Python)), findings);
+}
+
+// The summary of a run's results: codes are the steps' positions in
+// STATUS_NAMES, flags their flags, hm0Toe their toe heights.
+py::str RunSummaryText(const py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>& codes,
+                       const py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>& flags,
+                       const py::array_t<double, py::array::c_style | py::array::forcecast>& hm0Toe) {
+    const auto n = static_cast<std::size_t>(codes.size());
+    if (static_cast<std::size_t>(flags.size()) != n || static_cast<std::size_t>(hm0Toe.size()) != n) {
+        throw py::value_error("codes, flags and hm0_toe must have equal lengths");
+    }
+    std::vector<qav::StepOutcome> outcomes(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t code = codes.data()[i];
+        const auto found = std::find(shared->statusIndex.begin(), shared->statusIndex.end(), code);
+        if (code < 0 || found == shared->statusIndex.end()) throw py::value_error("unknown status code");
+        outcomes[i] = Outcomes[static_cast<std::size_t>(found - shared->statusIndex.begin())];
+    }
+    qav::RunJudge judge{qav::RunInput{}};
+    judge.AddSteps(qav::RunInput{}, 0, outcomes, {flags.data(), n}, {hm0Toe.data(), n});
+    return Latin1(judge.Summary().Text(qav::Door::Python));
 }
 
 py::tuple ValidateProfile(py::handle x, py::handle z) {
@@ -800,6 +879,7 @@ void Initialise() {
     shared->object = py::dtype("O");
     shared->float64Type = py::dtype::of<double>();
     shared->boolType = py::dtype::of<bool>();
+    shared->uint8Type = py::dtype::of<std::uint8_t>();
     std::vector<std::string_view> names;
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
         const std::string_view name = qav::OutcomeName(Outcomes[i]);
@@ -840,6 +920,15 @@ PYBIND11_MODULE(_qav, m) {
           py::arg("x"), py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"),
           py::arg("settings"), py::arg("threads"), py::arg("progress"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
+    m.def("run_summary", &RunSummaryText, "The summary of a run's results; see qav.RunResult.");
+    py::list flagNames;
+    py::list flagMasks;
+    for (const qav::StepFlagName& flag : qav::StepFlagNames) {
+        flagNames.append(Latin1(flag.name));
+        flagMasks.append(flag.mask);
+    }
+    m.attr("FLAG_NAMES") = py::tuple(flagNames);
+    m.attr("FLAG_MASKS") = py::tuple(flagMasks);
     m.def("validate_profile", &ValidateProfile, "Checks a profile; see qav.validate_profile.");
     m.def("validate_series", &ValidateSeries, "Checks a series; see qav.validate_series.");
     py::register_exception<qav::files::FileError>(m, "InputError", PyExc_ValueError);

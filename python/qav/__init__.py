@@ -103,7 +103,8 @@ ProgressCallback = Callable[[int, int], Any]
 
 __all__ = ["__version__", "run", "transect", "validate_profile", "validate_series", "version", "march_path",
            "read_profile", "read_series", "RunResult", "Transect", "InputError", "DAM_TYPES",
-           "STATUS_NAMES", "FAILED_STATUS_NAMES", "LibraryNotFoundError", "LogLinesLostWarning", "library_path"]
+           "STATUS_NAMES", "FAILED_STATUS_NAMES", "FLAG_NAMES", "FLAG_MASKS", "QavWarning", "LibraryNotFoundError",
+           "LogLinesLostWarning", "library_path"]
 
 #: Codes of the structure in front of the dike.
 DAM_TYPES = dict(_qav.DAM_TYPES)
@@ -111,6 +112,19 @@ DAM_TYPES = dict(_qav.DAM_TYPES)
 STATUS_NAMES = tuple(_qav.STATUS_NAMES)
 #: The statuses of failed time steps (their results hold invalid_value).
 FAILED_STATUS_NAMES = tuple(_qav.FAILED_STATUS_NAMES)
+#: The flags of a time step (RunResult.flags), by name, and their bits.
+FLAG_NAMES = tuple(_qav.FLAG_NAMES)
+FLAG_MASKS = tuple(_qav.FLAG_MASKS)
+
+
+class QavWarning(UserWarning):
+    """An input no sea produces, or a result that is probably not what was meant (a dike
+    normal 180 deg off, angles in radians, a water level in cm, ...): the run went on."""
+
+
+def _warn(findings, stacklevel: int = 3) -> None:
+    for text in findings:
+        warnings.warn(text, QavWarning, stacklevel=stacklevel)
 
 _SUBMODULES = ("xr", "openturns")
 
@@ -156,9 +170,17 @@ class RunResult(NamedTuple):
                     grid step dissipated more than the energy flux: the grid is too coarse
                     for these waves and the toe values are not physics
     index           the pandas index of the input series, when they were pandas Series
+    flags           per step, the library's flags (uint8): the sum of the FLAG_MASKS of
+                    FLAG_NAMES that hold (1 dry toe, 2 toe at water line, 4 energy
+                    clamped, 8 waves from behind)
+    notes           per step, the note of `qav run`'s note column: the texts of its flags;
+                    "" for a step without any (numpy object array)
+    findings        the run's findings on inputs no sea produces, each also given as a
+                    QavWarning when the run returns (list of str)
 
     A failed step (status in FAILED_STATUS_NAMES) holds invalid_value in hm0_toe,
-    tp_toe and angle_toe.
+    tp_toe and angle_toe. The repr sums the run up: steps per status, flagged steps
+    per flag, the largest toe Hm0 and its index.
     """
     hm0_toe: np.ndarray
     tp_toe: np.ndarray
@@ -169,6 +191,16 @@ class RunResult(NamedTuple):
     messages: Optional[np.ndarray] = None
     energy_clamped: Optional[np.ndarray] = None
     index: object = None
+    flags: Optional[np.ndarray] = None
+    notes: Optional[np.ndarray] = None
+    findings: Optional[list] = None
+
+    def summary(self) -> str:
+        """Steps per status, flagged steps per flag, the largest toe Hm0 and its index."""
+        return _qav.run_summary(self.status_codes(), self.flags, self.hm0_toe)
+
+    def __repr__(self) -> str:
+        return f"RunResult(code={self.code}, {self.summary()})"
 
     def status_codes(self) -> np.ndarray:
         """Each step's status as its position in STATUS_NAMES (int8)."""
@@ -180,8 +212,8 @@ class RunResult(NamedTuple):
     def to_frame(self) -> "pandas.DataFrame":
         """The result as a pandas DataFrame: columns hm0_toe (m), tp_toe (s), angle_toe
         (deg), NaN where the step has no result (its status is one of
-        FAILED_STATUS_NAMES), status (categorical, STATUS_NAMES), message and
-        energy_clamped, one row per time step, indexed by the index of the input
+        FAILED_STATUS_NAMES), status (categorical, STATUS_NAMES), message, note
+        and energy_clamped, one row per time step, indexed by the index of the input
         series when they were pandas Series (else 0, 1, 2, ...)."""
         import pandas as pd
         codes = self.status_codes()
@@ -191,6 +223,7 @@ class RunResult(NamedTuple):
         frame = pd.DataFrame(toe, columns=["hm0_toe", "tp_toe", "angle_toe"], index=self.index, copy=False)
         frame["status"] = pd.Categorical.from_codes(codes, categories=STATUS_NAMES)
         frame["message"] = self.messages
+        frame["note"] = self.notes
         frame["energy_clamped"] = self.energy_clamped
         return frame
 
@@ -275,7 +308,8 @@ def _close(callback) -> None:
 
 def run(profile_x: ArrayLike, profile_z: ArrayLike, hm0: Union[ArrayLike, Mapping[str, ArrayLike]],
         tp: Optional[ArrayLike] = None, wlev: Optional[ArrayLike] = None, angle: Optional[ArrayLike] = None,
-        dike_normal: float = 0.0, dam_type: Union[int, str] = 0, dam_height: float = 0.0, ag: float = 9.81,
+        *, dike_normal: float, dam_type: Union[int, str] = 0, dam_height: Optional[float] = None,
+        ag: float = 9.81,
         rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01, ratio_depth: float = 0.5,
         min_step_size: float = 1.0, invalid_value: float = -999.0,
         log_file: Optional[Union[str, os.PathLike]] = None, threads: Optional[int] = None,
@@ -291,9 +325,10 @@ def run(profile_x: ArrayLike, profile_z: ArrayLike, hm0: Union[ArrayLike, Mappin
     tp             offshore peak period per time step (s)
     wlev           water level per time step (m)
     angle          direction the waves come from per time step (deg)
-    dike_normal    direction of the dike normal (deg)
+    dike_normal    direction of the dike normal (deg); required, keyword only
     dam_type       0 or 'none', 1 or 'caisson', 2 or 'wall', 3 or 'dam'
-    dam_height     crest height of the dam (m, datum of wlev)
+    dam_height     crest height of the dam (m, datum of wlev); required with a dam,
+                   refused without one
     ag             gravitational acceleration (m/s2)
     rho            density of water (kg/m3)
     alpha          breaking dissipation coefficient (-)
@@ -313,8 +348,10 @@ def run(profile_x: ArrayLike, profile_z: ArrayLike, hm0: Union[ArrayLike, Mappin
     numbers are one time step. The results are those of the C entries of the
     shared library, bit for bit. A long run goes in pieces of about 0.1 s, so
     that Ctrl-C raises KeyboardInterrupt within a second (the results of the
-    run are then lost). Returns a RunResult. Raises ValueError on a wrong shape
-    or a non-numeric argument, OSError when log_file cannot be written.
+    run are then lost). Returns a RunResult; each of its findings is also given
+    as a QavWarning. Raises TypeError without dike_normal, ValueError on a
+    wrong shape, a non-numeric argument, a dam without dam_height or dam_height
+    without a dam, OSError when log_file cannot be written.
     """
     if tp is None and wlev is None and angle is None and hasattr(hm0, "keys"):
         hm0, tp, wlev, angle = _series_of_table(hm0)
@@ -336,6 +373,8 @@ def run(profile_x: ArrayLike, profile_z: ArrayLike, hm0: Union[ArrayLike, Mappin
     finally:
         if callback is not None:
             _close(callback)
+    if result.findings:
+        _warn(result.findings)
     if name is not None:
         lost = _qav.lost_log_lines()
         if lost:
@@ -375,6 +414,7 @@ class Transect(NamedTuple):
     message     the step's message, or why the set-up was refused
     hm0_toe, tp_toe, angle_toe   the toe values as a run gives them (m, s, deg)
     energy_clamped               see RunResult
+    flags, note     the step's flags and note, as in RunResult
     x               grid positions (m); the last lies one grid step beyond the toe
     bottom_level    bottom level (m)
     depth           water depth (m)
@@ -403,6 +443,8 @@ class Transect(NamedTuple):
     group_velocity: np.ndarray
     breaking_dissipation: np.ndarray
     friction_dissipation: np.ndarray
+    flags: int = 0
+    note: str = ""
 
     def to_frame(self) -> "pandas.DataFrame":
         """The grid points as a pandas DataFrame, the columns of `qav transect`."""
@@ -414,8 +456,8 @@ _TRANSECT_COLUMNS = ("x", "bottom_level", "depth", "hrms", "hm0", "energy", "gro
                      "breaking_dissipation", "friction_dissipation")
 
 
-def transect(profile_x: ArrayLike, profile_z: ArrayLike, hm0: float, tp: float, wlev: float, angle: float,
-             dike_normal: float = 0.0, dam_type: Union[int, str] = 0, dam_height: float = 0.0,
+def transect(profile_x: ArrayLike, profile_z: ArrayLike, hm0: float, tp: float, wlev: float, angle: float, *,
+             dike_normal: float, dam_type: Union[int, str] = 0, dam_height: Optional[float] = None,
              ag: float = 9.81, rho: float = 1025.0, alpha: float = 1.0, fc: float = 0.01,
              ratio_depth: float = 0.5, min_step_size: float = 1.0,
              invalid_value: float = -999.0) -> Transect:
@@ -427,11 +469,12 @@ def transect(profile_x: ArrayLike, profile_z: ArrayLike, hm0: float, tp: float, 
     the reference one). Returns a Transect; raises ValueError on misuse and
     MemoryError when the grid cannot be held.
     """
-    code, status, message, hm0_toe, tp_toe, angle_toe, clamped, points = _qav.transect(
+    code, status, message, hm0_toe, tp_toe, angle_toe, clamped, points, flags, note, findings = _qav.transect(
         profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
         alpha, fc, ratio_depth, min_step_size, invalid_value)
+    _warn(findings)
     return Transect(code, status, message, hm0_toe, tp_toe, angle_toe, clamped,
-                    *(points[:, k] for k in range(points.shape[1])))
+                    *(points[:, k] for k in range(points.shape[1])), flags, note)
 
 
 def validate_profile(x: ArrayLike, z: ArrayLike) -> tuple[int, str]:

@@ -33,13 +33,14 @@ import datetime
 import functools
 import numbers
 import sys
+import warnings
 from typing import Optional, Union
 
 import numpy as np
 import xarray as xr
 
-from . import (DAM_TYPES, FAILED_STATUS_NAMES, STATUS_NAMES, ProgressCallback, _close, _progress, _qav,
-               march_path, version)
+from . import (DAM_TYPES, FAILED_STATUS_NAMES, FLAG_MASKS, FLAG_NAMES, STATUS_NAMES, ProgressCallback, QavWarning,
+               _close, _progress, _qav, march_path, version)
 
 __all__ = ["toe_conditions", "LOAD_STANDARD_NAMES"]
 
@@ -144,10 +145,13 @@ _PARAMETERS = _SETTINGS[3:]
 def _toe_block(hm0, tp, wlev, angle, x, z, *settings, parameters):
     """The model over one block, the task of a chunk: loads of shape (sections, ...),
     profiles x and z of shape (sections, points), the settings (_SETTINGS) each of
-    shape (sections, 1, ...) or the loads' shape. Returns float64 of shape
-    (4, sections, ...): hm0_toe, tp_toe, angle_toe (NaN where the step failed) and
-    the position of each step's status in STATUS_NAMES. Each section's steps run
-    in one call of the model (split where a setting changes along them)."""
+    shape (sections, 1, ...) or the loads' shape, and last the sections' labels.
+    Returns float64 of shape (5, sections, ...): hm0_toe, tp_toe, angle_toe (NaN
+    where the step failed), the position of each step's status in STATUS_NAMES
+    and its flags. Each section's steps run in one call of the model (split where
+    a setting changes along them); the library's findings on a section are given
+    as QavWarning naming it."""
+    *settings, labels = settings
     shape = hm0.shape
     sections, steps = shape[0], int(np.prod(shape[1:]))
     loads = (np.ascontiguousarray(v, dtype=np.float64).reshape(sections, steps) for v in (hm0, tp, wlev, angle))
@@ -160,16 +164,22 @@ def _toe_block(hm0, tp, wlev, angle, x, z, *settings, parameters):
             table[k] = np.broadcast_to(value, shape).reshape(sections, steps)
         else:
             table[k, :, 0] = np.broadcast_to(value.reshape(value.shape[0], -1)[:, 0], (sections,))
-    values = _qav.toe_block(*profile, *loads, table, parameters.get("threads", 1), parameters.get("progress"))
-    return values.reshape((4,) + shape)
+    values, findings = _qav.toe_block(*profile, *loads, table, parameters.get("threads", 1),
+                                      parameters.get("progress"))
+    labels = np.asarray(labels).reshape(sections, -1)[:, 0]
+    for section, text in findings:
+        warnings.warn(f"section {labels[section]}: {text}", QavWarning, stacklevel=2)
+    return values.reshape((5,) + shape)
 
 
-_STATUS = np.array(STATUS_NAMES)
+def _status_codes(values):
+    """The statuses of a block of _toe_block, as positions in STATUS_NAMES."""
+    return values[3].astype(np.int8)
 
 
-def _status_names(values):
-    """The names of the statuses of a block of _toe_block."""
-    return _STATUS[values[3].astype(np.intp)]
+def _flags(values):
+    """The flags of a block of _toe_block."""
+    return values[4].astype(np.uint8)
 
 
 def _plane(values, k):
@@ -178,7 +188,7 @@ def _plane(values, k):
 
 
 def _toe_data(hm0, tp, wlev, angle, x, z, *settings, parameters):
-    """The four outputs over the whole table: loads of shape (sections, ...),
+    """The five outputs over the whole table: loads of shape (sections, ...),
     the others of shape (sections or 1, [1, ...,] [points]) as apply_ufunc lays them
     out. Computed now when no input is a dask array; lazy otherwise."""
     sections = hm0.shape[0]
@@ -189,15 +199,15 @@ def _toe_data(hm0, tp, wlev, angle, x, z, *settings, parameters):
     da = sys.modules.get("dask.array")  # imported by whoever made dask data
     if da is None or not any(isinstance(v, da.Array) for v in inputs):
         values = _toe_block(*inputs, parameters=parameters)
-        return values[0], values[1], values[2], _status_names(values)
+        return values[0], values[1], values[2], _status_codes(values), _flags(values)
     lazy = dict(parameters, progress=None, threads=parameters.get("threads") or 1)
     return _lazy_toe_data(da, inputs, lazy)
 
 
 def _lazy_toe_data(da, inputs, parameters):
-    """The four outputs as dask arrays: one task per chunk of the loads runs
-    _toe_block on its own sections and returns one array, which four small
-    tasks split into the outputs (the status names made beside the data).
+    """The five outputs as dask arrays: one task per chunk of the loads runs
+    _toe_block on its own sections and returns one array, which five small
+    tasks split into the outputs.
     Every task of the model has no dependency: the numbers of its sections'
     profiles, and the loads' chunks that are data in the graph (numpy arrays
     chunked by dask), are in the task itself. So there is no rechunk of the
@@ -245,10 +255,11 @@ def _lazy_toe_data(da, inputs, parameters):
                                                          for v in profiles]
         layer[(name, 0) + block] = (task, *(arguments[order.index(k)] for k in range(len(inputs))))
     values = da.Array(HighLevelGraph.from_collections(name, layer, dependencies=[*loads, *profiles]), name,
-                      ((4,),) + loads[0].chunks, dtype=np.float64)
+                      ((5,),) + loads[0].chunks, dtype=np.float64)
     outputs = []
-    for k, (function, dtype) in enumerate([(_plane, np.float64)] * 3 + [(_status_names, _STATUS.dtype)]):
-        output = f"{('hm0_toe', 'tp_toe', 'angle_toe', 'status')[k]}-{tokenize(name)}"
+    for k, (function, dtype) in enumerate([(_plane, np.float64)] * 3 + [(_status_codes, np.int8),
+                                                                        (_flags, np.uint8)]):
+        output = f"{('hm0_toe', 'tp_toe', 'angle_toe', 'status', 'flags')[k]}-{tokenize(name)}"
         split = {(output,) + block: (function, (name, 0) + block) + ((k,) if k < 3 else ())
                  for block in np.ndindex(*loads[0].numblocks)}
         outputs.append(da.Array(HighLevelGraph.from_collections(output, split, dependencies=[values]), output,
@@ -312,20 +323,28 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: Union[float, 
 
     Returns a Dataset with the loads' dimensions and coordinates (their
     attributes kept): hm0_toe (m), tp_toe (s), angle_toe (degree), each NaN
-    where the step failed, and status, with CF attributes; the parameters given
-    as DataArrays as variables, the others, qav's version and march path as
-    attributes (history, source). Lazy when any input is dask-backed: one task
-    of the model per chunk of the loads, whose outputs have the loads' chunks.
-    Ctrl-C stops an eager call within a second (KeyboardInterrupt). Raises
-    ValueError when a variable is missing or has other units, when a section of
-    the loads has no profile, or when a parameter is neither a number nor a
-    DataArray along the loads' dimensions.
+    where the step failed, status (int8: the position of the step's status in
+    STATUS_NAMES, with CF flag_values and flag_meanings) and flags (uint8: the
+    step's flags, the sum of FLAG_MASKS, with CF flag_masks and flag_meanings),
+    with CF attributes; the parameters given as DataArrays as variables, the
+    others, qav's version and march path as attributes (history, source). The
+    library's findings on a section (a dike normal 180 deg off, ...) are given
+    as QavWarning naming the section (with Dask, where the task runs). Lazy when
+    any input is dask-backed: one task of the model per chunk of the loads,
+    whose outputs have the loads' chunks. Ctrl-C stops an eager call within a
+    second (KeyboardInterrupt). Raises ValueError when a variable is missing or
+    has other units, when a section with a dam has no dam_height, when a
+    section of the loads has no profile, or when a parameter is neither a
+    number nor a DataArray along the loads' dimensions.
     """
     hm0, tp, wlev, angle = (_load(loads, key) for key in ("hm0", "tp", "wlev", "angle"))
     x = _profile(profiles, "x", ("section", "point"))
     z = _profile(profiles, "z", ("section", "point"))
     dike_normal = _profile(profiles, "dike_normal", ("section",))
     dam_type = _dam_codes(_profile(profiles, "dam_type", ("section",), default=0))
+    if "dam_height" not in profiles.variables and bool((dam_type != 0).any()):
+        raise ValueError("the profiles give sections a dam (dam_type) but no crest: the variable 'dam_height' "
+                         "(m, datum of the water level) is missing")
     dam_height = _profile(profiles, "dam_height", ("section",), default=0.0)
     if "section" not in hm0.dims and "section" not in profiles.dims:
         raise ValueError("the profiles have no dimension 'section'")
@@ -341,6 +360,11 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: Union[float, 
 
     # Every load on the dimension section, which comes first, and on every
     # dimension a parameter changes along.
+    # The sections' names for the findings: their labels, else their places.
+    labels = (dike_normal["section"].copy(data=np.asarray(dike_normal["section"].values).astype(str))
+              if "section" in dike_normal.coords else
+              xr.DataArray(np.arange(dike_normal.sizes["section"]).astype(str), dims=("section",)))
+    labels = labels.drop_vars(labels.coords)
     settings = [dike_normal, dam_type, dam_height, *parameters.values()]
     hm0, tp, wlev, angle = (xr.broadcast(v, *settings)[0].transpose("section", ...)
                             for v in (hm0, tp, wlev, angle))
@@ -348,15 +372,15 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: Union[float, 
     callback = _progress(progress, "qav.xr.toe_conditions")
     try:
         outputs = xr.apply_ufunc(
-            _toe_data, hm0, tp, wlev, angle, x, z, *settings,
+            _toe_data, hm0, tp, wlev, angle, x, z, *settings, labels,
             kwargs={"parameters": {"threads": threads, "progress": callback}},
-            input_core_dims=[[], [], [], [], ["point"], ["point"]] + [[]] * len(settings),
-            output_core_dims=[[], [], [], []],
+            input_core_dims=[[], [], [], [], ["point"], ["point"]] + [[]] * (len(settings) + 1),
+            output_core_dims=[[], [], [], [], []],
             dask="allowed",
             keep_attrs=False)
     finally:
         _close(callback)
-    hm0_toe, tp_toe, angle_toe, status = outputs
+    hm0_toe, tp_toe, angle_toe, status, flags = outputs
     hm0_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["hm0"], units="m",
                          long_name="significant wave height at the dike toe")
     tp_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["tp"], units="s",
@@ -364,9 +388,17 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: Union[float, 
     angle_toe.attrs.update(standard_name=LOAD_STANDARD_NAMES["angle"], units="degree",
                            long_name="wave direction at the dike toe")
     status.attrs.update(long_name="outcome of the time step",
-                        comment="one of: " + ", ".join(STATUS_NAMES) + "; the toe values are NaN where "
-                                "it is one of: " + ", ".join(FAILED_STATUS_NAMES))
-    result = xr.Dataset({"hm0_toe": hm0_toe, "tp_toe": tp_toe, "angle_toe": angle_toe, "status": status})
+                        flag_values=np.arange(len(STATUS_NAMES), dtype=np.int8),
+                        flag_meanings=" ".join(name.replace(" ", "_") for name in STATUS_NAMES),
+                        comment="the position of the status in: " + ", ".join(STATUS_NAMES) + "; the toe "
+                                "values are NaN where it is one of: " + ", ".join(FAILED_STATUS_NAMES))
+    flags.attrs.update(long_name="flags of the time step",
+                       flag_masks=np.array(FLAG_MASKS, dtype=np.uint8),
+                       flag_meanings=" ".join(name.replace(" ", "_") for name in FLAG_NAMES),
+                       comment="what the numbers alone do not tell; the rules: docs/model.md, "
+                               "flags and findings")
+    result = xr.Dataset({"hm0_toe": hm0_toe, "tp_toe": tp_toe, "angle_toe": angle_toe, "status": status,
+                         "flags": flags})
     # The loads' coordinates as they came, attributes (standard_name, units) and all.
     result = result.assign_coords({name: loads.coords[name] for name in result.coords if name in loads.coords})
     varying = {name: value for name, value in parameters.items() if value.ndim > 0}

@@ -98,7 +98,7 @@ def test_package_imported_from_the_sources_uses_a_build_of_the_checkout():
     import sys
     from conftest import REPOSITORY
     code = ("import sys; sys.path.insert(0, 'python'); import qav; "
-            "print(qav.library_path()); print(qav.run([0.0, 100.0], [-5.0, -1.0], [1.0], [5.0], [0.0], [0.0]).code)")
+            "print(qav.library_path()); print(qav.run([0.0, 100.0], [-5.0, -1.0], [1.0], [5.0], [0.0], [0.0], dike_normal=0.0).code)")
     environment = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
     done = subprocess.run([sys.executable, "-c", code], cwd=REPOSITORY, env=environment, capture_output=True,
                           text=True)

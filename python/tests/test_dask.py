@@ -38,7 +38,7 @@ def test_cluster_equals_serial(client, example):
     for name in ("hm0_toe", "tp_toe", "angle_toe"):
         assert distributed[name].values.tobytes() == eager[name].values.tobytes(), name
     assert (distributed.status.values == eager.status.values).all()
-    assert np.isnan(eager.hm0_toe.values).any() and (eager.status.values == "computed").any()
+    assert np.isnan(eager.hm0_toe.values).any() and (eager.status.values == qav.STATUS_NAMES.index("computed")).any()
 
     # Each worker ran tasks and loaded the module in its own process.
     here = os.getpid()

@@ -29,7 +29,8 @@ def test_status_and_messages_are_those_of_qav_run(example, tmp_path):
     # Steps that are calm, refused, from behind the dike and computed, with a dam.
     series = tmp_path / "series.csv"
     rows = list(zip(example["hm0"], example["tp"], example["wlev"], example["angle"]))
-    rows += [(1.0, -2.0, 0.0, 270.0), (-1.0, 5.0, 0.0, 270.0), (2.0, 6.0, 9.0, 270.0)]
+    rows += [(1.0, -2.0, 0.0, 270.0), (-1.0, 5.0, 0.0, 270.0), (2.0, 6.0, 9.0, 270.0), (1.0, 6.0, -1.5, 270.0),
+             (1.0, 6.0, -0.98, 270.0)]
     series.write_text("hm0,tp,wlev,angle\n" + "".join(",".join(map(repr, r)) + "\n" for r in rows))
     table = qav_program("run", "--profile", EXAMPLES / "profile.csv", "--series", series, "--dike-normal", 270,
                         "--dam", "dam", "--dam-height", -1, "--quiet")
@@ -40,12 +41,20 @@ def test_status_and_messages_are_those_of_qav_run(example, tmp_path):
     assert len(expected) == len(rows)
     assert list(result.status) == [row["status"] for row in expected]
     assert list(result.messages) == [row["message"] for row in expected]
+    # The notes are the note column's, with the arguments named as Python passes them.
+    for option in ("--min-step-size", "--ratio-depth"):
+        for row in expected:
+            row["note"] = row["note"].replace(option, option[2:].replace("-", "_"))
+    assert list(result.notes) == [row["note"] for row in expected]
+    assert (result.flags != 0).tolist() == [n != "" for n in result.notes]
+    assert (result.flags[-2], result.flags[-1] & 2) == (1, 2)  # dry toe; toe at the water line
+    assert result.notes[-2].startswith("dry toe") and result.notes[-1].startswith("toe at the water line")
     assert result.hm0_toe.tolist() == [float(row["hm0_toe"]) for row in expected]
     assert {"computed", "calm", "angle outside range", "refused"} <= set(result.status)
     assert set(result.status) <= set(qav.STATUS_NAMES)
     failed = np.isin(result.status, qav.FAILED_STATUS_NAMES)
     assert failed.any() and (result.hm0_toe[failed] == -999.0).all()
-    assert not result.energy_clamped.any()
+    assert result.energy_clamped.tolist() == [bool(f & 4) for f in result.flags]
 
 
 def test_refused_set_up_marks_every_step(example):
@@ -110,13 +119,14 @@ class TestTransect:
         assert calm.x.shape == (0,)
         refused = qav.transect(**profile, hm0=1.0, tp=-5.0, wlev=0.0, angle=270.0)
         assert (refused.code, refused.status, refused.hm0_toe) == (-1, "refused", -999.0)
-        bad_profile = qav.transect([0.0, 0.0], [-1.0, 0.0], hm0=1.0, tp=5.0, wlev=0.0, angle=270.0)
+        bad_profile = qav.transect([0.0, 0.0], [-1.0, 0.0], hm0=1.0, tp=5.0, wlev=0.0, angle=270.0,
+                                   dike_normal=270.0)
         assert (bad_profile.code, bad_profile.status) == (-1, "refused set-up")
         assert bad_profile.message
 
     def test_misuse_raises(self, example):
         with pytest.raises(ValueError, match="hm0 must be a real number"):
-            qav.transect(example["profile_x"], example["profile_z"], [1.0], 5.0, 0.0, 0.0)
+            qav.transect(example["profile_x"], example["profile_z"], [1.0], 5.0, 0.0, 0.0, dike_normal=270.0)
 
 
 def test_any_float_dtype_and_layout_gives_the_same_result(example):

@@ -121,8 +121,9 @@ class TestInputConversion:
 
     def test_dam_type_names_equal_their_codes(self, example):
         for name, code in qav.DAM_TYPES.items():
-            by_name = qav.run(**example, dam_type=name.upper(), dam_height=1.0)
-            by_code = qav.run(**example, dam_type=code, dam_height=1.0)
+            height = None if code == 0 else 1.0
+            by_name = qav.run(**example, dam_type=name.upper(), dam_height=height)
+            by_code = qav.run(**example, dam_type=code, dam_height=height)
             assert same_bits(by_name.hm0_toe, by_code.hm0_toe), name
 
     def test_numpy_integers_and_masked_arrays(self, example):
@@ -216,6 +217,35 @@ class TestThreads:
             assert same_bits(a.hm0_toe, b.hm0_toe) and same_bits(a.angle_toe, b.angle_toe), k
         # The calls really differ, so the comparison above can fail.
         assert not same_bits(serial[0].hm0_toe, serial[79].hm0_toe)
+
+
+class TestJudgement:
+    def test_findings_warn_and_the_repr_sums_up(self, example):
+        with pytest.warns(qav.QavWarning, match=r"19 of 22 steps have waves from behind .* is dike_normal 180 deg"):
+            turned = qav.run(**{**example, "dike_normal": 120.0})
+        behind = turned.status == "angle outside range"
+        assert ((turned.flags & 8) != 0).tolist() == behind.tolist()
+        assert turned.findings and turned.findings[0].startswith("19 of 22")
+        largest = int(np.argmax(np.where(np.isin(turned.status, ["computed", "no foreshore"]), turned.hm0_toe, -1)))
+        assert repr(turned) == (f"RunResult(code=0, 23 steps: 1 calm, {behind.sum()} angle outside range, "
+                                f"{22 - behind.sum()} computed; flagged: {behind.sum()} waves from behind; "
+                                f"largest toe Hm0 {turned.hm0_toe[largest]:.6g} m at index {largest})")
+        with pytest.warns(qav.QavWarning, match="ag 98.1 m/s2 is far from"):
+            qav.run(**example, ag=98.1)
+
+    def test_dike_normal_and_dam_height_have_no_silent_default(self, example):
+        arguments = {k: v for k, v in example.items() if k != "dike_normal"}
+        with pytest.raises(TypeError, match="dike_normal"):
+            qav.run(**arguments)
+        with pytest.raises(TypeError, match="dike_normal"):
+            qav.transect(example["profile_x"], example["profile_z"], 1.0, 6.0, 0.0, 270.0)
+        with pytest.raises(ValueError, match="dam_type 'dam' needs dam_height"):
+            qav.run(**example, dam_type="dam")
+        with pytest.raises(ValueError, match="dam_height needs a dam_type"):
+            qav.run(**example, dam_height=1.0)
+        with pytest.raises(ValueError, match="dam_height needs a dam_type"):
+            qav.transect(example["profile_x"], example["profile_z"], 1.0, 6.0, 0.0, 270.0, dike_normal=270.0,
+                         dam_height=1.0)
 
 
 class TestLongRuns:

@@ -18,7 +18,7 @@ def test_to_frame_keeps_the_index_of_the_series(example, storm):
                      dike_normal=270.0)
     frame = result.to_frame()
     assert frame.index.equals(storm.index)
-    assert list(frame.columns) == ["hm0_toe", "tp_toe", "angle_toe", "status", "message", "energy_clamped"]
+    assert list(frame.columns) == ["hm0_toe", "tp_toe", "angle_toe", "status", "message", "note", "energy_clamped"]
     plain = qav.run(**example)
     assert frame.hm0_toe.to_numpy().tobytes() == plain.hm0_toe.tobytes()
     assert list(frame.status) == list(plain.status)
@@ -39,7 +39,8 @@ def test_series_with_different_indexes_are_refused(example, storm):
     shifted = storm.tp.copy()
     shifted.index = shifted.index + pd.Timedelta("1h")
     with pytest.raises(ValueError, match="different indexes"):
-        qav.run(example["profile_x"], example["profile_z"], storm.hm0, shifted, storm.wlev, storm.angle)
+        qav.run(example["profile_x"], example["profile_z"], storm.hm0, shifted, storm.wlev, storm.angle,
+                dike_normal=270.0)
 
 
 def test_arrays_give_a_plain_index(example):
@@ -58,11 +59,11 @@ def test_a_table_in_place_of_the_four_series(example, storm):
         assert result.hm0_toe.tobytes() == plain.hm0_toe.tobytes()
     assert qav.run(x, z, table, dike_normal=270.0).to_frame().index.equals(storm.index)
     with pytest.raises(ValueError, match=r"lacks the column angle \(it has 'hm0', 'tp', 'wlev'\)"):
-        qav.run(x, z, storm.drop(columns="angle"))
+        qav.run(x, z, storm.drop(columns="angle"), dike_normal=270.0)
     with pytest.raises(ValueError, match="names the column 'tp' twice"):
-        qav.run(x, z, {**storm, "TP ": storm.tp})
+        qav.run(x, z, {**storm, "TP ": storm.tp}, dike_normal=270.0)
     with pytest.raises(TypeError, match="needs hm0, tp, wlev and angle"):
-        qav.run(x, z, storm.hm0, storm.tp)
+        qav.run(x, z, storm.hm0, storm.tp, dike_normal=270.0)
 
 
 def test_to_frame_has_no_numbers_for_steps_without_a_result(example):

@@ -56,7 +56,8 @@ def serial(loads, profiles):
                             loads.hm0_offshore[s].values, loads.tp_offshore[s].values,
                             loads.wlev_offshore[s].values, loads.angle_offshore[s].values,
                             dike_normal=float(profiles.dike_normal[s]), dam_type=str(profiles.dam_type[s].values),
-                            dam_height=float(profiles.dam_height[s])))
+                            dam_height=None if str(profiles.dam_type[s].values) == "none"
+                            else float(profiles.dam_height[s])))
     return rows
 
 
@@ -67,7 +68,8 @@ def assert_equals_serial(toe, rows):
         expected = np.where(failed, np.nan, row.hm0_toe)
         assert toe.hm0_toe[s].values.tobytes() == expected.tobytes(), s
         assert toe.angle_toe[s].values.tobytes() == np.where(failed, np.nan, row.angle_toe).tobytes(), s
-        assert list(toe.status[s].values) == list(row.status), s
+        assert [qav.STATUS_NAMES[code] for code in toe.status[s].values] == list(row.status), s
+        assert toe.flags[s].values.tobytes() == row.flags.tobytes(), s
 
 
 def test_eager_equals_each_section_run_alone(example):
@@ -97,6 +99,22 @@ def test_lazy_over_dask_through_netcdf(example, tmp_path):
         assert stored.hm0_toe.attrs["standard_name"] == "sea_surface_wave_significant_height"
         assert stored.attrs["Conventions"].startswith("CF-")
         assert_equals_serial(stored, serial(loads, profiles))
+
+
+def test_status_and_flags_are_cf_flags_and_findings_name_their_section(example):
+    loads, profiles = make_loads(example), make_profiles(example)
+    turned = profiles.assign(dike_normal=("section", [270.0, 90.0, 260.0]))
+    with pytest.warns(qav.QavWarning, match=r"^section dike 1: .* is dike_normal 180 deg off") as said:
+        toe = qav.xr.toe_conditions(loads, turned)
+    assert len(said) == 1
+    status = toe.status
+    assert status.dtype == np.int8
+    meanings = status.attrs["flag_meanings"].split()
+    assert len(meanings) == len(status.attrs["flag_values"]) == len(qav.STATUS_NAMES)
+    named = np.array(meanings)[status.values]
+    assert (named[1] == "angle_outside_range").sum() == (toe.flags[1].values == 8).sum() >= 20
+    assert list(toe.flags.attrs["flag_masks"]) == [1, 2, 4, 8]
+    assert toe.flags.attrs["flag_meanings"].split()[0] == "dry_toe"
 
 
 def test_loads_shared_by_every_section(example):
@@ -133,6 +151,8 @@ def test_missing_or_wrong_inputs_are_named(example):
         qav.xr.toe_conditions(centimetres, profiles)
     with pytest.raises(ValueError, match="dike_normal"):
         qav.xr.toe_conditions(loads, profiles.drop_vars("dike_normal"))
+    with pytest.raises(ValueError, match="dam_height"):
+        qav.xr.toe_conditions(loads, profiles.drop_vars("dam_height"))
     with pytest.raises(ValueError, match="dam_type"):
         qav.xr.toe_conditions(loads, profiles.assign(dam_type=("section", [3, 7, 0])))
     with pytest.raises(ValueError, match="dam_type"):

@@ -75,7 +75,7 @@ if(PYTHON)
   set(ENV{PYTHONPATH} ${prefix}/${PYTHON_DIR})
   set(ENV{PYTHONDONTWRITEBYTECODE} 1)
   execute_process(COMMAND ${PYTHON} -c
-      "import qav; print(qav.library_path().resolve()); print(qav.version()); print(qav.run([0.0, 100.0], [-5.0, -1.0], [1.0], [5.0], [0.0], [0.0]).status[0])"
+      "import qav; print(qav.library_path().resolve()); print(qav.version()); print(qav.run([0.0, 100.0], [-5.0, -1.0], [1.0], [5.0], [0.0], [0.0], dike_normal=0.0).status[0])"
     WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   message(STATUS "installed Python package:\n${out}${err}")
   file(REAL_PATH ${prefix} real_prefix)
