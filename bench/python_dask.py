@@ -3,6 +3,7 @@
 small tasks, in the same run.
 
     PYTHONPATH=build/release/python /usr/bin/python3 bench/python_dask.py [--sections 200] [--steps 2000]
+    .venv/bin/python bench/python_dask.py        # the installed package (pip install .)
 
 Single process: the whole table eagerly in this process (one thread). Cluster:
 the same table in chunks of --chunk-sections sections (one task of the model
@@ -49,7 +50,7 @@ def half_table(part, sections, steps):
     loads, profiles = storm_loads(sections, steps), section_profiles(sections)
     half = slice(0, sections // 2) if part == 0 else slice(sections // 2, sections)
     start = time.perf_counter()
-    qav.xr.toe_conditions(loads.isel(section=half), profiles.isel(section=half))
+    qav.xr.toe_conditions(loads.isel(section=half), profiles.isel(section=half), threads=1)
     return time.perf_counter() - start
 
 
@@ -91,7 +92,7 @@ def main() -> None:
         client = Client(cluster)
         qav.xr.toe_conditions(chunked.isel(section=slice(0, 2)), profiles.isel(section=slice(0, 2))).compute()
         for _ in range(args.repetitions):
-            seconds, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles), 1)
+            seconds, expected = timed(lambda: qav.xr.toe_conditions(loads, profiles, threads=1), 1)
             times["single"].append(seconds)
             times["control"].append(timed(lambda: list(pool.map(half_table, (0, 1), (args.sections,) * 2,
                                                                 (args.steps,) * 2)), 1)[0])

@@ -1,10 +1,10 @@
 #include "files/csv_reader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "files/file_names.h"
 
 namespace qav::files {
 namespace {
@@ -151,11 +151,8 @@ std::string Echo(std::string_view text, std::size_t maxCharacters) {
 
 CsvReader::CsvReader(const std::string& path, char separator, std::size_t bufferBytes)
     : name_(path), separator_(separator) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        throw FileError(path + ": is a directory, not a CSV file");
-    }
-    file_ = std::fopen(path.c_str(), "rb");
+    if (KindOf(path) == FileKind::Directory) throw FileError(path + ": is a directory, not a CSV file");
+    file_ = OpenFile(path, "rb");
     if (file_ == nullptr) throw FileError(path + ": cannot open the file: " + std::strerror(errno));
     ownsFile_ = true;
     // At least a byte order mark's worth, which the first read must hold.

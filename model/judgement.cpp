@@ -280,15 +280,7 @@ std::vector<Finding> RunJudge::Findings(Door door) const {
                                 SteepnessText(steepness) +
                                 " (L0 = g Tp^2/2pi), above the 0.1 no sea exceeds; check the units"});
     }
-    if (normalKnown_ && accepted_ >= MostFromBehindSteps && 2 * fromBehind_ > accepted_) {
-        const double from = Modulo360(std::atan2(sumSin_, sumCos_) * 180.0 / Pi);
-        findings.push_back(
-            {FindingKind::MostFromBehind,
-             std::to_string(fromBehind_) + " of " + std::to_string(accepted_) +
-                 " steps have waves from behind the dike (more than 90 deg from the dike normal " +
-                 Shown(setup_.DikeNormal) + " deg; they come from about " + Shown(std::round(from)) +
-                 " deg): is " + name(Argument::DikeNormal) + " 180 deg off? Those steps give toe Hm0 0"});
-    }
+    bool radiansSaid = false;
     if (normalKnown_ && accepted_ > 1 && lowestAngle_ >= 0.0 && highestAngle_ <= TwoPi &&
         lowestAngle_ < highestAngle_) {
         // The normal's distance from the nearest of the angles' directions.
@@ -299,12 +291,24 @@ std::vector<Finding> RunJudge::Findings(Door door) const {
             distance =
                 std::min(DirectionDistance(reduced, lowestAngle_), DirectionDistance(reduced, highestAngle_));
         }
-        if (distance > RadiansNormalDistance) {
+        radiansSaid = distance > RadiansNormalDistance;
+        if (radiansSaid) {
             findings.push_back({FindingKind::RadianAngles,
                                 "every wave angle lies within 0 to 2 pi (" + Shown(lowestAngle_) + " to " +
                                     Shown(highestAngle_) + ") while the dike normal is " + Shown(normal) +
                                     " deg: are the angles in radians? They are read as degrees"});
         }
+    }
+    // Angles read as degrees from radians come from behind as well: then the
+    // radians are the cause, not the dike normal.
+    if (!radiansSaid && normalKnown_ && accepted_ >= MostFromBehindSteps && 2 * fromBehind_ > accepted_) {
+        const double from = Modulo360(std::atan2(sumSin_, sumCos_) * 180.0 / Pi);
+        findings.push_back(
+            {FindingKind::MostFromBehind,
+             std::to_string(fromBehind_) + " of " + std::to_string(accepted_) +
+                 " steps have waves from behind the dike (more than 90 deg from the dike normal " +
+                 Shown(setup_.DikeNormal) + " deg; they come from about " + Shown(std::round(from)) +
+                 " deg): is " + name(Argument::DikeNormal) + " 180 deg off? Those steps give toe Hm0 0"});
     }
     if (highWater_.seen) {
         findings.push_back(

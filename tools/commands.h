@@ -11,5 +11,6 @@ namespace qav::cli {
 void AddRunCommand(CLI::App& app, int& exitCode);
 void AddTransectCommand(CLI::App& app, int& exitCode);
 void AddValidateCommand(CLI::App& app, int& exitCode);
+void AddProfileCommand(CLI::App& app, int& exitCode);
 
 } // namespace qav::cli

@@ -8,6 +8,18 @@
 #include <iostream>
 #include <new>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "files/file_names.h"
+#endif
+
 #include "model/model.h"
 #include "qav/version.h"
 #include "tools/commands.h"
@@ -15,7 +27,7 @@
 
 namespace {
 
-int Run(int argc, char** argv) {
+int Run(int argc, const char* const* argv) {
     using namespace qav::cli;
     CLI::App app{"qav " QAV_VERSION_TEXT
                  ": significant wave height, peak period and direction at the toe of a dike,\n"
@@ -35,6 +47,7 @@ int Run(int argc, char** argv) {
     AddRunCommand(app, exitCode);
     AddTransectCommand(app, exitCode);
     AddValidateCommand(app, exitCode);
+    AddProfileCommand(app, exitCode);
     const std::string marchWarning = qav::MarchPathWarning();
     app.add_subcommand("version", "Print the version of qav")->callback([&marchWarning] {
         std::cout << "qav " << QAV_VERSION_TEXT << '\n'
@@ -75,6 +88,25 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
+#ifdef _WIN32
+// The arguments as UTF-8, from the wide command line (wmain, -municode): the
+// narrow one holds only what the ANSI code page can say. Messages go to the
+// console as UTF-8 too.
+int wmain(int argc, wchar_t** wide) {
+    try {
+        ::SetConsoleOutputCP(CP_UTF8);
+        std::vector<std::string> arguments;
+        for (int i = 0; i < argc; ++i) arguments.push_back(qav::files::Narrow(wide[i]));
+        std::vector<const char*> argv;
+        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        argv.push_back(nullptr);
+        return Run(argc, argv.data());
+    } catch (...) {
+        std::fprintf(stderr, "qav: unexpected failure\n");
+        return qav::cli::ExitBadInput;
+    }
+}
+#else
 int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
@@ -83,3 +115,4 @@ int main(int argc, char** argv) {
         return qav::cli::ExitBadInput;
     }
 }
+#endif

@@ -6,7 +6,8 @@
 // - devices (NUL, CON, \\.\...) are written directly;
 // - without Commit, or on Ctrl+C or the console closing, the temporary file
 //   is removed and the target left untouched.
-// Lines end in CR LF, as on standard output. A symbolic link or a file with
+// Bytes are written as they are (binary mode, standard output too): a table
+// ends its lines as the file it answers does. A symbolic link or a file with
 // several hard links is replaced by a plain file, as Windows programs do.
 #include "tools/output_file.h"
 
@@ -17,6 +18,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <atomic>
@@ -28,6 +30,7 @@
 #include <mutex>
 #include <vector>
 
+#include "files/file_names.h"
 #include "tools/errors.h"
 
 namespace qav::cli {
@@ -38,26 +41,27 @@ namespace {
 enum SlotState : int { Free = 0, Filling = 1, Active = 2, Retired = 3 };
 struct TemporarySlot {
     std::atomic<int> state{Free};
-    std::array<char, MAX_PATH * 4> path{};
+    std::array<wchar_t, MAX_PATH * 4> path{};
 };
 constexpr int SlotCount = 16;
 std::array<TemporarySlot, SlotCount> Temporaries;
 
 BOOL WINAPI RemoveTemporaries(DWORD /*event*/) {
     for (TemporarySlot& slot : Temporaries) {
-        if (slot.state.load() == Active) ::DeleteFileA(slot.path.data());
+        if (slot.state.load() == Active) ::DeleteFileW(slot.path.data());
     }
     return FALSE;  // the default handler then ends the process
 }
 
-int RegisterTemporary(const std::string& path) {
+int RegisterTemporary(const std::string& utf8) {
     static std::once_flag once;
     std::call_once(once, [] { ::SetConsoleCtrlHandler(RemoveTemporaries, TRUE); });
+    const std::wstring path = files::Widen(utf8);
     if (path.size() >= Temporaries[0].path.size()) return -1;
     for (int i = 0; i < SlotCount; ++i) {
         int expected = Free;
         if (!Temporaries[i].state.compare_exchange_strong(expected, Filling)) continue;
-        std::memcpy(Temporaries[i].path.data(), path.c_str(), path.size() + 1);
+        std::memcpy(Temporaries[i].path.data(), path.c_str(), (path.size() + 1) * sizeof(wchar_t));
         Temporaries[i].state.store(Active);
         return i;
     }
@@ -69,6 +73,10 @@ void RetireTemporary(int slot) {
 }
 
 // ---- Paths ----
+
+// File names are UTF-8 text; Windows takes them as UTF-16.
+std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::path(files::Widen(utf8)); }
+std::string TextOf(const std::filesystem::path& path) { return files::Narrow(path.wstring()); }
 
 std::string WindowsErrorText(DWORD error) {
     char* text = nullptr;
@@ -85,7 +93,7 @@ std::string WindowsErrorText(DWORD error) {
 // CON or COM1 (in any folder, with any extension).
 bool IsDevice(const std::string& path) {
     if (path.starts_with("\\\\.\\")) return true;
-    std::string stem = std::filesystem::path(path).stem().string();
+    std::string stem = TextOf(PathOf(path).stem());
     for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     static constexpr const char* Reserved[] = {"CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1",
                                                "COM2", "COM3", "COM4", "COM5", "COM6",   "COM7",    "COM8",
@@ -107,13 +115,14 @@ struct FileIdentity {
 
 FileIdentity Identify(const std::string& path) {
     FileIdentity identity;
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const std::wstring wide = files::Widen(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return identity;
     identity.exists = true;
     identity.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     identity.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     const HANDLE handle =
-        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION information{};
@@ -129,7 +138,7 @@ FileIdentity Identify(const std::string& path) {
 // The full path, in one case: Windows file names ignore case.
 std::string Resolved(const std::string& path) {
     std::error_code error;
-    std::string text = std::filesystem::absolute(path, error).lexically_normal().string();
+    std::string text = TextOf(std::filesystem::absolute(PathOf(path), error).lexically_normal());
     if (error) text = path;
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -171,7 +180,7 @@ void CheckNamedFiles(std::span<const NamedFile> files) {
 }
 
 void CheckLogFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "a");
+    std::FILE* file = files::OpenFile(path, "a");
     if (file == nullptr) throw InputError(path + ": cannot open the log file: " + std::strerror(errno));
     std::fclose(file);
 }
@@ -179,38 +188,46 @@ void CheckLogFile(const std::string& path) {
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     if (path_.empty()) {
         file_ = stdout;
+        ::_setmode(::_fileno(stdout), _O_BINARY);
         return;
     }
     target_ = path_;
     if (IsDevice(target_)) {
         mode_ = Mode::Direct;
-        file_ = std::fopen(target_.c_str(), "w");
+        file_ = files::OpenFile(target_, "wb");
         if (file_ == nullptr) throw InputError(path_ + ": cannot open the output file: " + std::strerror(errno));
         return;
     }
     const FileIdentity identity = Identify(target_);
     if (identity.directory) throw InputError(path_ + ": is a directory");
     if (identity.readOnly) throw InputError(ReadOnlyText(path_));
-    const std::filesystem::path target(target_);
+    const std::filesystem::path target = PathOf(target_);
     mode_ = Mode::Replace;
-    OpenTemporary(target.has_parent_path() ? target.parent_path().string() : ".");
+    OpenTemporary(target.has_parent_path() ? TextOf(target.parent_path()) : ".");
 }
 
 void OutputFile::OpenTemporary(const std::string& directory) {
     // A hidden name in the target's own folder, so that the replacement stays
     // on one volume.
-    std::string hidden(".");
-    hidden += std::filesystem::path(target_).filename().string();
-    hidden += ".tmp-XXXXXX";
-    const std::string pattern = (std::filesystem::path(directory) / hidden).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+    // A new file under a name no other file has (mkstemp takes no UTF-16
+    // name): six letters from the time, the process and a count.
+    const std::wstring base =
+        (PathOf(directory) / (L"." + PathOf(target_).filename().wstring() + L".tmp-")).wstring();
+    static std::atomic<unsigned> count{0};
+    int fd = -1;
+    std::wstring name;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        unsigned long long seed = ::GetTickCount64() * 2654435761ULL + ::GetCurrentProcessId() * 40503ULL + count++;
+        name = base;
+        for (int i = 0; i < 6; ++i, seed /= 36) name += L"abcdefghijklmnopqrstuvwxyz0123456789"[seed % 36];
+        fd = ::_wopen(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR, _S_IREAD | _S_IWRITE);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) throw InputError(path_ + ": cannot create the output file: " + std::strerror(errno));
-    temporaryPath_ = name.data();
+    temporaryPath_ = files::Narrow(name);
     slot_ = RegisterTemporary(temporaryPath_);
-    ::_setmode(fd, _O_TEXT);
-    file_ = ::fdopen(fd, "w");
+    ::_setmode(fd, _O_BINARY);
+    file_ = ::fdopen(fd, "wb");
     if (file_ == nullptr) {
         const int error = errno;
         ::_close(fd);
@@ -223,7 +240,7 @@ void OutputFile::Discard() {
     if (file_ != nullptr && file_ != stdout) std::fclose(file_);
     file_ = nullptr;
     if (!temporaryPath_.empty()) {
-        ::DeleteFileA(temporaryPath_.c_str());
+        ::DeleteFileW(files::Widen(temporaryPath_).c_str());
         RetireTemporary(slot_);
         slot_ = -1;
         temporaryPath_.clear();
@@ -253,7 +270,7 @@ void OutputFile::Commit() {
             const int closed = std::fclose(file_);
             file_ = nullptr;
             if (closed != 0) Fail("writing the output failed", errno);
-            if (!::MoveFileExA(temporaryPath_.c_str(), target_.c_str(),
+            if (!::MoveFileExW(files::Widen(temporaryPath_).c_str(), files::Widen(target_).c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
                 const std::string reason = WindowsErrorText(::GetLastError());
                 Discard();

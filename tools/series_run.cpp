@@ -1,8 +1,6 @@
 // The model over a series of any length, a block of rows at a time.
 #include "tools/series_run.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <future>
@@ -10,6 +8,7 @@
 #include <system_error>
 
 #include "common/log.h"
+#include "files/file_names.h"
 
 namespace qav::cli {
 
@@ -122,8 +121,7 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
 }
 
 std::size_t CheckSeriesFile(const std::string& path, const files::CsvOptions& options) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+    if (files::KindOf(path) != files::FileKind::Regular) return 0;
     files::SeriesReader reader(path, options);
     files::SeriesBlock rows;
     while (reader.ReadBlock(rows, BlockRows)) {

@@ -324,7 +324,9 @@ struct LogOffAfter {
 
 // threads=None: every core, as qav run uses.
 unsigned ThreadCount(py::handle threadCount) {
-    if (threadCount.is_none()) return std::max(1u, std::thread::hardware_concurrency());
+    // Asked once: the count is read from the system, too slow for every short call.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    if (threadCount.is_none()) return cores;
     if (const auto count = WholeNumber(threadCount); count && *count >= 1 && *count <= 4096) {
         return static_cast<unsigned>(*count);
     }

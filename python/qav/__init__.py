@@ -364,14 +364,17 @@ def run(profile_x: ArrayLike, profile_z: ArrayLike, hm0: Union[ArrayLike, Mappin
         _check_log_file(name)
     else:
         name = None
-    callback = _progress(progress, "qav.run")
     # The compiled run builds the RunResult itself, and asks _pandas_index for
     # the index of the series only when they are not all numpy arrays.
-    try:
+    if progress is False:  # the short calls of a host: nothing more than the run
         result = _run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag, rho,
-                      alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads, callback)
-    finally:
-        if callback is not None:
+                      alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads, None)
+    else:
+        callback = _progress(progress, "qav.run")
+        try:
+            result = _run(profile_x, profile_z, hm0, tp, wlev, angle, dike_normal, dam_type, dam_height, ag,
+                          rho, alpha, fc, ratio_depth, min_step_size, invalid_value, name, threads, callback)
+        finally:
             _close(callback)
     if result.findings:
         _warn(result.findings)

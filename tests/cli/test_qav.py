@@ -884,6 +884,48 @@ class Validate(Case):
         self.assertEqual(done.returncode, 1)
         self.assertIn("x-values not increasing", done.stderr)
 
+    def test_profile_as_measured_is_explained_turned_cut_and_smoothed(self):
+        def points(text):
+            return [tuple(float(v.replace(",", ".")) for v in row) for row in csv.reader(io.StringIO(text), delimiter=";")
+                    if row and row[0] != "x"]
+
+        sea_first = [(0.0, -6.0), (100.0, -2.0), (200.0, 1.0), (300.0, 3.0)]
+        variants = {  # the same profile as surveys write it, and the words of what is wrong
+            "landward.csv": ([(300 - x, z) for x, z in reversed(sea_first)], "the profile runs landward-to-sea"),
+            "decreasing.csv": ([(300 - x, z) for x, z in sea_first], "x decreases from the first point to the last"),
+            "backwards.csv": (list(reversed(sea_first)), "x decreases from the first point to the last"),
+        }
+        for name, (rows, words) in variants.items():
+            with self.subTest(name):
+                path = write(self.tmp, name, "x;z\n" + "".join(f"{euro(x)};{euro(z)}\n" for x, z in rows))
+                done = qav("profile", path)
+                self.assertEqual((done.returncode, done.stdout), (1, ""))
+                self.assertIn(words, done.stderr)
+                done = qav("profile", path, "--reverse")
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(points(done.stdout), sea_first)
+        depths = write(self.tmp, "depths.csv", "x,z\n0,8\n100,5\n200,2\n300,-1\n")
+        self.assertIn("depths given instead of levels", qav("profile", depths).stderr)
+        # a survey with one step steeper than 1:10, running on up the dike: cut at the toe, smoothed
+        survey = [(0.0, -8.0), (10.0, -7.8), (20.0, -7.6), (30.0, -7.4), (40.0, -6.0), (50.0, -6.2), (60.0, -6.0),
+                  (70.0, -5.8), (80.0, -5.6), (90.0, -1.0), (100.0, 2.0)]
+        path = write(self.tmp, "survey.csv", "x;z\n" + "".join(f"{euro(x)};{euro(z)}\n" for x, z in survey))
+        self.assertIn("3 segments are steeper than 1:10, the first from point 4 (line 5, x 30) to x 40 (1:7.1)",
+                      qav("profile", path).stderr)
+        out = os.path.join(self.tmp, "used.csv")
+        done = qav("profile", path, "--toe-x", "75", "--smooth", "-o", out)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(out) as f:
+            used = points(f.read())
+        self.assertEqual(used[-1][0], 75.0)
+        self.assertAlmostEqual(used[-1][1], -5.7, places=12)
+        self.assertEqual(len(used), 9)
+        for (x0, z0), (x1, z1) in zip(used, used[1:]):
+            self.assertLessEqual(abs(z1 - z0) / (x1 - x0), 0.1)
+        # only the ends of steep segments move; the rest is as surveyed
+        self.assertEqual([p for p in used[:-1] if p in survey], [p for p in survey[:8] if p[0] not in (30.0, 40.0)])
+        self.assertEqual(qav("validate", "--profile", out).returncode, 0)
+
     def test_series(self):
         done = qav("validate", "--series", os.path.join(EXAMPLES, "series.csv"))
         self.assertEqual(done.returncode, 0)

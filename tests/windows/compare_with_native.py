@@ -14,6 +14,7 @@ read-only file, a folder) are refused on both alike. Exits 1 on the first
 difference beyond that.
 """
 import csv
+import io
 import math
 import os
 import random
@@ -72,8 +73,10 @@ def run(command, work, output, march_path):
     # Exit 1 is a run that failed by the library's rule: its table is still written.
     if result.returncode not in (0, 1):
         sys.exit(f"{' '.join(command)}: exit {result.returncode}\n{result.stderr}")
-    with open(os.path.join(work, output), newline="") as file:
-        return result.returncode, list(csv.reader(file))
+    with open(os.path.join(work, output), "rb") as file:
+        table = file.read().decode()
+    separator = ";" if table.startswith("step;") else ","
+    return result.returncode, list(csv.reader(io.StringIO(table, newline=""), delimiter=separator)), table
 
 
 def relative_difference(a, b):
@@ -86,6 +89,8 @@ def compare(name, native, windows):
     """The largest relative difference of the toe values; exits on a fault."""
     if native[0] != windows[0]:
         sys.exit(f"{name}: exit code {native[0]} natively, {windows[0]} on Windows")
+    if native[2].count("\r\n") != windows[2].count("\r\n") or native[2][:5] != windows[2][:5]:
+        sys.exit(f"{name}: the tables' layouts differ (separator, line ends)")
     native, windows = native[1], windows[1]
     if len(native) != len(windows) or native[0] != windows[0]:
         sys.exit(f"{name}: tables differ in shape or header:\n{native[0]}\n{windows[0]}")
@@ -96,7 +101,7 @@ def compare(name, native, windows):
             if a == b:
                 continue
             try:
-                a_value, b_value = float(a), float(b)
+                a_value, b_value = float(a.replace(",", ".")), float(b.replace(",", "."))
             except ValueError:
                 sys.exit(f"{name}: line {line}, {column}: '{a}' natively, '{b}' on Windows")
             if column in ECHOED:
@@ -148,7 +153,18 @@ def main():
         with open(os.path.join(examples, name), "rb") as source, open(os.path.join(work, name), "wb") as copy:
             copy.write(source.read())
 
-    cases = [(f"example, {dam}", "profile.csv", "series.csv",
+    # A German export under a name with an umlaut, its column named with a degree sign: the command
+    # line and file names reach qav.exe in UTF-8, and the table keeps the file's ';', ',' and CR LF.
+    with open(os.path.join(examples, "series.csv"), newline="") as source:
+        rows = list(csv.reader(line for line in source if not line.startswith("#")))
+    german = "Sturmflut_Büsum.csv"
+    with open(os.path.join(work, german), "w", encoding="utf-8", newline="") as file:
+        names = {"angle": "Richtung [°N]"}
+        file.write(";".join(names.get(name, name) for name in rows[0]) + "\r\n")
+        file.writelines(";".join(cell.replace(".", ",") for cell in row) + "\r\n" for row in rows[1:])
+    cases = [("German export, UTF-8 names", "profile.csv", german,
+              ["--dike-normal", "270", "--column", "angle=Richtung [°N]"])]
+    cases += [(f"example, {dam}", "profile.csv", "series.csv",
               ["--dike-normal", "270", "--dam", dam] + (["--dam-height", "-1"] if dam != "none" else []))
              for dam in ("none", "caisson", "wall", "dam")]
     rng = random.Random(SEED)
@@ -160,8 +176,8 @@ def main():
     for number, (name, profile, series, options) in enumerate(cases):
         arguments = ["run", "--profile", profile, "--series", series] + options
         path = MARCH_PATHS[number % len(MARCH_PATHS)]
-        native = run([native_qav] + arguments, work, f"native{number}.csv", path)
-        windows = run(windows_command + arguments, work, f"windows{number}.csv", path)
+        native = run([native_qav] + arguments, work, f"native{number}_ä.csv", path)
+        windows = run(windows_command + arguments, work, f"windows{number}_ä.csv", path)
         case_largest, case_steps = compare(f"{name}, march path {path}", native, windows)
         largest, steps = max(largest, case_largest), steps + case_steps
     check_refusals(native_qav, windows_command, work)
