@@ -388,6 +388,7 @@ struct SeriesReader::Impl {
     Columns columns;
     NumberReader numbers;
     std::size_t rows = 0;
+    std::size_t textBytes = 0;
     std::size_t missing = 0;
     std::string firstMissing;
     bool done = false;
@@ -410,6 +411,7 @@ SeriesReader& SeriesReader::operator=(SeriesReader&&) noexcept = default;
 
 const std::vector<std::string>& SeriesReader::PassThroughNames() const { return impl_->columns.passNames; }
 std::size_t SeriesReader::RowsRead() const { return impl_->rows; }
+std::size_t SeriesReader::TextBytesRead() const { return impl_->textBytes; }
 TableFormat SeriesReader::Format() const { return impl_->numbers.Format(); }
 std::size_t SeriesReader::MissingCount() const { return impl_->missing; }
 const std::string& SeriesReader::FirstMissing() const { return impl_->firstMissing; }
@@ -457,6 +459,7 @@ bool SeriesReader::ReadBlock(SeriesBlock& block, std::size_t maxRows, std::size_
             block.passThrough[p].emplace_back(fields[columns.passFields[p]].text);
         }
         bytes += m.csv.RecordBytes() + rowBytes;
+        m.textBytes += m.csv.RecordBytes() + 1;
         ++m.rows;
     }
     if (m.done && m.rows == 0) {
@@ -465,6 +468,8 @@ bool SeriesReader::ReadBlock(SeriesBlock& block, std::size_t maxRows, std::size_
     }
     return block.size() > 0;
 }
+
+std::string HeaderKey(std::string_view name) { return Lower(Trim(name)); }
 
 Series ReadSeries(const std::string& path, const CsvOptions& options) {
     SeriesReader reader(path, options);

@@ -110,6 +110,9 @@ public:
     bool ReadBlock(SeriesBlock& block, std::size_t maxRows = 65536, std::size_t maxBytes = std::size_t{8} << 20);
 
     [[nodiscard]] std::size_t RowsRead() const;
+    // The bytes of the rows read so far, a line end each (for an estimate of
+    // the rows still to come).
+    [[nodiscard]] std::size_t TextBytesRead() const;
     // The file's separator, byte order mark and line ends, and the decimal
     // mark of its numbers read so far: when none had one, ',' for a file
     // read with --decimal , or separated by ';', else '.'.
@@ -130,6 +133,9 @@ struct Series {
     std::vector<std::string> passThroughNames;
 };
 [[nodiscard]] Series ReadSeries(const std::string& path, const CsvOptions& options = {});
+
+// A header name as names are matched: blanks around it dropped, lower case.
+[[nodiscard]] std::string HeaderKey(std::string_view name);
 
 // Parses a whole cell (blanks around it allowed) as a number with the given
 // decimal mark ('.' or ','); false when it is not one number.

@@ -14,6 +14,8 @@ packages=(
   # dpkg-shlibdeps: the .deb of a release names the libraries it needs.
   dpkg-dev
   librsvg2-bin
+  # The HTML report of a run rendered and printed in a test; the series read once, traced.
+  chromium strace
   gfortran
   # The Windows build: mingw-w64 (posix threads), its gfortran and windres,
   # and Wine (64-bit only; no i386 architecture needed) to run its tests.

@@ -44,7 +44,7 @@ int Run(int argc, const char* const* argv) {
         "Run 'qav COMMAND --help' for the options of a command.");
 
     int exitCode = ExitSuccess;
-    AddRunCommand(app, exitCode);
+    AddRunCommand(app, exitCode, std::vector<std::string>(argv, argv + argc));
     AddTransectCommand(app, exitCode);
     AddValidateCommand(app, exitCode);
     AddProfileCommand(app, exitCode);
@@ -108,6 +108,11 @@ int wmain(int argc, wchar_t** wide) {
 }
 #else
 int main(int argc, char** argv) {
+    // Help and version texts wait in standard output's buffer until the end,
+    // where a failed write is reported with its reason: a write that fails
+    // on the way (a text longer than a smaller buffer) leaves none to tell.
+    static char buffer[std::size_t{1} << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     try {
         return Run(argc, argv);
     } catch (...) {

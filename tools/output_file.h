@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +26,12 @@ struct NamedFile {
 // Devices and pipes (/dev/null, a named pipe) are not compared: writing to
 // them replaces nothing.
 void CheckNamedFiles(std::span<const NamedFile> files);
+
+// Throws InputError when a named output does not end in one of the suffixes
+// (any case; the first is named), so that a chart never lands in a file that
+// claims another format. An empty path passes.
+void CheckSuffix(std::string_view option, const std::string& path,
+                 std::initializer_list<std::string_view> suffixes);
 
 // Opens the log file for appending (creating it) and closes it again; throws
 // InputError when it cannot be opened, so that a run never goes on without
@@ -65,6 +72,9 @@ public:
     void Write(std::string_view text);
     // Flushes and puts the file in place; throws InputError on a write fault.
     void Commit();
+    // True when the target receives the output only whole, at Commit (a
+    // regular file); false when it shows the text as it is written.
+    [[nodiscard]] bool WholeOrNothing() const { return mode_ == Mode::Replace || mode_ == Mode::InPlace; }
 
 private:
     enum class Mode { StandardOutput, Direct, Replace, InPlace };

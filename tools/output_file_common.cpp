@@ -5,10 +5,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/input_files.h"
 #include "tools/errors.h"
 #include "tools/output_file.h"
 
 namespace qav::cli {
+
+void CheckSuffix(std::string_view option, const std::string& path,
+                 std::initializer_list<std::string_view> suffixes) {
+    if (path.empty()) return;
+    const std::string lower = files::HeaderKey(path);
+    for (const std::string_view suffix : suffixes) {
+        if (lower.size() > suffix.size() && lower.ends_with(suffix)) return;
+    }
+    throw InputError(std::string(option) + " " + files::Echo(path) + ": the file name must end in " +
+                     std::string(*suffixes.begin()));
+}
 
 OutputFile::~OutputFile() {
     if (done_) return;

@@ -42,7 +42,6 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
     if (overlap) blockRows = std::min(blockRows, OverlappedBlockRows);
 
     SeriesRun run;
-    bool stepWroteMessage = false;
     std::size_t stepsRead = 0;
     const auto read = [&](Block& block) {
         if (!reader.ReadBlock(block.rows, blockRows, blockBytes)) return false;
@@ -68,18 +67,8 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
         if (options.Log) run.lostLogLines += LostLogLines();
     };
     const auto finish = [&](Block& block) {
-        const RunTable& result = block.result;
         const std::string_view message = TrimTrailingBlanks({block.text.data(), block.text.size()});
-        run.setupRefused = !result.outcomes.empty() && result.outcomes[0] == StepOutcome::NotTreated;
-        run.steps += block.rows.size();
-        run.failures += static_cast<std::size_t>(
-            std::count_if(result.outcomes.begin(), result.outcomes.end(), IsFailure));
-        // The block's message is its last step's that wrote one, else the
-        // set-up's text, which every block writes alike.
-        const bool wrote = std::any_of(result.messages.begin(), result.messages.end(),
-                                       [](const std::string& m) { return !m.empty(); });
-        if (wrote || !stepWroteMessage) run.message.assign(message);
-        stepWroteMessage = stepWroteMessage || wrote;
+        AddRunPart(run, block.result.outcomes, block.result.messages, message);
         done(block.first, block.input, block.result, block.rows, message);
     };
 
@@ -120,13 +109,16 @@ SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, 
     return run;
 }
 
-std::size_t CheckSeriesFile(const std::string& path, const files::CsvOptions& options) {
-    if (files::KindOf(path) != files::FileKind::Regular) return 0;
-    files::SeriesReader reader(path, options);
-    files::SeriesBlock rows;
-    while (reader.ReadBlock(rows, BlockRows)) {
-    }
-    return reader.RowsRead();
+void AddRunPart(SeriesRun& run, std::span<const StepOutcome> outcomes, std::span<const std::string> messages,
+                std::string_view message) {
+    run.setupRefused = !outcomes.empty() && outcomes[0] == StepOutcome::NotTreated;
+    run.steps += outcomes.size();
+    run.failures += static_cast<std::size_t>(std::count_if(outcomes.begin(), outcomes.end(), IsFailure));
+    const bool wrote =
+        std::any_of(messages.begin(), messages.end(), [](const std::string& m) { return !m.empty(); });
+    if (wrote || !run.stepWroteMessage) run.message.assign(message);
+    run.stepWroteMessage = run.stepWroteMessage || wrote;
+    run.code = RunReturnCode(run.failures, run.steps);
 }
 
 }  // namespace qav::cli

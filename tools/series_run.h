@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "model/model.h"
@@ -23,8 +24,16 @@ struct SeriesRun {
     int code = 0;  // 0 the run succeeded, -1 it failed (by the library's rule over all its steps)
     bool setupRefused = false;  // the set-up check refused the run: no step was computed
     std::string message;        // the library's last message: of the last step, in time order, that wrote one
-    std::size_t lostLogLines = 0;  // lines of the log that could not be written
+    bool stepWroteMessage = false;  // a step so far wrote a message of its own
+    std::size_t lostLogLines = 0;   // lines of the log that could not be written
 };
+
+// Adds a part of a run's steps, taken in step order, to the run's figures:
+// the part's outcomes, each step's own message and the library's message of
+// the part. The run's message is the last part's whose steps wrote one, else
+// the set-up's text, which every part writes alike.
+void AddRunPart(SeriesRun& run, std::span<const StepOutcome> outcomes, std::span<const std::string> messages,
+                std::string_view message);
 
 // Receives each block as it is done: the step number of its first row, the
 // block's model input, its results, its rows and the library's message of
@@ -43,10 +52,5 @@ using BlockDone = std::function<void(std::size_t firstStep, const RunInput& inpu
 SeriesRun RunSeriesInBlocks(const RunInput& input, files::SeriesReader& reader, const RunOptions& options,
                             std::size_t blockRows, const std::function<void(std::size_t)>& progress,
                             const BlockDone& done);
-
-// Reads a series file through once when it is a regular file (one that can
-// be read again), so that a fault in any row stops a run before anything is
-// written; returns its rows, or 0 for a stream.
-std::size_t CheckSeriesFile(const std::string& path, const files::CsvOptions& options);
 
 }  // namespace qav::cli

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "model/model.h"
+
 namespace qav::cli {
 
 // What the transect chart shows: the profile, the still water level and the
@@ -30,5 +32,10 @@ struct TransectChart {
 // round ticks, with gridlines. Long lines are thinned to a few points per
 // pixel column, keeping each column's lowest and highest value.
 [[nodiscard]] std::string DrawTransectSvg(const TransectChart& chart);
+
+// The chart of a traced step: input's first step, its dam by name ("none",
+// "caisson", ...), and the step's note.
+[[nodiscard]] TransectChart MakeTransectChart(const RunInput& input, const std::string& dam,
+                                              const Transect& transect, const std::string& note);
 
 } // namespace qav::cli

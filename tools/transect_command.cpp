@@ -86,35 +86,11 @@ void WriteTransectRows(const Transect& transect, OutputFile& output, const files
     }
 }
 
-TransectChart MakeChart(const TransectArguments& args, const RunInput& input, const Transect& transect,
-                        const std::string& note) {
-    TransectChart chart;
-    chart.profileX.assign(input.ProfileX.begin(), input.ProfileX.end());
-    chart.profileZ.assign(input.ProfileBottomLevel.begin(), input.ProfileBottomLevel.end());
-    chart.x.reserve(transect.points.size());
-    chart.hm0.reserve(transect.points.size());
-    for (const TransectPoint& point : transect.points) {
-        chart.x.push_back(point.x);
-        chart.hm0.push_back(point.hm0);
-    }
-    chart.waterLevel = args.wlev;
-    chart.hm0Offshore = args.hm0;
-    chart.hm0Toe = transect.toe.Hm0Toe;
-    chart.dam = args.model.dam;
-    chart.damHeight = args.model.damHeight;
-    chart.status = OutcomeName(transect.toe.Outcome);
-    chart.detail = OwnReason(transect.message);
-    if (!note.empty()) chart.detail += (chart.detail.empty() ? "" : "; ") + note;
-    chart.title = "Waves over the foreshore: Hm0 " + files::FormatNumber(args.hm0) + " m, Tp " +
-                  files::FormatNumber(args.tp) + " s, water level " + files::FormatNumber(args.wlev) + " m, from " +
-                  files::FormatNumber(args.angle) + " deg, dike normal " + files::FormatNumber(input.DikeNormal) + " deg";
-    return chart;
-}
-
 int RunTransect(const TransectArguments& args, const CLI::App& command) {
     const NamedFile named[] = {
         {"--profile", args.profile, false}, {"-o", args.output, true}, {"--svg", args.svg, true}};
     CheckNamedFiles(named);
+    CheckSuffix("--svg", args.svg, {".svg"});
     const UnchangedInputs inputs(named);
     CheckDamOptions(args.model, command);
     const Profile profile = files::ReadProfile(args.profile, args.csv);
@@ -160,7 +136,7 @@ int RunTransect(const TransectArguments& args, const CLI::App& command) {
     const files::TableFormat format = OutputFormat(args.table, profile.format);
     output.Write(FormatTransectHead(transect, note, format));
     WriteTransectRows(transect, output, format);
-    if (svg) svg->Write(DrawTransectSvg(MakeChart(args, input, transect, note)));
+    if (svg) svg->Write(DrawTransectSvg(MakeTransectChart(input, args.model.dam, transect, note)));
     inputs.Check();
     output.Commit();
     if (svg) svg->Commit();

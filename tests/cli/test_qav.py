@@ -3,13 +3,18 @@
 usage: test_qav.py QAV EXAMPLES_DIR [SUITE ...]
 """
 import csv
+import datetime
 import fcntl
+import hashlib
 import io
 import math
 import os
 import random
+import re
 import resource
+import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -1337,6 +1342,219 @@ class ExampleHost(Case):
                 self.assertEqual(done.returncode, 2, done.stdout)
                 self.assertIn(where, done.stderr)
                 self.assertEqual(done.stdout, "")
+
+
+
+def table(text, separator=","):
+    return list(csv.DictReader(io.StringIO(text), delimiter=separator))
+
+
+class Sections(Case):
+    """Sections of a dike from a file: each the numbers of a run of its own."""
+
+    def setUp(self):
+        super().setUp()
+        # The sections file in a folder of its own; its profiles named relative to it.
+        folder = os.path.join(self.tmp, "dike")
+        os.mkdir(folder)
+        with open(self.profile) as f:
+            write(folder, "north.csv", f.read())
+        write(folder, "south.csv", "x,z\n0,-6\n120,-4\n200,-2.5\n260,-0.5\n")
+        self.sections = write(folder, "sections.csv",
+                              "Section;Profile;Dike_Normal [deg];dam;dam_height;fc\n"
+                              "north;north.csv;260;;;\n"
+                              "centre;north.csv;270;dam;-1;\n"
+                              "south;south.csv;285,5;Wall;0,5;0,02\n")
+        self.sides = {"north": ("north.csv", ["--dike-normal", 260]),
+                      "centre": ("north.csv", ["--dike-normal", 270, "--dam", "dam", "--dam-height", -1]),
+                      "south": ("south.csv", ["--dike-normal", 285.5, "--dam", "wall", "--dam-height", 0.5,
+                                              "--fc", 0.02])}
+        self.series = os.path.join(EXAMPLES, "series.csv")
+
+    def single(self, name, series):
+        profile, options = self.sides[name]
+        done = qav("run", "--profile", os.path.join(self.tmp, "dike", profile), "--series", series, "--quiet",
+                   *options)
+        return table(done.stdout)
+
+    def test_each_section_equals_its_single_run_on_any_thread_count(self):
+        outputs = []
+        for threads in (1, 2, 5):
+            done = qav("run", "--sections", self.sections, "--series", self.series, "--threads", threads,
+                       cwd=self.tmp)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            outputs.append(done.stdout)
+        self.assertEqual(outputs[1:], outputs[:-1])
+        rows = table(outputs[0])
+        self.assertEqual(list(rows[0])[:2], ["step", "section"])
+        for name in self.sides:
+            with self.subTest(section=name):
+                own = [{k: v for k, v in r.items() if k != "section"} for r in rows if r["section"] == name]
+                self.assertEqual(own, self.single(name, self.series))
+        # Each section has its summary line on standard error.
+        for name in self.sides:
+            self.assertIn(f"qav run: section {name}: 23 steps", done.stderr)
+
+    def test_a_section_column_gives_each_section_its_rows(self):
+        with open(self.series) as f:
+            lines = [line for line in f.read().splitlines() if not line.startswith("#")]
+        names = ["north", "centre", "south"]
+        series = write(self.tmp, "s.csv", "\n".join(
+            ["Section," + lines[0]] + [f"{names[i % 3]}," + line for i, line in enumerate(lines[1:])]) + "\n")
+        done = qav("run", "--sections", self.sections, "--series", series, "--threads", 2)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertNotIn("input_section", done.stdout.splitlines()[0])
+        rows = table(done.stdout)
+        self.assertEqual(len(rows), len(lines) - 1)
+        for k, name in enumerate(names):
+            own = [r for r in rows if r["section"] == name]
+            # The step is the row of the series; the values those of a run over the section's rows alone.
+            self.assertEqual([int(r["step"]) for r in own], list(range(k + 1, len(lines), 3)))
+            alone = write(self.tmp, f"{name}.csv", "\n".join([lines[0]] + lines[1 + k::3]) + "\n")
+            expected = self.single(name, alone)
+            for r, e in zip(own, expected):
+                self.assertEqual([r[c] for c in RUN_COLUMNS[1:]], [e[c] for c in RUN_COLUMNS[1:]])
+
+    def test_faults_of_a_sections_file_name_their_place(self):
+        base = "section,profile,dike_normal\n"
+        for text, series, expected in (
+                (base + "a,nowhere.csv,270\n", None, "nowhere.csv"),
+                (base + "a,north.csv,\n", None, "sections.csv:2:"),
+                (base + "a,north.csv,west\n", None, "'west' is no number"),
+                ("section,profile,dike_normal,crest\na,north.csv,270,1\n", None, "no column of a sections file"),
+                ("section,profile,dike_normal,dam\na,north.csv,270,dam\n", None, "needs a dam_height"),
+                (base + "a,north.csv,270\na,north.csv,260\n", None, "named twice"),
+                (base + "a,north.csv,270\n", "section,hm0,tp,wlev,angle\nb,1,5,0,270\n", "'b' is not in"),
+                (base + "a,north.csv,270\nb,north.csv,270\n", "section,hm0,tp,wlev,angle\na,1,5,0,270\n",
+                 "names the section 'b'")):
+            with self.subTest(expected=expected):
+                sections = write(os.path.join(self.tmp, "dike"), "sections.csv", text)
+                series_path = write(self.tmp, "s.csv", series) if series else self.series
+                done = qav("run", "--sections", sections, "--series", series_path)
+                self.assertEqual((done.returncode, done.stdout), (2, ""), done.stderr)
+                self.assertIn(expected, done.stderr)
+        for extra in (["--profile", self.profile], ["--dike-normal", 270]):
+            done = qav("run", "--sections", self.sections, "--series", self.series, *extra)
+            self.assertEqual(done.returncode, 2, extra)
+            self.assertIn("excludes", done.stderr)
+
+    def test_the_series_is_read_once(self):
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        for args in (["--profile", self.profile, "--dike-normal", "270"], ["--sections", self.sections]):
+            log = os.path.join(self.tmp, "trace")
+            done = subprocess.run(["strace", "-f", "-e", "trace=openat", "-o", log, QAV, "run", *args,
+                                   "--series", self.series, "--threads", "2"], capture_output=True, text=True,
+                                  timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(log) as f:
+                self.assertEqual(f.read().count("series.csv"), 1, args)
+
+
+class RunChart(Case):
+    def series_with_time(self):
+        # A storm as German Excel writes it, at uneven times, with a step the model refuses (Tp 0).
+        start = datetime.datetime(2026, 1, 15, 6, 0)
+        rows = ["Datum;hm0;tp;wlev;angle"]
+        for i in range(12):
+            when = (start + datetime.timedelta(hours=i * i / 2)).strftime("%d.%m.%Y %H:%M")
+            rows.append(";".join([when, euro(1 + 0.2 * i), "0" if i == 5 else euro(6 + 0.3 * i), "1", "265"]))
+        return write(self.tmp, "storm.csv", "\n".join(rows) + "\n")
+
+    def test_the_chart_shows_the_table_over_the_time_column(self):
+        svg = os.path.join(self.tmp, "run.svg")
+        out = os.path.join(self.tmp, "toe.csv")
+        done = qav("run", "--profile", self.profile, "--series", self.series_with_time(), "--dike-normal", 270,
+                   "-o", out, "--svg", svg)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(out) as f:
+            rows = table(f.read(), ";")  # in the series' own format
+        chart = Chart(svg)
+        self.assertIn("time (h from 15.01.2026 06:00)", [t.text for t in chart.texts])
+        # The toe line: one point per step with a result, at the table's values; the refused step a gap.
+        pieces = [polyline_points(p) for p in chart.root.iterfind(".//s:g[@id='s0-hm0-toe']/s:polyline", SVG)]
+        self.assertEqual([len(p) for p in pieces], [5, 6])
+        points = [p for piece in pieces for p in piece]
+        computed = [r for r in rows if r["status"] != "refused"]
+        for (x, y), r in zip(points, computed):
+            self.assertAlmostEqual(y, chart.y_pixel("s0-waves", float(r["hm0_toe"].replace(",", "."))), delta=0.3)
+        xs = [x for x, _ in points]
+        self.assertEqual(xs, sorted(xs))
+        self.assertAlmostEqual((xs[-1] - xs[0]) / (xs[1] - xs[0]), 121, delta=1)  # hours i*i/2, not steps
+        self.assertEqual(len(chart.root.findall(".//s:path[@class='no-result']", SVG)), 1)
+        self.assertIn("no result (1 step)", chart.legend_texts)
+        # Every label lies outside the data areas.
+        for t in chart.texts:
+            if t.get("class") in ("title", "section-title") or t in chart.legend_texts:
+                continue
+            for area in chart.areas.values():
+                self.assertFalse(overlaps(text_box(t), area), t.text)
+
+    def test_a_chart_file_must_be_named_svg(self):
+        for command in (["run", "--series", os.path.join(EXAMPLES, "series.csv")],
+                        ["transect", "--hm0", 2, "--tp", 7, "--wlev", 1, "--angle", 270]):
+            out = os.path.join(self.tmp, "chart.png")
+            done = qav(*command, "--profile", self.profile, "--dike-normal", 270, "--svg", out)
+            self.assertEqual(done.returncode, 2)
+            self.assertIn("must end in .svg", done.stderr)
+            self.assertFalse(os.path.exists(out))
+
+
+class Report(Case):
+    def test_report_is_self_contained_traceable_and_prints_on_a4(self):
+        folder = os.path.join(self.tmp, "my dike")
+        os.mkdir(folder)
+        with open(self.profile) as f:
+            write(folder, "profile.csv", f.read())
+        sections = write(folder, "sections.csv", "section,profile,dike_normal,dam,dam_height\n"
+                                                 "Nord,profile.csv,262,,\nSüd,profile.csv,275,dam,-1\n")
+        series = os.path.join(EXAMPLES, "series.csv")
+        report = os.path.join(self.tmp, "run.html")
+        done = qav("run", "--sections", sections, "--series", series, "--fc", 0.015, "--report", report,
+                   "-o", os.path.join(self.tmp, "toe.csv"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(report, encoding="utf-8") as f:
+            html = f.read()
+        self.assertNotIn("<script", html.lower())
+        self.assertIsNone(re.search(r"(src|href)\s*=\s*[\"']?(https?:|//)", html), "nothing fetched")
+        self.assertIn("@page { size: A4", html)
+        for path in (sections, os.path.join(folder, "profile.csv"), series):
+            with open(path, "rb") as f:
+                data = f.read()
+            self.assertIn(f"<td class=\"number\">{len(data)}</td><td><span class=\"hash\">"
+                          f"{hashlib.sha256(data).hexdigest()}</span>", html)
+        self.assertIn("'" + folder, html)  # the command line, a path with a blank quoted
+        self.assertIn("<code>--fc</code></td><td>0.015</td>", html)
+        self.assertIn("<code>--ratio-depth</code></td><td>0.5</td>", html)
+        with open(os.path.join(self.tmp, "toe.csv")) as f:
+            rows = [r for r in table(f.read()) if r["status"] == "computed"]
+        top = max(rows, key=lambda r: float(r["hm0_toe"]))
+        self.assertIn(f"Step {top['step']} of section {top['section']}", html)
+        self.assertEqual(html.count("<svg"), 2)
+
+        chromium = shutil.which("chromium")
+        if not chromium:
+            self.skipTest("chromium is not installed (scripts/install-deps.sh)")
+        flags = [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--user-data-dir=" + os.path.join(self.tmp, "chromium")]
+        png = os.path.join(self.tmp, "report.png")
+        pdf = os.path.join(self.tmp, "report.pdf")
+        for output in ("--screenshot=" + png, "--print-to-pdf=" + pdf):
+            subprocess.run([*flags, output, "--window-size=900,2400", "file://" + report],
+                           capture_output=True, timeout=120)
+        with open(png, "rb") as f:
+            head = f.read(24)
+        self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(struct.unpack(">II", head[16:24]), (900, 2400))
+        with open(pdf, "rb") as f:
+            boxes = re.findall(rb"/MediaBox\s*\[\s*0 0 ([\d.]+) ([\d.]+)", f.read())
+        self.assertGreater(len(boxes), 1, "several pages")
+        for width, height in boxes:  # A4: 210 x 297 mm = 595 x 842 pt
+            self.assertAlmostEqual(float(width), 595.3, delta=1.5)
+            self.assertAlmostEqual(float(height), 841.9, delta=1.5)
+        if os.environ.get("QAV_KEEP_REPORT"):
+            shutil.copy(png, os.environ["QAV_KEEP_REPORT"])
 
 
 if __name__ == "__main__":
