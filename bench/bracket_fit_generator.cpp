@@ -1,6 +1,6 @@
 // Writes physics/bracket_fit.inc: the coefficients of the piecewise polynomial
 // fits of the two terms of the breaking bracket
-//   b(R) = (1 - erf R) + exp(-R^2) ((1.5 R + R^3) 0.7522527780636751)
+//   b(R) = (1 - erf R) + exp(-R^2) ((1.5 R + R^3) 4 / (3 sqrt(pi)))
 // as hexadecimal double literals, one row of twenty per piece: ten for
 // erfc(R), ten for the second term. Piece j serves R within 1/64 of j / 32,
 // as polynomials of degree 9 in t = 32 R - j, interpolating at ten Chebyshev
@@ -23,6 +23,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "physics/physics.h"
+
+using qav::FourOverThreeSqrtPiLong;
+
 namespace {
 
 constexpr int Terms = 10;
@@ -33,7 +37,9 @@ constexpr int WholeTerms = 8;    // degree 7: as close as degree 9 here
 constexpr int SecondFrom = 196;  // BracketFit::SecondFrom
 
 long double Erfc(long double R) { return erfcl(R); }
-long double Second(long double R) { return expl(-R * R) * ((1.5L * R + R * R * R) * 0.7522527780636751L); }
+long double Second(long double R) {
+    return expl(-R * R) * ((1.5L * R + R * R * R) * FourOverThreeSqrtPiLong);
+}
 long double Whole(long double R) { return Erfc(R) + Second(R); }
 
 // Newton's divided differences at the Chebyshev points, multiplied out into
@@ -68,7 +74,7 @@ double Evaluate(const double* c, double t) {
     return (p03 + p47 * t4) + (c[8] + c[9] * t) * t8;
 }
 
-} // namespace
+}  // namespace
 
 // The fits of one polynomial per piece.
 int WriteOne() {
@@ -94,7 +100,8 @@ int WriteOne() {
         const long double exact = f == 0 ? Whole(R) : Second(R);
         if (exact > 0.0L) worst[f] = std::max(worst[f], static_cast<double>(fabsl(value - exact) / exact));
     }
-    std::fprintf(stderr, "largest relative distance: whole bracket %.3g, second term %.3g\n", worst[0], worst[1]);
+    std::fprintf(stderr, "largest relative distance: whole bracket %.3g, second term %.3g\n", worst[0],
+                 worst[1]);
     return 0;
 }
 
@@ -119,7 +126,8 @@ int main(int argc, char** argv) {
         for (int f = 0; f < 2; ++f) {
             const double value = Evaluate(fit[static_cast<int>(j)] + f * Terms, u - j);
             const long double exact = f == 0 ? Erfc(R) : Second(R);
-            if (exact > 0.0L) worst[f] = std::max(worst[f], static_cast<double>(fabsl(value - exact) / exact));
+            if (exact > 0.0L)
+                worst[f] = std::max(worst[f], static_cast<double>(fabsl(value - exact) / exact));
         }
     }
     std::fprintf(stderr, "largest relative distance: erfc %.3g, second term %.3g\n", worst[0], worst[1]);

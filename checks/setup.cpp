@@ -17,12 +17,23 @@ int Refuse(MessageBuffer message, std::string_view text, std::string_view label)
 }  // namespace
 
 int CheckModelSetup(const RunInput& input, MessageBuffer message) {
-    using enum InputLine;
-    static constexpr InputLine Arguments[] = {Alpha,       Fc,         InvalidValue, DamType, DamHeight,
-                                              MinStepSize, RatioDepth, Hm0Count,     TpCount, WlevCount,
-                                              AngleCount,  XCount,     BottomCount};
-    LogInputLines(input, Arguments);
-    const ModelParameters& p = input.Parameters;
+    using enum Argument;
+    using Line = InputLine;
+    static constexpr InputLine Values[] = {Line::Value(Alpha),
+                                           Line::Value(Fc),
+                                           Line::Value(InvalidValue),
+                                           Line::Value(DamType),
+                                           Line::Value(DamHeight),
+                                           Line::Value(MinStepSize),
+                                           Line::Value(RatioDepth),
+                                           Line::Count(Hm0),
+                                           Line::Count(Tp),
+                                           Line::Count(Wlev),
+                                           Line::Count(IncomingWaveAngle),
+                                           Line::Count(ProfileX),
+                                           Line::Count(ProfileBottomLevel)};
+    LogInputLines(input, Values);
+    const qav::ModelParameters& p = input.Parameters;
 
     const bool foreshore = input.ProfileX.size() >= 2 && input.ProfileBottomLevel.size() >= 2;
     message.Replace(foreshore ? "Foreshore present-" : "No Foreshore present-");
@@ -76,8 +87,9 @@ int CheckModelSetup(const RunInput& input, MessageBuffer message) {
         return Refuse(message, "The dam height must be a finite number!", "Entry DamHeight error:");
     }
 
-    static constexpr InputLine FirstValues[] = {Hm0First,   TpFirst, WlevFirst,
-                                                AngleFirst, XFirst,  BottomFirst};
+    static constexpr InputLine FirstValues[] = {Line::First(Hm0),      Line::First(Tp),
+                                                Line::First(Wlev),     Line::First(IncomingWaveAngle),
+                                                Line::First(ProfileX), Line::First(ProfileBottomLevel)};
     LogInputLines(input, FirstValues);
 
     return CheckProfile(input.ProfileX, input.ProfileBottomLevel, message);

@@ -7,96 +7,90 @@
 namespace qav {
 namespace {
 
-int CountOf(std::span<const double> values) { return static_cast<int>(values.size()); }
+void LogArgument(double value, InputLine::Part, const char* label, const char*) { LogReal(label, value); }
 
-void LogFirst(const char* label, std::span<const double> values) {
-    if (!values.empty()) LogReal(label, values[0]);
+void LogArgument(int value, InputLine::Part, const char* label, const char*) { LogInteger(label, value); }
+
+// An array's count, or its first value; an empty array has no first value to
+// show, and its line is left out.
+void LogArgument(std::span<const double> values, InputLine::Part part, const char* countLabel,
+                 const char* firstLabel) {
+    if (part == InputLine::Part::First) {
+        if (!values.empty()) LogReal(firstLabel, values[0]);
+    } else {
+        LogInteger(countLabel, static_cast<int>(values.size()));
+    }
 }
 
 }  // namespace
 
 void LogInputLines(const RunInput& input, std::span<const InputLine> lines) {
     if (!LogEnabled()) return;
-    const ModelParameters& p = input.Parameters;
     for (const InputLine line : lines) {
-        switch (line) {
-            case InputLine::Alpha:
-                LogReal("Entry Alpha:", p.Alpha);
-                break;
-            case InputLine::Fc:
-                LogReal("Entry Fc:", p.Fc);
-                break;
-            case InputLine::Ag:
-                LogReal("Entry Ag:", p.Ag);
-                break;
-            case InputLine::Rho:
-                LogReal("Entry Rho:", p.Rho);
-                break;
-            case InputLine::InvalidValue:
-                LogReal("Entry Invalid Value:", p.InvalidValue);
-                break;
-            case InputLine::DamType:
-                LogInteger("Entry DamType:", input.DamType);
-                break;
-            case InputLine::DamHeight:
-                LogReal("Entry DamHeight:", input.DamHeight);
-                break;
-            case InputLine::MinStepSize:
-                LogReal("Entry MinStepSize:", p.MinStepSize);
-                break;
-            case InputLine::RatioDepth:
-                LogReal("Entry RatioDepth:", p.RatioDepth);
-                break;
-            case InputLine::Hm0Count:
-                LogInteger("Entry Total number of Hm0 values:", CountOf(input.Hm0));
-                break;
-            case InputLine::Hm0First:
-                LogFirst("Entry Hm0 first array value:", input.Hm0);
-                break;
-            case InputLine::TpCount:
-                LogInteger("Entry Total number of Tp values:", CountOf(input.Tp));
-                break;
-            case InputLine::TpFirst:
-                LogFirst("Entry Tp first array value:", input.Tp);
-                break;
-            case InputLine::WlevCount:
-                LogInteger("Entry Total number of Water Level values:", CountOf(input.Wlev));
-                break;
-            case InputLine::WlevFirst:
-                LogFirst("Entry Water Level first array value:", input.Wlev);
-                break;
-            case InputLine::AngleCount:
-                LogInteger("Entry Total number of Incoming Wave Angle values:",
-                           CountOf(input.IncomingWaveAngle));
-                break;
-            case InputLine::AngleFirst:
-                LogFirst("Entry Incoming Wave Angle first array value:", input.IncomingWaveAngle);
-                break;
-            case InputLine::XCount:
-                LogInteger("Entry Total number of X values:", CountOf(input.ProfileX));
-                break;
-            case InputLine::XFirst:
-                LogFirst("Entry Profile first X value:", input.ProfileX);
-                break;
-            case InputLine::BottomCount:
-                LogInteger("Entry Total number of Bottom Level values:", CountOf(input.ProfileBottomLevel));
-                break;
-            case InputLine::BottomFirst:
-                LogFirst("Entry Profile first Bottom value:", input.ProfileBottomLevel);
-                break;
-            case InputLine::DikeNormal:
-                LogReal("Entry Dike normal:", input.DikeNormal);
+        switch (line.argument) {
+#define QAV_LOG_Run(Name, Label, FirstLabel) LogArgument(input.Name, line.part, Label, FirstLabel);
+#define QAV_LOG_Parameter(Name, Label, FirstLabel) \
+    LogArgument(input.Parameters.Name, line.part, Label, FirstLabel);
+#define QAV_LOG_Output(Name, Label, FirstLabel)
+#define QAV_LOG_Call(Name, Label, FirstLabel)
+#define QAV_LOG_LINE(Name, Type, Count, Place, PythonName, Label, FirstLabel) \
+    case Argument::Name:                                                      \
+        QAV_LOG_##Place(Name, Label, FirstLabel) break;
+            QAV_ENTRY_ARGUMENTS(QAV_LOG_LINE)
+#undef QAV_LOG_LINE
+#undef QAV_LOG_Call
+#undef QAV_LOG_Output
+#undef QAV_LOG_Parameter
+#undef QAV_LOG_Run
+            case Argument::ModelParameters:
                 break;
         }
     }
 }
 
+double* ParameterField(ModelParameters& parameters, Argument argument) {
+    switch (argument) {
+#define QAV_FIELD_Parameter(Name) \
+    case Argument::Name:          \
+        return &parameters.Name;
+#define QAV_FIELD_Run(Name)
+#define QAV_FIELD_Output(Name)
+#define QAV_FIELD_Call(Name)
+#define QAV_FIELD(Name, Type, Many, Place, ...) QAV_FIELD_##Place(Name)
+        QAV_ENTRY_ARGUMENTS(QAV_FIELD)
+#undef QAV_FIELD
+#undef QAV_FIELD_Call
+#undef QAV_FIELD_Output
+#undef QAV_FIELD_Run
+#undef QAV_FIELD_Parameter
+        default:
+            return nullptr;
+    }
+}
+
 void LogInterfaceHeader(const RunInput& input, std::string_view versionText) {
-    using enum InputLine;
-    static constexpr InputLine Lines[] = {Alpha,      Fc,         Ag,          Rho,         InvalidValue,
-                                          DamType,    DamHeight,  MinStepSize, RatioDepth,  Hm0Count,
-                                          Hm0First,   TpCount,    TpFirst,     WlevCount,   WlevFirst,
-                                          AngleCount, AngleFirst, XCount,      BottomCount, DikeNormal};
+    using enum Argument;
+    using Line = InputLine;
+    static constexpr InputLine Lines[] = {Line::Value(Alpha),
+                                          Line::Value(Fc),
+                                          Line::Value(Ag),
+                                          Line::Value(Rho),
+                                          Line::Value(InvalidValue),
+                                          Line::Value(DamType),
+                                          Line::Value(DamHeight),
+                                          Line::Value(MinStepSize),
+                                          Line::Value(RatioDepth),
+                                          Line::Count(Hm0),
+                                          Line::First(Hm0),
+                                          Line::Count(Tp),
+                                          Line::First(Tp),
+                                          Line::Count(Wlev),
+                                          Line::First(Wlev),
+                                          Line::Count(IncomingWaveAngle),
+                                          Line::First(IncomingWaveAngle),
+                                          Line::Count(ProfileX),
+                                          Line::Count(ProfileBottomLevel),
+                                          Line::Value(DikeNormal)};
     WriteLogLine("Start Interface Logging:" + std::string(View(DateTimeStamp())));
     WriteLogLine("DynamicLib-Qav.dll: VERSION " + std::string(versionText));
     LogInputLines(input, Lines);

@@ -5,6 +5,8 @@
 #include <span>
 #include <string_view>
 
+#include "common/arguments.h"
+
 namespace qav {
 
 // The seven model parameters, in the order of the by-reference entry.
@@ -23,6 +25,10 @@ struct ModelParameters {
     }
 };
 
+// The field of a model parameter (an argument of place Parameter), or nullptr
+// for another argument.
+[[nodiscard]] double* ParameterField(ModelParameters& parameters, Argument argument);
+
 // Everything a run reads. Spans view the caller's arrays; the four series
 // share one length in a valid set-up, and so do the two profile arrays.
 struct RunInput {
@@ -38,32 +44,18 @@ struct RunInput {
     std::span<const double> ProfileBottomLevel;  // m, datum of Wlev
 };
 
-// The value lines of a run's arguments in the diagnostic log. The interface
-// header and the set-up check each write a sequence of them; the labels live
-// here, once.
-enum class InputLine {
-    Alpha,
-    Fc,
-    Ag,
-    Rho,
-    InvalidValue,
-    DamType,
-    DamHeight,
-    MinStepSize,
-    RatioDepth,
-    Hm0Count,
-    Hm0First,
-    TpCount,
-    TpFirst,
-    WlevCount,
-    WlevFirst,
-    AngleCount,
-    AngleFirst,
-    XCount,
-    XFirst,
-    BottomCount,
-    BottomFirst,
-    DikeNormal,
+// A value line of a run's argument in the diagnostic log: its value (a
+// single value), or an array's count or first value. The labels are those of
+// QAV_ENTRY_ARGUMENTS; the interface header and the set-up check each write a
+// sequence of lines.
+struct InputLine {
+    enum class Part { Value, Count, First };
+    Argument argument;
+    Part part;
+
+    static constexpr InputLine Value(Argument a) { return {a, Part::Value}; }
+    static constexpr InputLine Count(Argument a) { return {a, Part::Count}; }
+    static constexpr InputLine First(Argument a) { return {a, Part::First}; }
 };
 
 // Writes the lines in the order given. A "first value" line of an empty array

@@ -2,13 +2,16 @@
 // checks its pointers, runs the C++ core inside try/catch and reports any
 // failure through its return code and message; nothing is thrown across.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <span>
 #include <string>
 
+#include "common/arguments.h"
 #include "common/log.h"
 #include "common/run_input.h"
 #include "model/model.h"
@@ -33,113 +36,33 @@ std::span<T> Array(T* values, std::size_t n) {
     return n == 0 ? std::span<T>{} : std::span<T>(values, n);
 }
 
-// The arguments of the entries, as the host passed them. The by-reference
-// entry passes the seven model parameters as one array, the C entry one by
-// one; both end up in the seven parameter pointers. The check entries fill
-// only what they take.
+// A run's field from an argument: a value, or a view of an array.
+template <class T>
+T TakeOne(const T* value, std::size_t /*count*/) {
+    return *value;
+}
+std::span<const double> TakeSteps(const double* values, std::size_t count) { return Array(values, count); }
+std::span<const double> TakePoints(const double* values, std::size_t count) { return Array(values, count); }
+
+// The arguments of the entries, as the host passed them: one pointer per row
+// of QAV_ENTRY_ARGUMENTS. The by-reference entry passes the seven model
+// parameters as one array, the C entry one by one; both end up in the seven
+// parameter pointers. The check entries fill only what they take.
 struct EntryArguments {
-    const int* DamType = nullptr;
-    const double* DamHeight = nullptr;
+#define QAV_RECORD_FIELD(Name, Type, ...) Type Name = nullptr;
+    QAV_ENTRY_ARGUMENTS(QAV_RECORD_FIELD)
+#undef QAV_RECORD_FIELD
     const double* ModelParameters = nullptr;  // the by-reference entry's array
-    const double* Ag = nullptr;
-    const double* Rho = nullptr;
-    const double* Alpha = nullptr;
-    const double* Fc = nullptr;
-    const double* RatioDepth = nullptr;
-    const double* InvalidValue = nullptr;
-    const double* MinStepSize = nullptr;
-    const int* NumberOfTimeSteps = nullptr;
-    const double* Hm0 = nullptr;
-    const double* Tp = nullptr;
-    const double* Wlev = nullptr;
-    const double* IncomingWaveAngle = nullptr;
-    const double* DikeNormal = nullptr;
-    const int* NumberOfProfilePoints = nullptr;
-    const double* ProfileX = nullptr;
-    const double* ProfileBottomLevel = nullptr;
-    const int* Logging = nullptr;
-    const char* LogFileName = nullptr;
     std::int64_t LogFileNameLength = 0;
-    double* Hm0Toe = nullptr;
-    double* TpToe = nullptr;
-    double* WaveAngleToe = nullptr;
 };
 
-// Each argument an entry checks; an entry lists them in the order of its
-// parameters, and the first one missing is reported.
-enum class Argument {
-    DamType,
-    DamHeight,
-    ModelParameters,
-    Alpha,
-    Fc,
-    InvalidValue,
-    NumberOfTimeSteps,
-    Hm0,
-    Tp,
-    Wlev,
-    IncomingWaveAngle,
-    DikeNormal,
-    NumberOfProfilePoints,
-    ProfileX,
-    MinStepSize,
-    ProfileBottomLevel,
-    RatioDepth,
-    Logging,
-    LogFileName,
-    Ag,
-    Rho,
-    Hm0Toe,
-    TpToe,
-    WaveAngleToe,
-};
+using qav::Argument;
 
-namespace order {
-using enum Argument;
-// The order in which each entry checks its arguments: that of its parameters.
-constexpr Argument ReferenceEntryOrder[] = {DamType,
-                                            DamHeight,
-                                            ModelParameters,
-                                            NumberOfTimeSteps,
-                                            Hm0,
-                                            Tp,
-                                            Wlev,
-                                            IncomingWaveAngle,
-                                            DikeNormal,
-                                            NumberOfProfilePoints,
-                                            ProfileX,
-                                            ProfileBottomLevel,
-                                            Logging,
-                                            LogFileName,
-                                            Hm0Toe,
-                                            TpToe,
-                                            WaveAngleToe};
-constexpr Argument CEntryOrder[] = {DamType,
-                                    DamHeight,
-                                    Alpha,
-                                    Fc,
-                                    InvalidValue,
-                                    NumberOfTimeSteps,
-                                    Hm0,
-                                    Tp,
-                                    Wlev,
-                                    IncomingWaveAngle,
-                                    DikeNormal,
-                                    NumberOfProfilePoints,
-                                    ProfileX,
-                                    MinStepSize,
-                                    ProfileBottomLevel,
-                                    RatioDepth,
-                                    Logging,
-                                    LogFileName,
-                                    Ag,
-                                    Rho,
-                                    Hm0Toe,
-                                    TpToe,
-                                    WaveAngleToe};
-constexpr Argument ProfileCheckOrder[] = {NumberOfProfilePoints, ProfileX, ProfileBottomLevel};
-constexpr Argument SeriesCheckOrder[] = {NumberOfTimeSteps, Hm0, Tp, Wlev, IncomingWaveAngle, InvalidValue};
-}  // namespace order
+// How many values an argument of each Count points to (1 for a scalar).
+std::size_t CountOne(const EntryArguments&) { return 1; }
+std::size_t CountSteps(const EntryArguments& a) { return Count(a.NumberOfTimeSteps); }
+std::size_t CountPoints(const EntryArguments& a) { return Count(a.NumberOfProfilePoints); }
+std::size_t CountText(const EntryArguments& a) { return TextLength(a.LogFileNameLength); }
 
 // The pointer an argument was passed as, and the count that makes it a
 // required array (1 for a scalar).
@@ -149,92 +72,53 @@ struct Passed {
 };
 
 Passed PassedAs(const EntryArguments& a, Argument argument) {
-    const std::size_t n = Count(a.NumberOfTimeSteps);
-    const std::size_t m = Count(a.NumberOfProfilePoints);
     switch (argument) {
-        case Argument::DamType:
-            return {a.DamType, 1};
-        case Argument::DamHeight:
-            return {a.DamHeight, 1};
+#define QAV_PASSED_AS(Name, Type, Many, ...) \
+    case Argument::Name:                     \
+        return {a.Name, Count##Many(a)};
+        QAV_ENTRY_ARGUMENTS(QAV_PASSED_AS)
+#undef QAV_PASSED_AS
         case Argument::ModelParameters:
             return {a.ModelParameters, 1};
-        case Argument::Alpha:
-            return {a.Alpha, 1};
-        case Argument::Fc:
-            return {a.Fc, 1};
-        case Argument::InvalidValue:
-            return {a.InvalidValue, 1};
-        case Argument::NumberOfTimeSteps:
-            return {a.NumberOfTimeSteps, 1};
-        case Argument::Hm0:
-            return {a.Hm0, n};
-        case Argument::Tp:
-            return {a.Tp, n};
-        case Argument::Wlev:
-            return {a.Wlev, n};
-        case Argument::IncomingWaveAngle:
-            return {a.IncomingWaveAngle, n};
-        case Argument::DikeNormal:
-            return {a.DikeNormal, 1};
-        case Argument::NumberOfProfilePoints:
-            return {a.NumberOfProfilePoints, 1};
-        case Argument::ProfileX:
-            return {a.ProfileX, m};
-        case Argument::MinStepSize:
-            return {a.MinStepSize, 1};
-        case Argument::ProfileBottomLevel:
-            return {a.ProfileBottomLevel, m};
-        case Argument::RatioDepth:
-            return {a.RatioDepth, 1};
-        case Argument::Logging:
-            return {a.Logging, 1};
-        case Argument::LogFileName:
-            return {a.LogFileName, TextLength(a.LogFileNameLength)};
-        case Argument::Ag:
-            return {a.Ag, 1};
-        case Argument::Rho:
-            return {a.Rho, 1};
-        case Argument::Hm0Toe:
-            return {a.Hm0Toe, n};
-        case Argument::TpToe:
-            return {a.TpToe, n};
-        case Argument::WaveAngleToe:
-            return {a.WaveAngleToe, n};
     }
     return {nullptr, 1};
 }
 
-constexpr const char* ArgumentNames[] = {"DamType",
-                                         "DamHeight",
-                                         "ModelParameters",
-                                         "Alpha",
-                                         "Fc",
-                                         "InvalidValue",
-                                         "NumberOfTimeSteps",
-                                         "Hm0",
-                                         "Tp",
-                                         "Wlev",
-                                         "IncomingWaveAngle",
-                                         "DikeNormal",
-                                         "NumberOfProfilePoints",
-                                         "ProfileX",
-                                         "MinStepSize",
-                                         "ProfileBottomLevel",
-                                         "RatioDepth",
-                                         "Logging",
-                                         "LogFileName",
-                                         "Ag",
-                                         "Rho",
-                                         "Hm0Toe",
-                                         "TpToe",
-                                         "WaveAngleToe"};
+namespace order {
+// The order in which each entry checks its arguments: that of its parameters.
+// The C entry takes them in the list's order; the by-reference entry takes
+// the model parameters as one array at the place of the first of them.
+constexpr auto CEntryOrder = [] {
+    std::array<Argument, qav::EntryArgumentCount> order{};
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<Argument>(i);
+    return order;
+}();
+constexpr std::size_t ParameterCount = std::size(qav::ParameterArray);
+constexpr auto ReferenceEntryOrder = [] {
+    std::array<Argument, qav::EntryArgumentCount - ParameterCount + 1> order{};
+    std::size_t n = 0;
+    bool parametersPlaced = false;
+    for (const Argument argument : CEntryOrder) {
+        if (qav::InfoOf(argument).place != qav::Place::Parameter) {
+            order[n++] = argument;
+        } else if (!parametersPlaced) {
+            order[n++] = Argument::ModelParameters;
+            parametersPlaced = true;
+        }
+    }
+    return order;
+}();
+using enum Argument;
+constexpr Argument ProfileCheckOrder[] = {NumberOfProfilePoints, ProfileX, ProfileBottomLevel};
+constexpr Argument SeriesCheckOrder[] = {NumberOfTimeSteps, Hm0, Tp, Wlev, IncomingWaveAngle, InvalidValue};
+}  // namespace order
 
 // The name of the first argument, in the entry's order, that is missing: a
 // null scalar, or a null array whose count is 1 or more.
 const char* FirstMissing(const EntryArguments& a, std::span<const Argument> order) {
     for (const Argument argument : order) {
         const Passed passed = PassedAs(a, argument);
-        if (passed.count > 0 && passed.pointer == nullptr) return ArgumentNames[static_cast<int>(argument)];
+        if (passed.count > 0 && passed.pointer == nullptr) return qav::InfoOf(argument).name;
     }
     return nullptr;
 }
@@ -260,33 +144,28 @@ std::string VersionText() {
 
 // The common body of both main entries, once no argument is missing.
 int RunMainEntry(const EntryArguments& a, MessageBuffer message) {
-    const std::size_t n = Count(a.NumberOfTimeSteps);
-    const std::size_t m = Count(a.NumberOfProfilePoints);
     const std::size_t nameLength = TextLength(a.LogFileNameLength);
     qav::RunInput input;
-    input.DamType = *a.DamType;
-    input.DamHeight = *a.DamHeight;
+    qav::RunOutput output;
     // Every pointer was found present by ReportMissing (the seven parameters
     // through ModelParameters for the by-reference entry).
-    input.Parameters = {*a.Ag,         *a.Rho,          *a.Alpha,       *a.Fc,  // NOLINT(clang-analyzer-core.NullDereference)
-                        *a.RatioDepth, *a.InvalidValue, *a.MinStepSize};
-    input.Hm0 = Array(a.Hm0, n);
-    input.Tp = Array(a.Tp, n);
-    input.Wlev = Array(a.Wlev, n);
-    input.IncomingWaveAngle = Array(a.IncomingWaveAngle, n);
-    input.DikeNormal = *a.DikeNormal;
-    input.ProfileX = Array(a.ProfileX, m);
-    input.ProfileBottomLevel = Array(a.ProfileBottomLevel, m);
+#define QAV_TAKE_Run(Name, Many) input.Name = Take##Many(a.Name, Count##Many(a));
+#define QAV_TAKE_Parameter(Name, Many) input.Parameters.Name = *a.Name;
+#define QAV_TAKE_Output(Name, Many) output.Name = Array(a.Name, Count##Many(a));
+#define QAV_TAKE_Call(Name, Many)
+#define QAV_TAKE(Name, Type, Many, Place, ...) QAV_TAKE_##Place(Name, Many)
+    QAV_ENTRY_ARGUMENTS(QAV_TAKE)
+#undef QAV_TAKE
+#undef QAV_TAKE_Call
+#undef QAV_TAKE_Output
+#undef QAV_TAKE_Parameter
+#undef QAV_TAKE_Run
 
     const int logging = *a.Logging;
     const bool logReady =
         qav::InitLog(logging, std::string_view(nameLength > 0 ? a.LogFileName : "", nameLength));
     if (logReady && logging != 0) qav::LogInterfaceHeader(input, VersionText());
 
-    qav::RunOutput output;
-    output.Hm0Toe = Array(a.Hm0Toe, n);
-    output.TpToe = Array(a.TpToe, n);
-    output.WaveAngleToe = Array(a.WaveAngleToe, n);
     return qav::RollerModel5(input, output, message);
 }
 
@@ -325,35 +204,23 @@ QAV_API int FORTRANENTRY_ROLLERMODEL5(const int* DamType, const double* DamHeigh
                                       double* WaveAngleToe, char* ErrorMessage, int64_t LogFileNameLength,
                                       int64_t /*ErrorMessageLength*/) {
     if (ErrorMessage == nullptr) return -1;
+    // Each argument by its name, the model parameters from their slots of the
+    // array.
     EntryArguments a;
-    a.DamType = DamType;
-    a.DamHeight = DamHeight;
-    a.ModelParameters = ModelParameters;
-    if (ModelParameters != nullptr) {
-        // Ag, Rho, Alpha, Fc, RatioDepth, InvalidValue, MinStepSize.
-        a.Ag = ModelParameters;
-        a.Rho = ModelParameters + 1;
-        a.Alpha = ModelParameters + 2;
-        a.Fc = ModelParameters + 3;
-        a.RatioDepth = ModelParameters + 4;
-        a.InvalidValue = ModelParameters + 5;
-        a.MinStepSize = ModelParameters + 6;
-    }
-    a.NumberOfTimeSteps = NumberOfTimeSteps;
-    a.Hm0 = Hm0;
-    a.Tp = Tp;
-    a.Wlev = Wlev;
-    a.IncomingWaveAngle = IncomingWaveAngle;
-    a.DikeNormal = DikeNormal;
-    a.NumberOfProfilePoints = NumberOfProfilePoints;
-    a.ProfileX = ProfileX;
-    a.ProfileBottomLevel = ProfileBottomLevel;
-    a.Logging = Logging;
-    a.LogFileName = LogFileName;
+#define QAV_PASSED_Parameter(Name) \
+    a.Name = ModelParameters == nullptr ? nullptr : ModelParameters + qav::SlotOf(Argument::Name);
+#define QAV_PASSED_Run(Name) a.Name = Name;
+#define QAV_PASSED_Output(Name) a.Name = Name;
+#define QAV_PASSED_Call(Name) a.Name = Name;
+#define QAV_PASSED(Name, Type, Count, Place, ...) QAV_PASSED_##Place(Name)
+    QAV_ENTRY_ARGUMENTS(QAV_PASSED)
+#undef QAV_PASSED
+#undef QAV_PASSED_Call
+#undef QAV_PASSED_Output
+#undef QAV_PASSED_Run
+#undef QAV_PASSED_Parameter
     a.LogFileNameLength = LogFileNameLength;
-    a.Hm0Toe = Hm0Toe;
-    a.TpToe = TpToe;
-    a.WaveAngleToe = WaveAngleToe;
+    a.ModelParameters = ModelParameters;
     return MainEntry(a, order::ReferenceEntryOrder, MessageBuffer(ErrorMessage, MessageLength));
 }
 
@@ -366,31 +233,10 @@ QAV_API int C_FORTRANENTRY_RollerModel5(
     int64_t LogFileNameLength, const double* Ag, const double* Rho, double* Hm0Toe, double* TpToe,
     double* WaveAngleToe, char* ErrorMessage) {
     if (ErrorMessage == nullptr) return -1;
-    EntryArguments a;
-    a.DamType = DamType;
-    a.DamHeight = DamHeight;
-    a.Ag = Ag;
-    a.Rho = Rho;
-    a.Alpha = Alpha;
-    a.Fc = Fc;
-    a.RatioDepth = RatioDepth;
-    a.InvalidValue = InvalidValue;
-    a.MinStepSize = MinStepSize;
-    a.NumberOfTimeSteps = NumberOfTimeSteps;
-    a.Hm0 = Hm0;
-    a.Tp = Tp;
-    a.Wlev = Wlev;
-    a.IncomingWaveAngle = IncomingWaveAngle;
-    a.DikeNormal = DikeNormal;
-    a.NumberOfProfilePoints = NumberOfProfilePoints;
-    a.ProfileX = ProfileX;
-    a.ProfileBottomLevel = ProfileBottomLevel;
-    a.Logging = Logging;
-    a.LogFileName = LogFileName;
-    a.LogFileNameLength = LogFileNameLength;
-    a.Hm0Toe = Hm0Toe;
-    a.TpToe = TpToe;
-    a.WaveAngleToe = WaveAngleToe;
+        // The C entry's parameters are the record's fields, in its order.
+#define QAV_PASSED(Name, ...) Name,
+    const EntryArguments a{QAV_ENTRY_ARGUMENTS(QAV_PASSED) nullptr, LogFileNameLength};
+#undef QAV_PASSED
     const int code = MainEntry(a, order::CEntryOrder, MessageBuffer(ErrorMessage, MessageLength));
     TerminateMessage(ErrorMessage);
     return code;

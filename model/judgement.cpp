@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "checks/checks.h"
+#include "common/arguments.h"
 #include "model/grid.h"
 #include "physics/physics.h"
 
@@ -35,17 +36,13 @@ constexpr std::size_t MostFromBehindSteps = 3;
 // more than this far (deg) from all of them.
 constexpr double RadiansNormalDistance = 45.0;
 
-// The arguments texts name, as each door passes them.
-enum class Argument : std::uint8_t { DikeNormal, Ag, Rho, MinStepSize, RatioDepth };
-
-std::string_view NameOf(Argument argument, Door door) {
-    static constexpr std::array<std::array<std::string_view, 2>, 5> Names = {
-        {{"--dike-normal", "dike_normal"},
-         {"--ag", "ag"},
-         {"--rho", "rho"},
-         {"--min-step-size", "min_step_size"},
-         {"--ratio-depth", "ratio_depth"}}};
-    return Names[static_cast<std::size_t>(argument)][door == Door::Cli ? 0 : 1];
+// An argument's name as each door passes it: Python's name, or qav's option
+// (--min-step-size for min_step_size).
+std::string NameOf(Argument argument, Door door) {
+    std::string name = InfoOf(argument).pythonName;
+    if (door != Door::Cli) return name;
+    std::replace(name.begin(), name.end(), '_', '-');
+    return "--" + name;
 }
 
 // A step as the door counts it.
@@ -143,13 +140,12 @@ std::string StepNote(const RunInput& input, std::size_t i, std::uint8_t flags, D
         add("toe at the water line: " + Shown(water.depth) + " m of water at the toe, less than " +
             Shown(ToeDepthGridSteps) + " times the bottom's rise of " + Shown(water.risePerStep) +
             " m over one grid step: the toe Hm0 depends on the grid (compare with a smaller " +
-            std::string(NameOf(Argument::MinStepSize, door)) + ")");
+            NameOf(Argument::MinStepSize, door) + ")");
     }
     if ((flags & StepFlag::EnergyClamped) != 0) {
         add("the grid step is too coarse for these waves: the march set their energy to 0 where one step "
             "dissipated more than they carried; try a smaller " +
-            std::string(NameOf(Argument::MinStepSize, door)) + " or " +
-            std::string(NameOf(Argument::RatioDepth, door)));
+            NameOf(Argument::MinStepSize, door) + " or " + NameOf(Argument::RatioDepth, door));
     }
     if ((flags & StepFlag::WavesFromBehind) != 0 && i < input.IncomingWaveAngle.size()) {
         add("waves from behind the dike: the wave angle " + Shown(input.IncomingWaveAngle[i]) +
@@ -265,7 +261,7 @@ void RunJudge::AddSteps(const RunInput& part, std::size_t firstStep, std::span<c
 std::vector<Finding> RunJudge::Findings(Door door) const {
     std::vector<Finding> findings;
     const ModelParameters& p = setup_.Parameters;
-    const auto name = [door](Argument argument) { return std::string(NameOf(argument, door)); };
+    const auto name = [door](Argument argument) { return NameOf(argument, door); };
     if (std::isfinite(p.Ag) && p.Ag > 0.0 && (p.Ag < LowestGravity || p.Ag > HighestGravity)) {
         findings.push_back({FindingKind::Gravity, name(Argument::Ag) + " " + Shown(p.Ag) +
                                                       " m/s2 is far from the gravitational acceleration on "

@@ -4,10 +4,12 @@
 
 #include <cmath>
 
+#include "physics/physics.h"
+
 namespace qav {
 
 long double ExactBracket(long double R) {
-    return erfcl(R) + expl(-R * R) * ((1.5L * R + R * R * R) * 0.7522527780636751L);
+    return erfcl(R) + expl(-R * R) * ((1.5L * R + R * R * R) * FourOverThreeSqrtPiLong);
 }
 
 namespace {
@@ -21,7 +23,7 @@ double Polynomial(const double* c, double t) {
     return (p03 + p47 * t4) + (c[8] + c[9] * t) * t8;
 }
 
-} // namespace
+}  // namespace
 
 FittedTerms FittedBracketTerms(double R) {
     constexpr double shift = 6755399441055744.0;  // 1.5 2^52: adding it rounds to an integer
@@ -32,4 +34,4 @@ FittedTerms FittedBracketTerms(double R) {
             Polynomial(FittedBracketOne.coefficient[static_cast<int>(j)], t)};
 }
 
-} // namespace qav
+}  // namespace qav

@@ -313,7 +313,7 @@ double NearestAsin(double x) {
 
 double NearestRoundedBracket(double R) {
     const double bracket =
-        (1.0 - NearestErf(R)) + NearestExp(-R * R) * ((1.5 * R + R * R * R) * 0.7522527780636751);
+        (1.0 - NearestErf(R)) + NearestExp(-R * R) * ((1.5 * R + R * R * R) * FourOverThreeSqrtPi);
     return static_cast<double>(static_cast<float>(bracket));
 }
 

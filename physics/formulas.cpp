@@ -42,23 +42,24 @@ double BreakerIndex(double k, double h) { return k * 0.76 * h + 0.29; }
 double BreakerHeightRatio(double gamma, double h, double Hrms) { return h * gamma / Hrms; }
 
 double BreakingDissipation(double Alpha, double fp, double R, double Hrms, double h, const Constants& c) {
-    const double bracket = (1.0 - std::erf(R)) + std::exp(-R * R) * ((1.5 * R + R * R * R) * 0.7522527780636751);
+    const double bracket =
+        (1.0 - std::erf(R)) + std::exp(-R * R) * ((1.5 * R + R * R * R) * FourOverThreeSqrtPi);
     // The bracket is carried in single precision: part of the model's result.
     const double Q = static_cast<double>(static_cast<float>(bracket));
-    const double A = Alpha * 0.33233509704478426 * c.rho * c.g * fp;
+    const double A = Alpha * ThreeSqrtPiOver16 * c.rho * c.g * fp;
     return Q * (Hrms * Hrms * Hrms * A) / h;
 }
 
 double FrictionDissipation(double Fc, double Hrms, double k, double h, double Tp, const Constants& c) {
     const double u = (Hrms * Pi) / (std::sinh(h * k) * Tp);
-    return u * u * u * (c.rho * 0.2122065907891938 * Fc);
+    return u * u * u * (c.rho * TwoOverThreePi * Fc);
 }
 
 double FrictionDissipationFromTanh(double Fc, double Hrms, double /*k*/, double /*h*/, double Tp, double T,
                                    const Constants& c) {
     // 1 / sinh(x) = sqrt(1 - tanh^2 x) / tanh x; no velocity once T reaches 1.
     const double u = std::sqrt(std::max(1.0 - T * T, 0.0)) * (Hrms * Pi) / (T * Tp);
-    return u * u * u * (c.rho * 0.2122065907891938 * Fc);
+    return u * u * u * (c.rho * TwoOverThreePi * Fc);
 }
 
 double RefractedWaveDirection(double DikeNormal, double IncomingWaveAngle, double cFirst, double cLast,
@@ -108,4 +109,4 @@ double Modulo360(double angle) {
     return r;
 }
 
-} // namespace qav
+}  // namespace qav

@@ -18,6 +18,13 @@ inline constexpr double TwoPi = 6.283185307179586;
 inline constexpr double Pi = 3.141592653589793;
 inline constexpr double DegreesToRadians = 0.017453292519943295;
 inline constexpr double RadiansToDegrees = 57.29577951308232;
+// The factors of the breaking and friction dissipation, written as the exact
+// doubles the formulas use; the bracket's exact sums (long double) take the
+// same digits.
+inline constexpr double FourOverThreeSqrtPi = 0.7522527780636751;  // 4 / (3 sqrt(pi))
+inline constexpr long double FourOverThreeSqrtPiLong = 0.7522527780636751L;
+inline constexpr double ThreeSqrtPiOver16 = 0.33233509704478426;  // 3 sqrt(pi) / 16
+inline constexpr double TwoOverThreePi = 0.2122065907891938;      // 2 / (3 pi)
 inline constexpr double Hm0ToHrms = 0.7071067811865475;
 inline constexpr double HrmsToHm0 = 1.4142135623730951;
 inline constexpr double MinimumWaterDepth = 0.001;  // m
@@ -106,10 +113,10 @@ struct RollerWorkspace {
 // The energy balance of one time step along the grid, from the offshore end
 // to the toe. bottomLevel holds the P >= 1 bottom levels (m) of the grid
 // points, gridStep the uniform step (m).
-[[nodiscard]] ToeWaves RunRollerModel(double Tp, double TransmittedHm0, double Alpha, double Fc,
-                                      double Wlev, double DikeNormal, double IncomingWaveAngle,
-                                      double gridStep, std::span<const double> bottomLevel,
-                                      const Constants& c, RollerWorkspace& work);
+[[nodiscard]] ToeWaves RunRollerModel(double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev,
+                                      double DikeNormal, double IncomingWaveAngle, double gridStep,
+                                      std::span<const double> bottomLevel, const Constants& c,
+                                      RollerWorkspace& work);
 
 // As RunRollerModel, and also hands the state of every grid point to visit(i,
 // state) in march order. Same results.
@@ -117,7 +124,6 @@ using GridPointVisitor = void (*)(void* context, std::size_t index, const GridPo
 [[nodiscard]] ToeWaves RunRollerModelTraced(double Tp, double TransmittedHm0, double Alpha, double Fc,
                                             double Wlev, double DikeNormal, double IncomingWaveAngle,
                                             double gridStep, std::span<const double> bottomLevel,
-                                            const Constants& c, GridPointVisitor visit,
-                                            void* context);
+                                            const Constants& c, GridPointVisitor visit, void* context);
 
-} // namespace qav
+}  // namespace qav

@@ -945,7 +945,7 @@ Start FirstPoint(double Tp, double TransmittedHm0, double Fc, double omega, doub
     };
     const double Db = RoundedBracket(R0, s.piece, referenceR0) * (s.H * s.H * s.H * A) / h0;
     const double u = (s.H * Pi) / (Sinh(h0 * k0) * Tp);
-    s.D = Db + u * u * u * (c.rho * 0.2122065907891938 * Fc);
+    s.D = Db + u * u * u * (c.rho * TwoOverThreePi * Fc);
     return s;
 }
 
@@ -1007,8 +1007,8 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     const double f = 1.0 / s.Tp;
     const double omega = f * TwoPi;
     const double omega2 = omega * omega;
-    const double A = s.Alpha * 0.33233509704478426 * c.rho * c.g * f;
-    const double friction = c.rho * 0.2122065907891938 * s.Fc;
+    const double A = s.Alpha * ThreeSqrtPiOver16 * c.rho * c.g * f;
+    const double friction = c.rho * TwoOverThreePi * s.Fc;
     const double gRho = c.g * c.rho;
     const double gRhoEighth = gRho * 0.125;
     const double quotientFormBelow = QuotientFormBelow(gRho);
@@ -1156,7 +1156,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     const P vDx = LoadPack<Groups>(d, dx, N);
     const P vPoints = LoadPack<Groups>(d, points, N);
     const P lastRow = Sub(vPoints, C(1.0));
-    const P A = Mul(C(Alpha * 0.33233509704478426 * c.rho * c.g), f);
+    const P A = Mul(C(Alpha * ThreeSqrtPiOver16 * c.rho * c.g), f);
     RowReader reader(rows, longest, stride);
 
     // The wave numbers go two rows at a time: the registers of rows R and
@@ -1222,7 +1222,7 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
     const P gRho = C(c.g * c.rho);
     const P gRhoEighth = C(c.g * c.rho * 0.125);
     const P quotientFormBelow = C(QuotientFormBelow(c.g * c.rho));
-    const P friction = C(c.rho * 0.2122065907891938 * Fc);
+    const P friction = C(c.rho * TwoOverThreePi * Fc);
     const P zero = C(0.0);
     P E = LoadPack<Groups>(d, e0, N);
     P H = LoadPack<Groups>(d, hrms0, N);

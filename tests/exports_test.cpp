@@ -45,12 +45,12 @@ TEST(Exports, BothEntriesAgreeBitForBit) {
 TEST(Exports, ResultTableRowsPerStep) {
     ModelCall run;
     run.dikeNormal = 0;
-    run.AddStep(2.0, 8.0, 0.0, 0);     // computed
-    run.AddStep(0.0, 6.0, 0.0, 20);    // calm
-    run.AddStep(1.0, 6.0, 0.0, 180);   // from behind the dike
-    run.AddStep(-1.0, 6.0, 0.0, 0);    // refused
-    run.AddStep(2.0, 8.0, 0.0, 85);    // very oblique: half height
-    run.AddStep(2.0, 8.0, 0.0, 80);    // at 80 degrees: no reduction
+    run.AddStep(2.0, 8.0, 0.0, 0);    // computed
+    run.AddStep(0.0, 6.0, 0.0, 20);   // calm
+    run.AddStep(1.0, 6.0, 0.0, 180);  // from behind the dike
+    run.AddStep(-1.0, 6.0, 0.0, 0);   // refused
+    run.AddStep(2.0, 8.0, 0.0, 85);   // very oblique: half height
+    run.AddStep(2.0, 8.0, 0.0, 80);   // at 80 degrees: no reduction
     EXPECT_EQ(run.CallC(), 0);
     EXPECT_GT(run.hm0Toe[0], 0.5);
     EXPECT_EQ(run.tpToe[0], 8.0);
@@ -97,11 +97,12 @@ TEST(Exports, NoTimeStepsWritesNoResult) {
     ModelCall run;
     const int n = -3, m = 3;
     char message[1000];
-    EXPECT_EQ(C_FORTRANENTRY_RollerModel5(&run.damType, &run.damHeight, &run.alpha, &run.fc, &run.invalid, &n,
-                                          nullptr, nullptr, nullptr, nullptr, &run.dikeNormal, &m, run.x.data(),
-                                          &run.minStep, run.z.data(), &run.ratioDepth, &run.logging, " ", 1,
-                                          &run.ag, &run.rho, nullptr, nullptr, nullptr, message),
-              -1);
+    EXPECT_EQ(
+        C_FORTRANENTRY_RollerModel5(&run.damType, &run.damHeight, &run.alpha, &run.fc, &run.invalid, &n,
+                                    nullptr, nullptr, nullptr, nullptr, &run.dikeNormal, &m, run.x.data(),
+                                    &run.minStep, run.z.data(), &run.ratioDepth, &run.logging, " ", 1,
+                                    &run.ag, &run.rho, nullptr, nullptr, nullptr, message),
+        -1);
     EXPECT_STREQ(message, "Foreshore present-No Dam present-");
 }
 
@@ -158,12 +159,11 @@ TEST(Exports, MissingArgumentsAreNamed) {
     run.Prepare();
     const int n = 1, m = 3;
     std::string message(1000, 'x');
-    EXPECT_EQ(C_FORTRANENTRY_RollerModel5(&run.damType, &run.damHeight, &run.alpha, &run.fc, &run.invalid, &n,
-                                          run.hm0.data(), nullptr, run.wlev.data(), run.angle.data(),
-                                          &run.dikeNormal, &m, run.x.data(), &run.minStep, run.z.data(),
-                                          &run.ratioDepth, &run.logging, " ", 1, &run.ag, &run.rho,
-                                          run.hm0Toe.data(), run.tpToe.data(), run.angleToe.data(),
-                                          message.data()),
+    EXPECT_EQ(C_FORTRANENTRY_RollerModel5(
+                  &run.damType, &run.damHeight, &run.alpha, &run.fc, &run.invalid, &n, run.hm0.data(),
+                  nullptr, run.wlev.data(), run.angle.data(), &run.dikeNormal, &m, run.x.data(), &run.minStep,
+                  run.z.data(), &run.ratioDepth, &run.logging, " ", 1, &run.ag, &run.rho, run.hm0Toe.data(),
+                  run.tpToe.data(), run.angleToe.data(), message.data()),
               -1);
     EXPECT_STREQ(message.c_str(), "Argument Tp is missing!");
     EXPECT_EQ(run.hm0Toe[0], 12345.0);  // results untouched
@@ -174,6 +174,29 @@ TEST(Exports, MissingArgumentsAreNamed) {
                                         run.tpToe.data(), run.angleToe.data(), message.data(), 1, 1000),
               -1);
     EXPECT_EQ(message.substr(0, 30), "Argument DikeNormal is missing");
+    // The parameters' array stands where the C entry's Alpha stands: before Hm0.
+    EXPECT_EQ(FORTRANENTRY_ROLLERMODEL5(&run.damType, &run.damHeight, nullptr, &n, nullptr, run.tp.data(),
+                                        run.wlev.data(), run.angle.data(), &run.dikeNormal, &m, run.x.data(),
+                                        run.z.data(), &run.logging, " ", run.hm0Toe.data(), run.tpToe.data(),
+                                        run.angleToe.data(), message.data(), 1, 1000),
+              -1);
+    EXPECT_EQ(message.substr(0, 35), "Argument ModelParameters is missing");
+    // The C entry's own order: MinStepSize before the bottom levels, the log
+    // file's name (of 3 characters) before Ag.
+    EXPECT_EQ(C_FORTRANENTRY_RollerModel5(
+                  &run.damType, &run.damHeight, &run.alpha, &run.fc, &run.invalid, &n, run.hm0.data(),
+                  run.tp.data(), run.wlev.data(), run.angle.data(), &run.dikeNormal, &m, run.x.data(),
+                  nullptr, nullptr, &run.ratioDepth, &run.logging, " ", 1, &run.ag, &run.rho,
+                  run.hm0Toe.data(), run.tpToe.data(), run.angleToe.data(), message.data()),
+              -1);
+    EXPECT_STREQ(message.c_str(), "Argument MinStepSize is missing!");
+    EXPECT_EQ(C_FORTRANENTRY_RollerModel5(
+                  &run.damType, &run.damHeight, &run.alpha, &run.fc, &run.invalid, &n, run.hm0.data(),
+                  run.tp.data(), run.wlev.data(), run.angle.data(), &run.dikeNormal, &m, run.x.data(),
+                  &run.minStep, run.z.data(), &run.ratioDepth, &run.logging, nullptr, 3, nullptr, &run.rho,
+                  run.hm0Toe.data(), run.tpToe.data(), run.angleToe.data(), message.data()),
+              -1);
+    EXPECT_STREQ(message.c_str(), "Argument LogFileName is missing!");
     EXPECT_EQ(FORTRANENTRY_ROLLERMODEL5(&run.damType, &run.damHeight, parameters, &n, run.hm0.data(),
                                         run.tp.data(), run.wlev.data(), run.angle.data(), &run.dikeNormal, &m,
                                         run.x.data(), run.z.data(), &run.logging, " ", run.hm0Toe.data(),
@@ -202,11 +225,12 @@ TEST(Exports, ValidationEntries) {
     EXPECT_EQ(VALIDATEHYDRAULICDATA(&three, hm0, tp, wlev, angle, &Invalid, message.data(), 40), 1);
     EXPECT_EQ(message, "Hm0 is (almost) zero" + std::string(20, ' '));
     std::string untouched(10, 'u');
-    EXPECT_EQ(VALIDATEHYDRAULICDATA(&zero, nullptr, nullptr, nullptr, nullptr, &Invalid, untouched.data(), 10), 0);
+    EXPECT_EQ(
+        VALIDATEHYDRAULICDATA(&zero, nullptr, nullptr, nullptr, nullptr, &Invalid, untouched.data(), 10), 0);
     EXPECT_EQ(untouched, std::string(10, 'u'));
     const double nanHm0[] = {1.0, NaN, 1.0};
     EXPECT_EQ(VALIDATEHYDRAULICDATA(&three, nanHm0, tp, wlev, angle, &Invalid, message.data(), 40), -1);
     EXPECT_EQ(message, "Hm0 is invalid" + std::string(26, ' '));
 }
 
-} // namespace
+}  // namespace

@@ -1,7 +1,7 @@
-# Google Highway for the Windows build. Debian ships Highway's headers and a
-# Linux library; the few functions of that library that the headers call
-# (the processor's targets, the chosen target, Abort) are built here for
-# Windows from hwy_runtime.cpp. Found through hwy_DIR, set by the toolchain.
+# Google Highway's headers for the Windows build, as the target hwy::hwy.
+# Debian ships Highway's library for Linux only; the few functions of it that
+# the headers call are built into Qav on every system (physics/hwy_runtime.cpp).
+# Found through hwy_DIR, set by the toolchain.
 if(TARGET hwy::hwy)
   return()
 endif()
@@ -18,7 +18,6 @@ if(NOT EXISTS ${qav_hwy_root}/hwy)
   file(MAKE_DIRECTORY ${qav_hwy_root})
   file(CREATE_LINK ${QAV_HWY_INCLUDE}/hwy ${qav_hwy_root}/hwy SYMBOLIC)
 endif()
-add_library(qav_hwy_runtime STATIC ${CMAKE_CURRENT_LIST_DIR}/../hwy_runtime.cpp)
-target_include_directories(qav_hwy_runtime SYSTEM PUBLIC ${qav_hwy_root})
-add_library(hwy::hwy ALIAS qav_hwy_runtime)
+add_library(hwy::hwy INTERFACE IMPORTED)
+set_target_properties(hwy::hwy PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${qav_hwy_root})
 set(hwy_FOUND TRUE)

@@ -1,10 +1,19 @@
-// The functions of Google Highway's library that its headers call, for the
-// Windows build (Debian ships the library for Linux only): which targets the
-// processor runs, the target chosen for dynamic dispatch, and Abort. The
-// features asked of each target are those its code is compiled with
-// (HWY_TARGET_STR_* of hwy/ops/set_macros-inl.h); GCC's processor check also
-// asks whether Windows saves the AVX and AVX-512 registers.
+// The functions of Google Highway's library that its headers call: which
+// targets the processor runs, the target chosen for dynamic dispatch, and
+// Abort. They are built into the library instead of linking Highway's shared
+// library, whose static initializer takes milliseconds at every load (it
+// measures its benchmark timer's resolution); here nothing runs at load, and the processor is asked
+// on the first march. Debian ships Highway's library for Linux only, so the
+// Windows build needs them too. The features asked of each target are those
+// its code is compiled with (HWY_TARGET_STR_* of hwy/ops/set_macros-inl.h);
+// GCC's processor check also asks whether the system saves the AVX and
+// AVX-512 registers.
 #include <hwy/targets.h>
+
+#if HWY_ARCH_ARM_A64 && defined(__linux__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
 
 #include <atomic>
 #include <cstdarg>
@@ -29,15 +38,20 @@ int64_t ProcessorTargets() {
                       __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
     const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
                       __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
-    const bool avx3dl = avx3 && __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("vpclmulqdq") &&
-                        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
-                        __builtin_cpu_supports("vaes") && __builtin_cpu_supports("avx512vpopcntdq") &&
-                        __builtin_cpu_supports("avx512bitalg");
+    const bool avx3dl = avx3 && __builtin_cpu_supports("avx512vnni") &&
+                        __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512vbmi") &&
+                        __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("vaes") &&
+                        __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("avx512bitalg");
     if (ssse3) bits |= HWY_SSSE3;
     if (sse4) bits |= HWY_SSE4;
     if (avx2) bits |= HWY_AVX2;
     if (avx3) bits |= HWY_AVX3;
     if (avx3dl) bits |= HWY_AVX3_DL;
+#elif HWY_ARCH_ARM_A64 && defined(__linux__)
+    // Highway's NEON target on 64-bit ARM includes AES. SVE is not reported:
+    // the march is not built for it.
+    const unsigned long hwcap = getauxval(AT_HWCAP);
+    if ((hwcap & HWCAP_ASIMD) != 0 && (hwcap & HWCAP_AES) != 0) bits |= HWY_NEON;
 #endif
     return bits;
 }
