@@ -5,10 +5,16 @@
 // measures its benchmark timer's resolution); here nothing runs at load, and the processor is asked
 // on the first march. Debian ships Highway's library for Linux only, so the
 // Windows build needs them too. The features asked of each target are those
-// its code is compiled with (HWY_TARGET_STR_* of hwy/ops/set_macros-inl.h);
-// GCC's processor check also asks whether the system saves the AVX and
-// AVX-512 registers.
+// its code is compiled with (HWY_TARGET_STR_* of hwy/ops/set_macros-inl.h),
+// read from the processor's CPUID bits, and the AVX and AVX-512 targets only
+// where the system saves their registers (XCR0). The bits are read directly
+// rather than through the compiler's processor check, whose feature names
+// differ between GCC and clang.
 #include <hwy/targets.h>
+
+#if HWY_ARCH_X86_64
+#include <cpuid.h>
+#endif
 
 #if HWY_ARCH_ARM_A64 && defined(__linux__)
 #include <asm/hwcap.h>
@@ -26,22 +32,41 @@ namespace {
 std::atomic<int64_t> disabledTargets{0};
 std::atomic<int64_t> mockTargets{0};
 
+#if HWY_ARCH_X86_64
+constexpr bool Has(unsigned reg, int bit) { return ((reg >> bit) & 1u) != 0; }
+#endif
+
 int64_t ProcessorTargets() {
     int64_t bits = HWY_SCALAR | HWY_EMU128;
 #if HWY_ARCH_X86_64
-    __builtin_cpu_init();
-    const bool ssse3 = __builtin_cpu_supports("sse2") && __builtin_cpu_supports("ssse3");
-    const bool sse4 = ssse3 && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("sse4.2") &&
-                      __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("aes");
-    const bool avx2 = sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
-                      __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-                      __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
-    const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-                      __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
-    const bool avx3dl = avx3 && __builtin_cpu_supports("avx512vnni") &&
-                        __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512vbmi") &&
-                        __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("vaes") &&
-                        __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("avx512bitalg");
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0) return bits;
+    const unsigned c1 = c, d1 = d;
+    unsigned b7 = 0, c7 = 0;
+    if (__get_cpuid_max(0, nullptr) >= 7) {
+        __cpuid_count(7, 0, a, b7, c7, d);
+    }
+    // The register state the system saves on a switch: SSE and AVX (bits 1,
+    // 2), and for AVX-512 the mask and upper registers (bits 5 to 7).
+    unsigned long long xcr0 = 0;
+    if (Has(c1, 27)) {  // OSXSAVE
+        unsigned lo = 0, hi = 0;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
+    }
+    const bool avxState = (xcr0 & 0x6) == 0x6;
+    const bool avx512State = (xcr0 & 0xE6) == 0xE6;
+
+    const bool ssse3 = Has(d1, 26) && Has(c1, 9);  // SSE2, SSSE3
+    const bool sse4 =
+        ssse3 && Has(c1, 19) && Has(c1, 20) && Has(c1, 1) && Has(c1, 25);      // SSE4.1/4.2, PCLMUL, AES
+    const bool avx2 = sse4 && avxState && Has(c1, 28) && Has(b7, 5) &&         // AVX, AVX2
+                      Has(b7, 3) && Has(b7, 8) && Has(c1, 12) && Has(c1, 29);  // BMI, BMI2, FMA, F16C
+    const bool avx3 = avx2 && avx512State && Has(b7, 16) && Has(b7, 31) &&     // AVX512F, VL
+                      Has(b7, 17) && Has(b7, 30);                              // DQ, BW
+    const bool avx3dl = avx3 && Has(c7, 11) && Has(c7, 10) && Has(c7, 1) &&    // VNNI, VPCLMULQDQ, VBMI
+                        Has(c7, 6) && Has(c7, 9) &&                            // VBMI2, VAES
+                        Has(c7, 14) && Has(c7, 12);                            // VPOPCNTDQ, BITALG
     if (ssse3) bits |= HWY_SSSE3;
     if (sse4) bits |= HWY_SSE4;
     if (avx2) bits |= HWY_AVX2;
