@@ -388,7 +388,8 @@ int Run(const RunArguments& args, const CLI::App& command, const std::vector<std
         RunReport report{results.records, chart, {}, {}, {}, {}, 0};
         report.commandLine = commandLine;
         for (const CLI::Option* option : command.get_options()) {
-            if (option->get_name() == "--help") continue;
+            // Help, and the hidden options that only tests use, are not settings of the run.
+            if (option->get_name() == "--help" || option->get_group().empty()) continue;
             std::string value;
             for (const std::string& result : option->results()) value += (value.empty() ? "" : " ") + result;
             if (option->count() == 0) value = option->get_default_str();
