@@ -23,7 +23,25 @@ double Polynomial(const double* c, double t) {
     return (p03 + p47 * t4) + (c[8] + c[9] * t) * t8;
 }
 
+double SquarePolynomial(const double* c, double t) {
+    const double t2 = t * t;
+    const double t4 = t2 * t2;
+    return ((c[0] + c[1] * t) + (c[2] + c[3] * t) * t2) + (c[4] + c[5] * t) * t4;
+}
+
 }  // namespace
+
+FittedSquareTerms FittedSquareBracketTerms(double y) {
+    constexpr double shift = 6755399441055744.0;
+    const double j = (y * BracketSquareFit::PerUnit + shift) - shift;
+    const double t = y * BracketSquareFit::PerUnit - j;
+    const int piece = static_cast<int>(j);
+    if (piece > BracketSquareFit::WholeUpTo && piece < BracketSquareFit::SecondFrom) {
+        const double* c = FittedSquareBracket.two[piece - BracketSquareFit::WholeUpTo - 1];
+        return {0.0, SquarePolynomial(c, t), SquarePolynomial(c + BracketSquareFit::Terms, t)};
+    }
+    return {SquarePolynomial(FittedSquareBracket.one[piece], t), 0.0, 0.0};
+}
 
 FittedTerms FittedBracketTerms(double R) {
     constexpr double shift = 6755399441055744.0;  // 1.5 2^52: adding it rounds to an integer

@@ -20,7 +20,7 @@ struct BracketFit {
     static constexpr int Degree = 9;
     static constexpr int Terms = Degree + 1;
     static constexpr int Stride = 2 * Terms;  // doubles per piece: erfc, then the second term
-    static constexpr double PerUnit = 32.0;  // pieces per unit of R
+    static constexpr double PerUnit = 32.0;   // pieces per unit of R
     // Pieces j = 0 .. PerUnit Limit. From R = Limit on, the bracket rounds to
     // the float 0 (it is below 2^-150 from R = 10.6) ...
     static constexpr double Limit = 11.0;
@@ -66,6 +66,42 @@ inline constexpr BracketOneFit FittedBracketOne{{
 #include "physics/bracket_one_fit.inc"
 }};
 
+// The same bracket as a function of y = R^2, which a march has one square
+// root before R: on piece j = First .. Pieces - 1 (y from 1 to Limit^2) one
+// polynomial of degree 5 in t = 16 y - j, for |t| <= 1/2: of the whole bracket
+// up to piece WholeUpTo, of its second term from SecondFrom on; between, where
+// 1 - erf(R) rounds to a few multiples of 2^-53, one of erfc(sqrt y) and one
+// of the second term (the rows of `two`, from piece WholeUpTo + 1 on). Degree
+// 5 takes three multiplications and three additions after t, where the fits
+// in R take four and four (and a square root before). Written by
+// bench/bracket_fit_generator.cpp (`square`) into
+// physics/bracket_square_fit.inc.
+struct BracketSquareFit {
+    static constexpr int Degree = 5;
+    static constexpr int Terms = Degree + 1;
+    static constexpr double PerUnit = 16.0;       // pieces per unit of y
+    static constexpr int First = 16;              // y from 1 on: below, R's fits
+    static constexpr int Pieces = 1937;           // y below Limit^2 = 121
+    static constexpr unsigned PieceMask = 0x7ff;  // holds every piece number
+    static constexpr int WholeUpTo = 200;         // y up to 12.53: R up to 3.54
+    static constexpr int SecondFrom = 598;        // y from 37.34: R from 6.11
+    // Relative distance from each fit, evaluated in doubles, to its term,
+    // with room to spare: the generator reports 1.2e-13 for the whole
+    // bracket's (near y = 1), 5.4e-14 for erfc's, 3.9e-14 for the second
+    // term's.
+    static constexpr double WholeTolerance = 4e-13;
+    static constexpr double ErfcTolerance = 2e-13;
+    static constexpr double Tolerance = 2e-13;
+    // one[j]: the whole bracket or the second term on piece j (0 below First
+    // and between); two[j - WholeUpTo - 1]: erfc, then the second term.
+    alignas(64) double one[Pieces][Terms];
+    alignas(64) double two[SecondFrom - WholeUpTo - 1][2 * Terms];
+};
+
+inline constexpr BracketSquareFit FittedSquareBracket{
+#include "physics/bracket_square_fit.inc"
+};
+
 // The two fitted terms at R in [0, Limit), by Estrin's scheme without fused
 // multiply-adds, as the marches evaluate them on registers; and the one
 // polynomial of R's piece (0 between WholeUpTo and SecondFrom).
@@ -76,7 +112,17 @@ struct FittedTerms {
 };
 [[nodiscard]] FittedTerms FittedBracketTerms(double R);
 
+// The fits of the bracket in y = R^2 at y in [1, Limit^2), evaluated as the
+// single march evaluates them: whole (or second term alone) from one[], or
+// erfc and second from two[] (the other 0).
+struct FittedSquareTerms {
+    double one;
+    double erfc;
+    double second;
+};
+[[nodiscard]] FittedSquareTerms FittedSquareBracketTerms(double y);
+
 // The bracket in extended precision: what the fit stands for (for tests).
 [[nodiscard]] long double ExactBracket(long double R);
 
-} // namespace qav
+}  // namespace qav

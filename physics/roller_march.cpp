@@ -79,7 +79,8 @@ constexpr ScaledBracketFit ScaleBracketFit() {
         double power = 1.0;
         for (int m = 0; m < BracketFit::Terms; ++m) {
             scaled.coefficient[j][m] = FittedBracket.coefficient[j][m] * power;
-            scaled.coefficient[j][BracketFit::Terms + m] = FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
+            scaled.coefficient[j][BracketFit::Terms + m] =
+                FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
             scaled.one[j][m] = FittedBracketOne.coefficient[j][m] * power;
             power *= BracketFit::PerUnit;
         }
@@ -89,7 +90,35 @@ constexpr ScaledBracketFit ScaleBracketFit() {
 
 inline constexpr ScaledBracketFit ScaledBracket = ScaleBracketFit();
 
-} // namespace qav::detail
+// The fits in y = R^2 (bracket.h), scaled the same way for s = y - j / 16.
+struct ScaledSquareFit {
+    alignas(64) double one[BracketSquareFit::Pieces][BracketSquareFit::Terms];
+    alignas(64) double two[BracketSquareFit::SecondFrom - BracketSquareFit::WholeUpTo - 1]
+                          [2 * BracketSquareFit::Terms];
+};
+
+constexpr ScaledSquareFit ScaleSquareFit() {
+    ScaledSquareFit scaled{};
+    constexpr int Terms = BracketSquareFit::Terms;
+    for (int j = 0; j < BracketSquareFit::Pieces; ++j) {
+        double power = 1.0;
+        for (int m = 0; m < Terms; ++m, power *= BracketSquareFit::PerUnit) {
+            scaled.one[j][m] = FittedSquareBracket.one[j][m] * power;
+        }
+    }
+    for (int j = 0; j < BracketSquareFit::SecondFrom - BracketSquareFit::WholeUpTo - 1; ++j) {
+        double power = 1.0;
+        for (int m = 0; m < Terms; ++m, power *= BracketSquareFit::PerUnit) {
+            scaled.two[j][m] = FittedSquareBracket.two[j][m] * power;
+            scaled.two[j][Terms + m] = FittedSquareBracket.two[j][Terms + m] * power;
+        }
+    }
+    return scaled;
+}
+
+inline constexpr ScaledSquareFit ScaledSquareBracket = ScaleSquareFit();
+
+}  // namespace qav::detail
 #endif
 
 HWY_BEFORE_NAMESPACE();
@@ -159,19 +188,19 @@ HWY_INLINE void StorePack(DD d, const Pack<DD, K>& p, double* base, std::size_t 
     QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) hn::Store(p.v[j], d, base + j * stride);
 }
 
-#define QAV_PACK_UNARY(Name)                                          \
-    template <class DD, std::size_t K>                                \
-    HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {               \
-        Pack<DD, K> r;                                                \
+#define QAV_PACK_UNARY(Name)                                                             \
+    template <class DD, std::size_t K>                                                   \
+    HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {                                  \
+        Pack<DD, K> r;                                                                   \
         QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Name(a.v[j]); \
-        return r;                                                     \
+        return r;                                                                        \
     }
-#define QAV_PACK_BINARY(Name, Result, Member, Operand)                                 \
-    template <class DD, std::size_t K>                                                 \
-    HWY_INLINE Result<DD, K> Name(const Operand<DD, K>& a, const Operand<DD, K>& b) {  \
-        Result<DD, K> r;                                                               \
-        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]);     \
-        return r;                                                                      \
+#define QAV_PACK_BINARY(Name, Result, Member, Operand)                                                \
+    template <class DD, std::size_t K>                                                                \
+    HWY_INLINE Result<DD, K> Name(const Operand<DD, K>& a, const Operand<DD, K>& b) {                 \
+        Result<DD, K> r;                                                                              \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]); \
+        return r;                                                                                     \
     }
 QAV_PACK_UNARY(Abs)
 QAV_PACK_UNARY(Neg)
@@ -190,12 +219,12 @@ QAV_PACK_BINARY(Eq, MaskPack, m, Pack)
 #undef QAV_PACK_UNARY
 #undef QAV_PACK_BINARY
 
-#define QAV_MASK_BINARY(Name)                                                                \
-    template <class DD, std::size_t K>                                                       \
-    HWY_INLINE MaskPack<DD, K> Name(const MaskPack<DD, K>& a, const MaskPack<DD, K>& b) {    \
-        MaskPack<DD, K> r;                                                                   \
-        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]);               \
-        return r;                                                                            \
+#define QAV_MASK_BINARY(Name)                                                                    \
+    template <class DD, std::size_t K>                                                           \
+    HWY_INLINE MaskPack<DD, K> Name(const MaskPack<DD, K>& a, const MaskPack<DD, K>& b) {        \
+        MaskPack<DD, K> r;                                                                       \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]); \
+        return r;                                                                                \
     }
 QAV_MASK_BINARY(And)
 QAV_MASK_BINARY(Or)
@@ -261,7 +290,8 @@ HWY_INLINE Split<DD, K> SplitOf(DD d, const Pack<DD, K>& a) {
 // a b - p for p = fl(a b).
 template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> ProductError(const Split<DD, K>& a, const Split<DD, K>& b, const Pack<DD, K>& p) {
-    return Add(Add(Add(Sub(Mul(a.head, b.head), p), Mul(a.head, b.tail)), Mul(a.tail, b.head)), Mul(a.tail, b.tail));
+    return Add(Add(Add(Sub(Mul(a.head, b.head), p), Mul(a.head, b.tail)), Mul(a.tail, b.head)),
+               Mul(a.tail, b.tail));
 }
 
 // fl(c - a b) for |c| >= |a b|: the sum's rounding error by Dekker's two-sum
@@ -471,8 +501,8 @@ HWY_INLINE Pack<D, K> FitPolynomial(const double* fit, const VI* offset, const P
 }
 
 template <std::size_t K, class VI>
-HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s, const Pack<D, K>& s2,
-                                     const Pack<D, K>& s4) {
+HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s,
+                                     const Pack<D, K>& s2, const Pack<D, K>& s4) {
     const D d;
     const auto c = [&](int m) HWY_ATTR QAV_INLINE_LAMBDA {
         Pack<D, K> r;
@@ -539,6 +569,9 @@ HWY_NOINLINE double SettledBracket(double R, const ReferenceR& referenceR) {
 struct PieceGuess {
     std::size_t piece = 0;
     double R = 0.0;  // of the point before
+    // The same for the fits in y = R^2.
+    std::size_t squarePiece = BracketSquareFit::First;
+    double square = 0.0;
 };
 
 // The piece of R, for R in [0, Limit).
@@ -608,6 +641,90 @@ HWY_INLINE double RoundedBracket(double R, PieceGuess& next, const ReferenceR& r
     return SettledBracket(R, referenceR);
 }
 
+// Degree 5 by Estrin's scheme (the fits in y).
+HWY_INLINE double FitPolynomial5(const double* c, double s, double s2, double s4) {
+    return ((c[0] + c[1] * s) + (c[2] + c[3] * s) * s2) + (c[4] + c[5] * s) * s4;
+}
+
+// The piece of y in the fits in y, for y in [1, 121).
+HWY_INLINE std::size_t SquarePieceOf(double y) {
+    const double u = y * BracketSquareFit::PerUnit + IntegerShift;
+    std::uint64_t bits;
+    std::memcpy(&bits, &u, sizeof bits);
+    return static_cast<std::size_t>(bits & BracketSquareFit::PieceMask);
+}
+
+// How far the y a march has early may lie from its R R, relative; checked at
+// every point.
+constexpr double EarlySquareDoubt = 0x1p-49;
+// How far y may lie from the square of the reference's R, relative: the
+// above, twice WaveNumberDoubt and the rounding of R R, with room to spare.
+constexpr double SquareDoubt = 0x1p-46;
+// How far the bracket, and each of its terms, may move when y does by
+// SquareDoubt, relative to itself: y |db / dy| / b = R |db / dR| / (2 b) stays
+// below y + 2.
+HWY_INLINE double SquareShift(double y) { return (y + 2.0) * SquareDoubt; }
+
+template <class ReferenceR>
+HWY_NOINLINE double BracketAtR(double R, PieceGuess& next, const ReferenceR& referenceR) {
+    return RoundedBracket(R, next, referenceR);
+}
+
+// RoundedBracket from y, a number that the march has before R and that lies
+// within EarlySquareDoubt of R R (its energy flux gives R^2 a division and a
+// square root before H gives R): the fits in y take neither the square root
+// nor R's division. The result is RoundedBracket's at R: where y lies outside
+// the fits in y or farther from R R, the fits in R are evaluated at R. The
+// result depends on neither y nor the guess.
+template <class ReferenceR>
+HWY_INLINE double RoundedBracketOfSquare(double y, double R, PieceGuess& next, const ReferenceR& referenceR) {
+    constexpr double From = BracketSquareFit::First / BracketSquareFit::PerUnit;
+    constexpr double Below = BracketFit::Limit * BracketFit::Limit;
+    if (HWY_UNLIKELY(!(y >= From && y < Below))) return BracketAtR(R, next, referenceR);
+    std::size_t guess = next.squarePiece;
+    double centre = static_cast<double>(guess) * (1.0 / BracketSquareFit::PerUnit);
+    const std::size_t own = SquarePieceOf(y);
+    if (HWY_UNLIKELY(own != guess)) {
+        guess = own;
+        centre = static_cast<double>(own) * (1.0 / BracketSquareFit::PerUnit);
+#if defined(__GNUC__)
+        asm volatile("" : "+r"(guess), "+x"(centre));
+#endif
+    }
+    const double ahead = y + (y - next.square);
+    next.square = y;
+    next.squarePiece = ahead >= From && ahead < Below ? SquarePieceOf(ahead) : own;
+    const double s = y - centre;
+    const double s2 = s * s;
+    const double s4 = s2 * s2;
+    const double shift = SquareShift(y);
+    double b;
+    double doubt;
+    if (guess <= BracketSquareFit::WholeUpTo) {
+        b = FitPolynomial5(&detail::ScaledSquareBracket.one[guess][0], s, s2, s4);
+        doubt = b * BracketSquareFit::WholeTolerance + 0x1p-53 + b * shift;
+    } else if (guess >= BracketSquareFit::SecondFrom) {
+        b = FitPolynomial5(&detail::ScaledSquareBracket.one[guess][0], s, s2, s4);
+        doubt = b * BracketSquareFit::Tolerance + b * SumDoubt + b * shift;
+    } else {
+        const double* c = &detail::ScaledSquareBracket.two[guess - BracketSquareFit::WholeUpTo - 1][0];
+        const double erfc = FitPolynomial5(c, s, s2, s4);
+        const double second = FitPolynomial5(c + BracketSquareFit::Terms, s, s2, s4);
+        const double first = (erfc + MultipleOf2To53) - MultipleOf2To53;
+        if (HWY_UNLIKELY(!(std::fabs(erfc - first) <
+                           0x1p-54 - erfc * BracketSquareFit::ErfcTolerance - erfc * shift))) {
+            return BracketAtR(R, next, referenceR);
+        }
+        b = first + second;
+        doubt = second * BracketSquareFit::Tolerance + b * SumDoubt + b * shift;
+    }
+    if (HWY_LIKELY(ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt) &&
+                   std::fabs(y - R * R) <= y * EarlySquareDoubt)) {
+        return ToFloatAndBack(b);
+    }
+    return BracketAtR(R, next, referenceR);
+}
+
 // The lanes of open settled by SettledBracket, at points of depth h with
 // height H and angular frequency omega.
 HWY_NOINLINE V SettleBracketLanes(V Q, V R, V H, V h, V omega, double inverseG, M open) {
@@ -669,7 +786,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
     const P u = Add(Mul(r, C(BracketFit::PerUnit)), shift);
     const auto pieceOf = [&](const Pack<D, K>& units, VI* pieces) HWY_ATTR QAV_INLINE_LAMBDA {
         for (std::size_t j = 0; j < K; ++j) {
-            pieces[j] = hn::And(hn::BitCast(di, units.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+            pieces[j] = hn::And(hn::BitCast(di, units.v[j]),
+                                hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
         }
     };
     const auto wholeOf = [&](const VI* pieces) HWY_ATTR QAV_INLINE_LAMBDA {
@@ -686,7 +804,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         allWhole = true;
         for (std::size_t j = 0; j < K; ++j) {
             const auto second = hn::RebindMask(d, hn::Gt(pieces[j], hn::Set(di, BracketFit::SecondFrom - 1)));
-            onePolynomial = onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked.m[j]));
+            onePolynomial =
+                onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked.m[j]));
             allWhole = allWhole && hn::AllFalse(d, hn::AndNot(whole.m[j], looked.m[j]));
         }
     };
@@ -701,7 +820,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
     // the guessed polynomials serve them all.
     bool guessed = (onePolynomial || !next.onePolynomial) && (allWhole || !next.allWhole);
     for (std::size_t j = 0; j < K; ++j) {
-        guessed = guessed && hn::AllFalse(d, hn::AndNot(hn::RebindMask(d, hn::Eq(pieces[j], next.piece[j])), looked.m[j]));
+        guessed = guessed && hn::AllFalse(d, hn::AndNot(hn::RebindMask(d, hn::Eq(pieces[j], next.piece[j])),
+                                                        looked.m[j]));
     }
     const VI* used = pieces;
     MaskPack<D, K> usedWhole = whole;
@@ -714,7 +834,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         onePolynomial = next.onePolynomial;
         allWhole = next.allWhole;
         P centre;
-        for (std::size_t j = 0; j < K; ++j) centre.v[j] = hn::Mul(hn::ConvertTo(d, next.piece[j]), hn::Set(d, PieceWidth));
+        for (std::size_t j = 0; j < K; ++j)
+            centre.v[j] = hn::Mul(hn::ConvertTo(d, next.piece[j]), hn::Set(d, PieceWidth));
         s = Sub(r, centre);
     } else {
         s = Sub(r, Mul(Sub(u, shift), C(PieceWidth)));
@@ -731,7 +852,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         // 10 j = 8 j + 2 j.
         static_assert(BracketFit::Terms == 10, "offsets are 10 times the piece");
         VI offsets[K];
-        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<3>(used[j]), hn::ShiftLeft<1>(used[j]));
+        for (std::size_t j = 0; j < K; ++j)
+            offsets[j] = hn::Add(hn::ShiftLeft<3>(used[j]), hn::ShiftLeft<1>(used[j]));
         if (allWhole) {
             b = FitPolynomial7<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4);
         } else {
@@ -745,7 +867,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         // 20 j = 16 j + 4 j.
         static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
         VI offsets[K];
-        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<4>(used[j]), hn::ShiftLeft<2>(used[j]));
+        for (std::size_t j = 0; j < K; ++j)
+            offsets[j] = hn::Add(hn::ShiftLeft<4>(used[j]), hn::ShiftLeft<2>(used[j]));
         const double* fit = &detail::ScaledBracket.coefficient[0][0];
         const P erfc = FitPolynomial<K>(fit, offsets, s, s2, s4, s8);
         const P second = FitPolynomial<K>(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
@@ -862,7 +985,8 @@ struct Periods {
 // j at + j stride).
 template <class DD, std::size_t K, std::size_t Entries>
 HWY_INLINE void StoreQuantities(DD d, const Pack<DD, K>& h, const Pack<DD, K>& x, const Periods<DD, K>& w,
-                                const Constants& c, QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
+                                const Constants& c, QuantityRing<Entries>& ring, std::size_t at,
+                                std::size_t stride) {
     using P = Pack<DD, K>;
     const auto C = [d](double v) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, v); };
     // -x / h is the negated x / h: the quotient's sign does not change its rounding.
@@ -917,8 +1041,9 @@ HWY_INLINE void SecondStage(DD d, StageValues<K>& v) {
 template <class DD, std::size_t K, std::size_t Entries>
 HWY_INLINE void ThirdStage(DD d, const StageValues<K>& v, const Periods<DD, K>& w, const Constants& c,
                            QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
-    const Pack<DD, K> x = HalleyStep(d, LoadPack<K>(d, &v.x[0][0], MaxLanes), LoadPack<K>(d, &v.T[0][0], MaxLanes),
-                                     LoadPack<K>(d, &v.deep[0][0], MaxLanes));
+    const Pack<DD, K> x =
+        HalleyStep(d, LoadPack<K>(d, &v.x[0][0], MaxLanes), LoadPack<K>(d, &v.T[0][0], MaxLanes),
+                   LoadPack<K>(d, &v.deep[0][0], MaxLanes));
     StoreQuantities(d, LoadPack<K>(d, &v.h[0][0], MaxLanes), x, w, c, ring, at, stride);
 }
 
@@ -1052,7 +1177,8 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
         const std::size_t at = i & (RingPoints - 1);
         const double cgNext = ring.cg[at];
         // First-order upwind; a negative or NaN energy becomes 0.
-        const double v = (cgBehind * E - D * s.gridStep) / cgNext;
+        const double flux = cgBehind * E - D * s.gridStep;
+        const double v = flux / cgNext;
         clamped = clamped || (v < 0.0 && E > significant && ring.h[at] > MinimumWaterDepth);
         E = v > 0.0 ? v : 0.0;
         cgBehind = cgNext;
@@ -1062,8 +1188,13 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
             } else {
                 H = std::sqrt(E * 8.0 / gRho);
             }
-            const double Q = RoundedBracket(ring.hGamma[at] / H, piece,
-                                            [&] { return ReferenceHGamma(ring.h[at], omega, inverseG) / H; });
+            // R = h gamma / H with H^2 = E / (g rho / 8) and E = flux / cg:
+            // R^2 = (h gamma)^2 cg (g rho / 8) / flux, a division after the
+            // flux where R takes three and a square root.
+            const double hGamma = ring.hGamma[at];
+            const double Q =
+                RoundedBracketOfSquare(hGamma * hGamma * cgNext * gRhoEighth / flux, hGamma / H, piece,
+                                       [&] { return ReferenceHGamma(ring.h[at], omega, inverseG) / H; });
             const double Db = Q * (H * H * H * A) / ring.h[at];
             const double u = ring.sech[at] * (H * Pi) / ring.tTp[at];
             D = Db + u * u * u * friction;
@@ -1187,10 +1318,12 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         const double* levels = reader.Row(row);
         QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[j] = hn::LoadU(d, levels + j * N);
         if (row + 1 < longest) levels = reader.Row(row + 1);
-        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[Groups + j] = hn::LoadU(d, levels + j * N);
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[Groups + j] =
+            hn::LoadU(d, levels + j * N);
         FirstStage(d, bottom, pairWlev, pairPeriods, inverseG, stages[row / 2 % 4]);
     };
-    const auto second = [&](std::size_t row) HWY_ATTR QAV_INLINE_LAMBDA { SecondStage(d, stages[row / 2 % 4]); };
+    const auto second = [&](std::size_t row)
+                            HWY_ATTR QAV_INLINE_LAMBDA { SecondStage(d, stages[row / 2 % 4]); };
     const auto third = [&](std::size_t row) HWY_ATTR QAV_INLINE_LAMBDA {
         ThirdStage(d, stages[row / 2 % 4], pairPeriods, c, ring, slot(row), N);
     };
@@ -1242,12 +1375,14 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         const P cgNext = LoadPack<Groups>(d, ring.cg + at, N);
         const P h = LoadPack<Groups>(d, ring.h + at, N);
         const P v = Div(Sub(Mul(cg, E), Mul(Dis, vDx)), cgNext);
-        clamped = Or(clamped, And(And(active, Lt(v, zero)), And(Gt(E, vSignificant), Gt(h, C(MinimumWaterDepth)))));
+        clamped =
+            Or(clamped, And(And(active, Lt(v, zero)), And(Gt(E, vSignificant), Gt(h, C(MinimumWaterDepth)))));
         const P energy = IfThenElseZero(Gt(v, zero), v);
         const MP wet = Gt(energy, C(EnergyThreshold));
         P height = Sqrt(Div(energy, gRhoEighth));
         bool quotientForm = true;
-        for (std::size_t j = 0; j < Groups; ++j) quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
+        for (std::size_t j = 0; j < Groups; ++j)
+            quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
         if (HWY_UNLIKELY(!quotientForm)) height = Sqrt(Div(Mul(energy, C(8.0)), gRho));
         const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), height, h, omega,
                                    inverseG, And(active, wet), guess);
@@ -1302,8 +1437,8 @@ const detail::MarchKernels* MarchKernelsOf() {
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
-} // namespace HWY_NAMESPACE
-} // namespace qav
+}  // namespace HWY_NAMESPACE
+}  // namespace qav
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
@@ -1346,5 +1481,5 @@ const MarchKernels* const* SupportedKernels(std::size_t& count) {
     return all.data();
 }
 
-} // namespace qav::detail
-#endif // HWY_ONCE
+}  // namespace qav::detail
+#endif  // HWY_ONCE
