@@ -79,8 +79,7 @@ constexpr ScaledBracketFit ScaleBracketFit() {
         double power = 1.0;
         for (int m = 0; m < BracketFit::Terms; ++m) {
             scaled.coefficient[j][m] = FittedBracket.coefficient[j][m] * power;
-            scaled.coefficient[j][BracketFit::Terms + m] =
-                FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
+            scaled.coefficient[j][BracketFit::Terms + m] = FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
             scaled.one[j][m] = FittedBracketOne.coefficient[j][m] * power;
             power *= BracketFit::PerUnit;
         }
@@ -118,7 +117,7 @@ constexpr ScaledSquareFit ScaleSquareFit() {
 
 inline constexpr ScaledSquareFit ScaledSquareBracket = ScaleSquareFit();
 
-}  // namespace qav::detail
+} // namespace qav::detail
 #endif
 
 HWY_BEFORE_NAMESPACE();
@@ -188,19 +187,19 @@ HWY_INLINE void StorePack(DD d, const Pack<DD, K>& p, double* base, std::size_t 
     QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) hn::Store(p.v[j], d, base + j * stride);
 }
 
-#define QAV_PACK_UNARY(Name)                                                             \
-    template <class DD, std::size_t K>                                                   \
-    HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {                                  \
-        Pack<DD, K> r;                                                                   \
+#define QAV_PACK_UNARY(Name)                                          \
+    template <class DD, std::size_t K>                                \
+    HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {               \
+        Pack<DD, K> r;                                                \
         QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::Name(a.v[j]); \
-        return r;                                                                        \
+        return r;                                                     \
     }
-#define QAV_PACK_BINARY(Name, Result, Member, Operand)                                                \
-    template <class DD, std::size_t K>                                                                \
-    HWY_INLINE Result<DD, K> Name(const Operand<DD, K>& a, const Operand<DD, K>& b) {                 \
-        Result<DD, K> r;                                                                              \
-        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]); \
-        return r;                                                                                     \
+#define QAV_PACK_BINARY(Name, Result, Member, Operand)                                 \
+    template <class DD, std::size_t K>                                                 \
+    HWY_INLINE Result<DD, K> Name(const Operand<DD, K>& a, const Operand<DD, K>& b) {  \
+        Result<DD, K> r;                                                               \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.Member[j] = hn::Name(a.v[j], b.v[j]);     \
+        return r;                                                                      \
     }
 QAV_PACK_UNARY(Abs)
 QAV_PACK_UNARY(Neg)
@@ -219,12 +218,12 @@ QAV_PACK_BINARY(Eq, MaskPack, m, Pack)
 #undef QAV_PACK_UNARY
 #undef QAV_PACK_BINARY
 
-#define QAV_MASK_BINARY(Name)                                                                    \
-    template <class DD, std::size_t K>                                                           \
-    HWY_INLINE MaskPack<DD, K> Name(const MaskPack<DD, K>& a, const MaskPack<DD, K>& b) {        \
-        MaskPack<DD, K> r;                                                                       \
-        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]); \
-        return r;                                                                                \
+#define QAV_MASK_BINARY(Name)                                                                \
+    template <class DD, std::size_t K>                                                       \
+    HWY_INLINE MaskPack<DD, K> Name(const MaskPack<DD, K>& a, const MaskPack<DD, K>& b) {    \
+        MaskPack<DD, K> r;                                                                   \
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.m[j] = hn::Name(a.m[j], b.m[j]);               \
+        return r;                                                                            \
     }
 QAV_MASK_BINARY(And)
 QAV_MASK_BINARY(Or)
@@ -290,8 +289,7 @@ HWY_INLINE Split<DD, K> SplitOf(DD d, const Pack<DD, K>& a) {
 // a b - p for p = fl(a b).
 template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> ProductError(const Split<DD, K>& a, const Split<DD, K>& b, const Pack<DD, K>& p) {
-    return Add(Add(Add(Sub(Mul(a.head, b.head), p), Mul(a.head, b.tail)), Mul(a.tail, b.head)),
-               Mul(a.tail, b.tail));
+    return Add(Add(Add(Sub(Mul(a.head, b.head), p), Mul(a.head, b.tail)), Mul(a.tail, b.head)), Mul(a.tail, b.tail));
 }
 
 // fl(c - a b) for |c| >= |a b|: the sum's rounding error by Dekker's two-sum
@@ -501,8 +499,8 @@ HWY_INLINE Pack<D, K> FitPolynomial(const double* fit, const VI* offset, const P
 }
 
 template <std::size_t K, class VI>
-HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s,
-                                     const Pack<D, K>& s2, const Pack<D, K>& s4) {
+HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s, const Pack<D, K>& s2,
+                                     const Pack<D, K>& s4) {
     const D d;
     const auto c = [&](int m) HWY_ATTR QAV_INLINE_LAMBDA {
         Pack<D, K> r;
@@ -786,8 +784,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
     const P u = Add(Mul(r, C(BracketFit::PerUnit)), shift);
     const auto pieceOf = [&](const Pack<D, K>& units, VI* pieces) HWY_ATTR QAV_INLINE_LAMBDA {
         for (std::size_t j = 0; j < K; ++j) {
-            pieces[j] = hn::And(hn::BitCast(di, units.v[j]),
-                                hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
+            pieces[j] = hn::And(hn::BitCast(di, units.v[j]), hn::Set(di, static_cast<std::int64_t>(BracketFit::PieceMask)));
         }
     };
     const auto wholeOf = [&](const VI* pieces) HWY_ATTR QAV_INLINE_LAMBDA {
@@ -804,8 +801,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         allWhole = true;
         for (std::size_t j = 0; j < K; ++j) {
             const auto second = hn::RebindMask(d, hn::Gt(pieces[j], hn::Set(di, BracketFit::SecondFrom - 1)));
-            onePolynomial =
-                onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked.m[j]));
+            onePolynomial = onePolynomial && hn::AllFalse(d, hn::AndNot(hn::Or(whole.m[j], second), looked.m[j]));
             allWhole = allWhole && hn::AllFalse(d, hn::AndNot(whole.m[j], looked.m[j]));
         }
     };
@@ -820,8 +816,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
     // the guessed polynomials serve them all.
     bool guessed = (onePolynomial || !next.onePolynomial) && (allWhole || !next.allWhole);
     for (std::size_t j = 0; j < K; ++j) {
-        guessed = guessed && hn::AllFalse(d, hn::AndNot(hn::RebindMask(d, hn::Eq(pieces[j], next.piece[j])),
-                                                        looked.m[j]));
+        guessed = guessed && hn::AllFalse(d, hn::AndNot(hn::RebindMask(d, hn::Eq(pieces[j], next.piece[j])), looked.m[j]));
     }
     const VI* used = pieces;
     MaskPack<D, K> usedWhole = whole;
@@ -834,8 +829,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         onePolynomial = next.onePolynomial;
         allWhole = next.allWhole;
         P centre;
-        for (std::size_t j = 0; j < K; ++j)
-            centre.v[j] = hn::Mul(hn::ConvertTo(d, next.piece[j]), hn::Set(d, PieceWidth));
+        for (std::size_t j = 0; j < K; ++j) centre.v[j] = hn::Mul(hn::ConvertTo(d, next.piece[j]), hn::Set(d, PieceWidth));
         s = Sub(r, centre);
     } else {
         s = Sub(r, Mul(Sub(u, shift), C(PieceWidth)));
@@ -852,8 +846,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         // 10 j = 8 j + 2 j.
         static_assert(BracketFit::Terms == 10, "offsets are 10 times the piece");
         VI offsets[K];
-        for (std::size_t j = 0; j < K; ++j)
-            offsets[j] = hn::Add(hn::ShiftLeft<3>(used[j]), hn::ShiftLeft<1>(used[j]));
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<3>(used[j]), hn::ShiftLeft<1>(used[j]));
         if (allWhole) {
             b = FitPolynomial7<K>(&detail::ScaledBracket.one[0][0], offsets, s, s2, s4);
         } else {
@@ -867,8 +860,7 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         // 20 j = 16 j + 4 j.
         static_assert(BracketFit::Stride == 20, "offsets are 20 times the piece");
         VI offsets[K];
-        for (std::size_t j = 0; j < K; ++j)
-            offsets[j] = hn::Add(hn::ShiftLeft<4>(used[j]), hn::ShiftLeft<2>(used[j]));
+        for (std::size_t j = 0; j < K; ++j) offsets[j] = hn::Add(hn::ShiftLeft<4>(used[j]), hn::ShiftLeft<2>(used[j]));
         const double* fit = &detail::ScaledBracket.coefficient[0][0];
         const P erfc = FitPolynomial<K>(fit, offsets, s, s2, s4, s8);
         const P second = FitPolynomial<K>(fit + BracketFit::Terms, offsets, s, s2, s4, s8);
@@ -985,8 +977,7 @@ struct Periods {
 // j at + j stride).
 template <class DD, std::size_t K, std::size_t Entries>
 HWY_INLINE void StoreQuantities(DD d, const Pack<DD, K>& h, const Pack<DD, K>& x, const Periods<DD, K>& w,
-                                const Constants& c, QuantityRing<Entries>& ring, std::size_t at,
-                                std::size_t stride) {
+                                const Constants& c, QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
     using P = Pack<DD, K>;
     const auto C = [d](double v) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, v); };
     // -x / h is the negated x / h: the quotient's sign does not change its rounding.
@@ -1041,9 +1032,8 @@ HWY_INLINE void SecondStage(DD d, StageValues<K>& v) {
 template <class DD, std::size_t K, std::size_t Entries>
 HWY_INLINE void ThirdStage(DD d, const StageValues<K>& v, const Periods<DD, K>& w, const Constants& c,
                            QuantityRing<Entries>& ring, std::size_t at, std::size_t stride) {
-    const Pack<DD, K> x =
-        HalleyStep(d, LoadPack<K>(d, &v.x[0][0], MaxLanes), LoadPack<K>(d, &v.T[0][0], MaxLanes),
-                   LoadPack<K>(d, &v.deep[0][0], MaxLanes));
+    const Pack<DD, K> x = HalleyStep(d, LoadPack<K>(d, &v.x[0][0], MaxLanes), LoadPack<K>(d, &v.T[0][0], MaxLanes),
+                                     LoadPack<K>(d, &v.deep[0][0], MaxLanes));
     StoreQuantities(d, LoadPack<K>(d, &v.h[0][0], MaxLanes), x, w, c, ring, at, stride);
 }
 
@@ -1318,12 +1308,10 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         const double* levels = reader.Row(row);
         QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[j] = hn::LoadU(d, levels + j * N);
         if (row + 1 < longest) levels = reader.Row(row + 1);
-        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[Groups + j] =
-            hn::LoadU(d, levels + j * N);
+        QAV_EACH_REGISTER for (std::size_t j = 0; j < Groups; ++j) bottom.v[Groups + j] = hn::LoadU(d, levels + j * N);
         FirstStage(d, bottom, pairWlev, pairPeriods, inverseG, stages[row / 2 % 4]);
     };
-    const auto second = [&](std::size_t row)
-                            HWY_ATTR QAV_INLINE_LAMBDA { SecondStage(d, stages[row / 2 % 4]); };
+    const auto second = [&](std::size_t row) HWY_ATTR QAV_INLINE_LAMBDA { SecondStage(d, stages[row / 2 % 4]); };
     const auto third = [&](std::size_t row) HWY_ATTR QAV_INLINE_LAMBDA {
         ThirdStage(d, stages[row / 2 % 4], pairPeriods, c, ring, slot(row), N);
     };
@@ -1375,14 +1363,12 @@ void MarchLanes(double Alpha, double Fc, double DikeNormal, const LaneStep* step
         const P cgNext = LoadPack<Groups>(d, ring.cg + at, N);
         const P h = LoadPack<Groups>(d, ring.h + at, N);
         const P v = Div(Sub(Mul(cg, E), Mul(Dis, vDx)), cgNext);
-        clamped =
-            Or(clamped, And(And(active, Lt(v, zero)), And(Gt(E, vSignificant), Gt(h, C(MinimumWaterDepth)))));
+        clamped = Or(clamped, And(And(active, Lt(v, zero)), And(Gt(E, vSignificant), Gt(h, C(MinimumWaterDepth)))));
         const P energy = IfThenElseZero(Gt(v, zero), v);
         const MP wet = Gt(energy, C(EnergyThreshold));
         P height = Sqrt(Div(energy, gRhoEighth));
         bool quotientForm = true;
-        for (std::size_t j = 0; j < Groups; ++j)
-            quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
+        for (std::size_t j = 0; j < Groups; ++j) quotientForm = quotientForm && hn::AllTrue(d, hn::Lt(energy.v[j], quotientFormBelow.v[j]));
         if (HWY_UNLIKELY(!quotientForm)) height = Sqrt(Div(Mul(energy, C(8.0)), gRho));
         const P Q = RoundedBracket(Div(LoadPack<Groups>(d, ring.hGamma + at, N), height), height, h, omega,
                                    inverseG, And(active, wet), guess);
@@ -1437,8 +1423,8 @@ const detail::MarchKernels* MarchKernelsOf() {
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
-}  // namespace HWY_NAMESPACE
-}  // namespace qav
+} // namespace HWY_NAMESPACE
+} // namespace qav
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
@@ -1481,5 +1467,5 @@ const MarchKernels* const* SupportedKernels(std::size_t& count) {
     return all.data();
 }
 
-}  // namespace qav::detail
-#endif  // HWY_ONCE
+} // namespace qav::detail
+#endif // HWY_ONCE
