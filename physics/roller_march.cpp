@@ -652,11 +652,12 @@ HWY_INLINE std::size_t SquarePieceOf(double y) {
     return static_cast<std::size_t>(bits & BracketSquareFit::PieceMask);
 }
 
-// How far the y a march has early may lie from its R R, relative; checked at
-// every point.
+// How far the y a march has early may lie from (h gamma / H)^2, relative;
+// checked at every point.
 constexpr double EarlySquareDoubt = 0x1p-49;
 // How far y may lie from the square of the reference's R, relative: the
-// above, twice WaveNumberDoubt and the rounding of R R, with room to spare.
+// above, the roundings of the check and of R, and twice WaveNumberDoubt, with
+// room to spare.
 constexpr double SquareDoubt = 0x1p-46;
 // How far the bracket, and each of its terms, may move when y does by
 // SquareDoubt, relative to itself: y |db / dy| / b = R |db / dR| / (2 b) stays
@@ -668,17 +669,27 @@ HWY_NOINLINE double BracketAtR(double R, PieceGuess& next, const ReferenceR& ref
     return RoundedBracket(R, next, referenceR);
 }
 
-// RoundedBracket from y, a number that the march has before R and that lies
-// within EarlySquareDoubt of R R (its energy flux gives R^2 a division and a
-// square root before H gives R): the fits in y take neither the square root
-// nor R's division. The result is RoundedBracket's at R: where y lies outside
-// the fits in y or farther from R R, the fits in R are evaluated at R. The
-// result depends on neither y nor the guess.
+// RoundedBracket at R = hGamma / H from y, a number that the march has before
+// H and that lies within EarlySquareDoubt of R^2 (its energy flux gives R^2
+// one division after it, H two and a square root): the fits in y wait for
+// neither, and R's division is needed only where they do not settle the
+// float. Where y lies outside the fits in y or farther from R^2, the fits in R
+// are evaluated at R. The result depends on neither y nor the guess.
 template <class ReferenceR>
-HWY_INLINE double RoundedBracketOfSquare(double y, double R, PieceGuess& next, const ReferenceR& referenceR) {
+HWY_INLINE double RoundedBracketOfSquare(double y, double hGamma, double H, PieceGuess& next,
+                                         const ReferenceR& referenceR) {
     constexpr double From = BracketSquareFit::First / BracketSquareFit::PerUnit;
     constexpr double Below = BracketFit::Limit * BracketFit::Limit;
-    if (HWY_UNLIKELY(!(y >= From && y < Below))) return BracketAtR(R, next, referenceR);
+    if (HWY_UNLIKELY(!(y >= From && y < Below))) {
+        // Past the fits the bracket's float is 0 (from R = 10.6 on), up to
+        // where R^3 overflows.
+        const double yH2 = y * (H * H);
+        if (y >= Below && y < BracketFit::ZeroUpTo * BracketFit::ZeroUpTo &&
+            std::fabs(yH2 - hGamma * hGamma) < yH2 * EarlySquareDoubt) {
+            return 0.0;
+        }
+        return BracketAtR(hGamma / H, next, referenceR);
+    }
     std::size_t guess = next.squarePiece;
     double centre = static_cast<double>(guess) * (1.0 / BracketSquareFit::PerUnit);
     const std::size_t own = SquarePieceOf(y);
@@ -711,16 +722,19 @@ HWY_INLINE double RoundedBracketOfSquare(double y, double R, PieceGuess& next, c
         const double first = (erfc + MultipleOf2To53) - MultipleOf2To53;
         if (HWY_UNLIKELY(!(std::fabs(erfc - first) <
                            0x1p-54 - erfc * BracketSquareFit::ErfcTolerance - erfc * shift))) {
-            return BracketAtR(R, next, referenceR);
+            return BracketAtR(hGamma / H, next, referenceR);
         }
         b = first + second;
         doubt = second * BracketSquareFit::Tolerance + b * SumDoubt + b * shift;
     }
+    // y H^2 against (h gamma)^2, without a division; the strict comparison
+    // fails for infinities and NaN.
+    const double yH2 = y * (H * H);
     if (HWY_LIKELY(ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt) &&
-                   std::fabs(y - R * R) <= y * EarlySquareDoubt)) {
+                   std::fabs(yH2 - hGamma * hGamma) < yH2 * EarlySquareDoubt)) {
         return ToFloatAndBack(b);
     }
-    return BracketAtR(R, next, referenceR);
+    return BracketAtR(hGamma / H, next, referenceR);
 }
 
 // The lanes of open settled by SettledBracket, at points of depth h with
@@ -1183,7 +1197,7 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
             // flux where R takes three and a square root.
             const double hGamma = ring.hGamma[at];
             const double Q =
-                RoundedBracketOfSquare(hGamma * hGamma * cgNext * gRhoEighth / flux, hGamma / H, piece,
+                RoundedBracketOfSquare(hGamma * hGamma * cgNext * gRhoEighth / flux, hGamma, H, piece,
                                        [&] { return ReferenceHGamma(ring.h[at], omega, inverseG) / H; });
             const double Db = Q * (H * H * H * A) / ring.h[at];
             const double u = ring.sech[at] * (H * Pi) / ring.tTp[at];

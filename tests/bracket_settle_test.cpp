@@ -71,6 +71,20 @@ TEST(BracketSettling, TheReferencesFloatWhereAWaveNumberOffCouldMoveR) {
         ASSERT_EQ(qav::NearestRoundedBracket(ours), qav::NearestRoundedBracket(b.below)) << R;
         march::PieceGuess guess;
         EXPECT_EQ(march::RoundedBracket(ours, guess, [&] { return b.above; }), reference) << R;
+        // The single march's fits in y = R^2 settle it alike (h gamma = R,
+        // H = 1), and a y off R^2, whose fit alone would take another float,
+        // changes nothing.
+        const auto referenceR = [&] { return b.above; };
+        march::PieceGuess squareGuess;
+        EXPECT_EQ(march::RoundedBracketOfSquare(ours * ours, ours, 1.0, squareGuess, referenceR), reference)
+            << R;
+        const double off = ours * 1.01;
+        ASSERT_NE(qav::NearestRoundedBracket(off), reference) << R;
+        EXPECT_EQ(march::RoundedBracketOfSquare(off * off, ours, 1.0, squareGuess, referenceR), reference)
+            << R;
+        // Past the fits only a y that is R^2 gives 0.
+        EXPECT_EQ(march::RoundedBracketOfSquare(144.0, ours, 1.0, squareGuess, referenceR), reference) << R;
+        EXPECT_EQ(march::RoundedBracketOfSquare(144.0, 12.0, 1.0, squareGuess, referenceR), 0.0) << R;
 
         // The lanes settle the same points, from the reference's wave number
         // of the lane's point: one far from R here, so that a lane the fit

@@ -304,6 +304,38 @@ TEST(FastMarch, BracketFitAndNearestFunctionsStayWithinTheirBounds) {
     std::printf("fit: largest relative difference %.3g, whole bracket %.3g\n", worstFit, worstWhole);
 }
 
+TEST(FastMarch, BracketFitsInRSquaredStayWithinTheirBounds) {
+    // The single march's fits in y = R^2, on every piece (y from 1 to 121),
+    // against the extended-precision terms at the same y.
+    using Fit = qav::BracketSquareFit;
+    double worst[3] = {0.0, 0.0, 0.0};  // whole or second alone, erfc, second between
+    for (double y = Fit::First / Fit::PerUnit; y < qav::BracketFit::Limit * qav::BracketFit::Limit;
+         y += 1.0 / 1031.0) {
+        const long double R = sqrtl(y);
+        const long double erfc = erfcl(R);
+        const long double exact = qav::ExactBracket(R);
+        const qav::FittedSquareTerms fit = qav::FittedSquareBracketTerms(y);
+        const int piece = static_cast<int>(std::nearbyint(y * Fit::PerUnit));
+        const auto distance = [](double value, long double to) {
+            return static_cast<double>(std::fabs((value - to) / to));
+        };
+        if (piece <= Fit::WholeUpTo) {
+            // 1 - erf(R) rounded to a double is erfc(R) to within 2^-53.
+            ASSERT_GT(erfc, 0x1p-21L) << y;
+            worst[0] = std::max(worst[0], distance(fit.one, exact));
+        } else if (piece >= Fit::SecondFrom) {
+            ASSERT_LT(erfc, 0x1p-56L) << y;
+            worst[0] = std::max(worst[0], distance(fit.one, exact - erfc));
+        } else {
+            worst[1] = std::max(worst[1], distance(fit.erfc, erfc));
+            worst[2] = std::max(worst[2], distance(fit.second, exact - erfc));
+        }
+    }
+    EXPECT_LT(worst[0], Fit::WholeTolerance / 2);
+    EXPECT_LT(worst[1], Fit::ErfcTolerance / 2);
+    EXPECT_LT(worst[2], Fit::Tolerance / 2);
+}
+
 // True when x is the double nearest to the extended-precision value exact.
 bool IsNearest(double x, long double exact) {
     const long double distance = std::fabs(x - exact);
