@@ -20,7 +20,7 @@ struct BracketFit {
     static constexpr int Degree = 9;
     static constexpr int Terms = Degree + 1;
     static constexpr int Stride = 2 * Terms;  // doubles per piece: erfc, then the second term
-    static constexpr double PerUnit = 32.0;  // pieces per unit of R
+    static constexpr double PerUnit = 32.0;   // pieces per unit of R
     // Pieces j = 0 .. PerUnit Limit. From R = Limit on, the bracket rounds to
     // the float 0 (it is below 2^-150 from R = 10.6) ...
     static constexpr double Limit = 11.0;
@@ -79,4 +79,35 @@ struct FittedTerms {
 // The bracket in extended precision: what the fit stands for (for tests).
 [[nodiscard]] long double ExactBracket(long double R);
 
-} // namespace qav
+namespace detail {
+
+// The bracket fit above in the variable s = R - j / 32 = t / 32 of
+// piece j instead of t: coefficient m times 32^m. Scaling by powers of two is
+// exact, so every product and sum of the evaluation is the one in t scaled by
+// a power of two, and the fitted terms are the same bits (FittedBracketTerms).
+// The marches form s with one subtraction from R and the piece's centre.
+struct ScaledBracketFit {
+    alignas(64) double coefficient[BracketFit::Pieces][BracketFit::Stride];
+    alignas(64) double one[BracketFit::Pieces][BracketFit::Terms];
+};
+
+constexpr ScaledBracketFit ScaleBracketFit() {
+    ScaledBracketFit scaled{};
+    for (int j = 0; j < BracketFit::Pieces; ++j) {
+        double power = 1.0;
+        for (int m = 0; m < BracketFit::Terms; ++m) {
+            scaled.coefficient[j][m] = FittedBracket.coefficient[j][m] * power;
+            scaled.coefficient[j][BracketFit::Terms + m] =
+                FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
+            scaled.one[j][m] = FittedBracketOne.coefficient[j][m] * power;
+            power *= BracketFit::PerUnit;
+        }
+    }
+    return scaled;
+}
+
+inline constexpr ScaledBracketFit ScaledBracket = ScaleBracketFit();
+
+}  // namespace detail
+
+}  // namespace qav
