@@ -125,4 +125,63 @@ struct FittedSquareTerms {
 // The bracket in extended precision: what the fit stands for (for tests).
 [[nodiscard]] long double ExactBracket(long double R);
 
+namespace detail {
+
+// The bracket fit above in the variable s = R - j / 32 = t / 32 of
+// piece j instead of t: coefficient m times 32^m. Scaling by powers of two is
+// exact, so every product and sum of the evaluation is the one in t scaled by
+// a power of two, and the fitted terms are the same bits (FittedBracketTerms).
+// The marches form s with one subtraction from R and the piece's centre.
+struct ScaledBracketFit {
+    alignas(64) double coefficient[BracketFit::Pieces][BracketFit::Stride];
+    alignas(64) double one[BracketFit::Pieces][BracketFit::Terms];
+};
+
+constexpr ScaledBracketFit ScaleBracketFit() {
+    ScaledBracketFit scaled{};
+    for (int j = 0; j < BracketFit::Pieces; ++j) {
+        double power = 1.0;
+        for (int m = 0; m < BracketFit::Terms; ++m) {
+            scaled.coefficient[j][m] = FittedBracket.coefficient[j][m] * power;
+            scaled.coefficient[j][BracketFit::Terms + m] =
+                FittedBracket.coefficient[j][BracketFit::Terms + m] * power;
+            scaled.one[j][m] = FittedBracketOne.coefficient[j][m] * power;
+            power *= BracketFit::PerUnit;
+        }
+    }
+    return scaled;
+}
+
+inline constexpr ScaledBracketFit ScaledBracket = ScaleBracketFit();
+
+// The fits in y = R^2, scaled the same way for s = y - j / 16.
+struct ScaledSquareFit {
+    alignas(64) double one[BracketSquareFit::Pieces][BracketSquareFit::Terms];
+    alignas(64) double two[BracketSquareFit::SecondFrom - BracketSquareFit::WholeUpTo - 1]
+                          [2 * BracketSquareFit::Terms];
+};
+
+constexpr ScaledSquareFit ScaleSquareFit() {
+    ScaledSquareFit scaled{};
+    constexpr int Terms = BracketSquareFit::Terms;
+    for (int j = 0; j < BracketSquareFit::Pieces; ++j) {
+        double power = 1.0;
+        for (int m = 0; m < Terms; ++m, power *= BracketSquareFit::PerUnit) {
+            scaled.one[j][m] = FittedSquareBracket.one[j][m] * power;
+        }
+    }
+    for (int j = 0; j < BracketSquareFit::SecondFrom - BracketSquareFit::WholeUpTo - 1; ++j) {
+        double power = 1.0;
+        for (int m = 0; m < Terms; ++m, power *= BracketSquareFit::PerUnit) {
+            scaled.two[j][m] = FittedSquareBracket.two[j][m] * power;
+            scaled.two[j][Terms + m] = FittedSquareBracket.two[j][Terms + m] * power;
+        }
+    }
+    return scaled;
+}
+
+inline constexpr ScaledSquareFit ScaledSquareBracket = ScaleSquareFit();
+
+}  // namespace detail
+
 }  // namespace qav
