@@ -9,13 +9,16 @@
 //
 // Usage: qav_bracket_fit_generator > physics/bracket_fit.inc
 //        qav_bracket_fit_generator one > physics/bracket_one_fit.inc
+//        qav_bracket_fit_generator square > physics/bracket_square_fit.inc
 // The second writes the fits of one polynomial per piece, ten coefficients a
 // row: of degree 7 (the last two 0) of the whole bracket on the pieces up to
 // BracketFit::WholeUpTo, where
 // 1 - erf(R) is not yet rounded to a few multiples of 2^-53, and of the
 // second term alone from BracketFit::SecondFrom on, where 1 - erf(R) is 0;
 // rows between are 0 (the marches take the two terms there).
-// It also reports, on standard error, the largest relative distance of each
+// The third writes the fits in y = R^2 of the single march (BracketSquareFit):
+// degree 5 on pieces of 1/16 in y from y = 1 to 121.
+// Each also reports, on standard error, the largest relative distance of each
 // fit (evaluated as the marches evaluate it, in doubles without fused
 // multiply-adds) from what it stands for.
 #include <algorithm>
@@ -113,12 +116,12 @@ int WriteOne() {
 // piece SquareWholeUpTo, the second term from SquareSecondFrom on, 0 between;
 // and for the pieces between, a row of twelve: erfc(sqrt y), then the second
 // term.
-constexpr long double SquarePerUnit = 16.0L;
-constexpr int SquareTerms = 6;
-constexpr int SquareFirst = 16;
-constexpr int SquarePieces = 1937;  // j = 0 .. 1936; rows below SquareFirst are 0
-constexpr int SquareWholeUpTo = 200;
-constexpr int SquareSecondFrom = 598;
+constexpr long double SquarePerUnit = 16.0L;  // BracketSquareFit::PerUnit
+constexpr int SquareTerms = 6;                // BracketSquareFit::Terms
+constexpr int SquareFirst = 16;               // BracketSquareFit::First
+constexpr int SquarePieces = 1937;            // j = 0 .. 1936; rows below SquareFirst are 0
+constexpr int SquareWholeUpTo = 200;          // BracketSquareFit::WholeUpTo
+constexpr int SquareSecondFrom = 598;         // BracketSquareFit::SecondFrom
 
 long double WholeOfSquare(long double y) { return Whole(sqrtl(y)); }
 long double ErfcOfSquare(long double y) { return Erfc(sqrtl(y)); }

@@ -11,8 +11,8 @@
 // 1 - erf(R) is 0. The C library's erf and exp take a long chain of dependent
 // operations; a polynomial takes four multiplications and four additions one
 // after the other once t is known. The coefficients are constants of the
-// source (physics/bracket_fit.inc and bracket_one_fit.inc, written by
-// bench/bracket_fit_generator.cpp).
+// source (physics/bracket_fit.inc, bracket_one_fit.inc and
+// bracket_square_fit.inc, written by bench/bracket_fit_generator.cpp).
 
 namespace qav {
 
