@@ -1,7 +1,8 @@
 // The breaking bracket of the march (roller_march.cpp) rounded to single
 // precision: from the piecewise fits of bracket.h, settled from the
-// reference's R where a fit leaves the float in doubt; for one point and
-// for registers of lanes.
+// reference's R where a fit leaves the float in doubt; the polynomials, the
+// settling, and the bracket for registers of lanes (for one point:
+// march_bracket_one-inl.h).
 
 #include <cmath>
 #include <cstddef>
@@ -120,83 +121,6 @@ HWY_NOINLINE double SettledBracket(double R, const ReferenceR& referenceR) {
     if (ZeroPastFit(R)) return 0.0;
     const double reference = referenceR();
     return ZeroPastFit(reference) ? 0.0 : NearestRoundedBracket(reference);
-}
-
-// The piece of the bracket fit a march expects at its next point: R taken on
-// by its last step from the point before.
-struct PieceGuess {
-    std::size_t piece = 0;
-    double R = 0.0;  // of the point before
-    // The same for the fits in y = R^2 (march_bracket_square-inl.h).
-    std::size_t squarePiece = BracketSquareFit::First;
-    double square = 0.0;
-};
-
-// The piece of R, for R in [0, Limit).
-HWY_INLINE std::size_t PieceOf(double R) {
-    const double u = R * BracketFit::PerUnit + IntegerShift;
-    std::uint64_t bits;
-    std::memcpy(&bits, &u, sizeof bits);
-    return static_cast<std::size_t>(bits & BracketFit::PieceMask);
-}
-
-// The bracket of the breaking dissipation rounded to single precision, for one
-// number: the float of the bracket formed from the nearest erf and exp. The
-// fit settles it unless the fit lies too close to a boundary between two
-// floats (or, for the first term, between two multiples of 2^-53), where
-// exact_math.h forms it. The guessed piece nearly always is R's: its
-// coefficients and centre are at hand before R is known, and are swapped for
-// the piece of R only when that differs. The result does not depend on the
-// guess.
-template <class ReferenceR>
-HWY_INLINE double RoundedBracket(double R, PieceGuess& next, const ReferenceR& referenceR) {
-    if (HWY_UNLIKELY(!(R >= 0.0 && R < BracketFit::Limit))) return SettledBracket(R, referenceR);
-    std::size_t guess = next.piece;
-    double centre = static_cast<double>(guess) * PieceWidth;
-    const std::size_t own = PieceOf(R);
-    if (HWY_UNLIKELY(own != guess)) {
-        guess = own;
-        centre = static_cast<double>(own) * PieceWidth;
-        // Keeps the compiler from selecting without a branch: the loads of
-        // the guessed piece then start before R is known.
-#if defined(__GNUC__)
-        asm volatile("" : "+r"(guess), "+x"(centre));
-#endif
-    }
-    // The next point's R, if R keeps its pace; its piece, if in the fit.
-    const double ahead = R + (R - next.R);
-    next.R = R;
-    next.piece = ahead >= 0.0 && ahead < BracketFit::Limit ? PieceOf(ahead) : own;
-    const double s = R - centre;
-    const double s2 = s * s;
-    const double s4 = s2 * s2;
-    const double s8 = s4 * s4;
-    const double shift = BracketShift(R);
-    double b;
-    double doubt;
-    if (guess <= BracketFit::WholeUpTo) {
-        // 1 - erf(R) rounded to a double is erfc(R) to within 2^-53.
-        b = FitPolynomial7(&detail::ScaledBracket.one[guess][0], s, s2, s4);
-        doubt = b * BracketFit::WholeTolerance + 0x1p-53 + b * shift;
-    } else if (guess >= BracketFit::SecondFrom) {
-        // 1 - erf(R) is 0.
-        b = FitPolynomial(&detail::ScaledBracket.one[guess][0], s, s2, s4, s8);
-        doubt = b * BracketFit::Tolerance + b * SumDoubt + b * shift;
-    } else {
-        const double* c = &detail::ScaledBracket.coefficient[guess][0];
-        const double erfc = FitPolynomial(c, s, s2, s4, s8);
-        const double second = FitPolynomial(c + BracketFit::Terms, s, s2, s4, s8);
-        // 1 - erf(R) is erfc(R) rounded to a multiple of 2^-53.
-        const double first = (erfc + MultipleOf2To53) - MultipleOf2To53;
-        if (HWY_UNLIKELY(
-                !(std::fabs(erfc - first) < 0x1p-54 - erfc * BracketFit::ErfcTolerance - erfc * shift))) {
-            return SettledBracket(R, referenceR);
-        }
-        b = first + second;
-        doubt = second * BracketFit::Tolerance + b * SumDoubt + b * shift;
-    }
-    if (HWY_LIKELY(ToFloatAndBack(b - doubt) == ToFloatAndBack(b + doubt))) return ToFloatAndBack(b);
-    return SettledBracket(R, referenceR);
 }
 
 // The lanes of open settled by SettledBracket, at points of depth h with

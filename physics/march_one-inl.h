@@ -17,7 +17,6 @@
 #endif
 
 #include <hwy/highway.h>
-#include "physics/march_bracket_square-inl.h"
 #include "physics/march_point-inl.h"
 
 HWY_BEFORE_NAMESPACE();

@@ -16,7 +16,7 @@
 #endif
 
 #include <hwy/highway.h>
-#include "physics/march_bracket-inl.h"
+#include "physics/march_bracket_one-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace qav {
