@@ -4,7 +4,8 @@
 // made from QAV_ENTRY_ARGUMENTS: the entries' record and the order in which
 // they report a missing argument (interface/exports.cpp), the log's value
 // lines (common/run_input.cpp) and the names of the Python module's arguments
-// (python/module/qav_module.cpp).
+// (python/module/qav_module.cpp), whose positional arguments are named by
+// the entry arguments they fill.
 
 #include <cstddef>
 #include <iterator>

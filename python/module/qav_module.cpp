@@ -28,10 +28,10 @@
 #include "common/log.h"
 #include "common/message.h"
 #include "common/run_input.h"
+#include "files/input_files.h"
 #include "model/judgement.h"
 #include "model/model.h"
 #include "qav/version.h"
-#include "files/input_files.h"
 
 namespace py = pybind11;
 
@@ -52,12 +52,12 @@ struct Shared {
     py::object asarray;
     py::object ascontiguousarray;
     py::object float64;
-    py::object real;      // numbers.Real
-    py::object integral;  // numbers.Integral
-    py::object bool_;     // numpy.bool_
+    py::object real;         // numbers.Real
+    py::object integral;     // numbers.Integral
+    py::object bool_;        // numpy.bool_
     py::object maskedArray;  // numpy.ma.MaskedArray
-    py::dtype status;     // '<U<longest status name>'
-    py::dtype object;     // 'O'
+    py::dtype status;        // '<U<longest status name>'
+    py::dtype object;        // 'O'
     py::dtype float64Type;
     py::dtype boolType;
     py::dtype uint8Type;
@@ -104,9 +104,10 @@ Vector AsVector(const char* name, py::handle value, bool oneStep = false) {
     if (Py_TYPE(value.ptr()) == api.PyArray_Type_) {
         const auto* header = py::detail::array_proxy(value.ptr());
         const auto* descr = py::detail::array_descriptor_proxy(header->descr);
-        constexpr int Layout = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
-        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ && descr->byteorder != Foreign &&
-            (header->flags & Layout) == Layout) {
+        constexpr int Layout =
+            py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+        if (header->nd == 1 && descr->type_num == py::detail::npy_api::NPY_DOUBLE_ &&
+            descr->byteorder != Foreign && (header->flags & Layout) == Layout) {
             const auto size = static_cast<std::size_t>(header->dimensions[0]);
             const auto* data = reinterpret_cast<const double*>(header->data);
             return {py::reinterpret_borrow<py::object>(value),
@@ -142,7 +143,8 @@ Vector AsVector(const char* name, py::handle value, bool oneStep = false) {
         py::object plain = py::reinterpret_borrow<py::object>(value);
         if (!py::hasattr(plain, "dtype")) plain = shared->asarray(plain);
         const py::object type = plain.attr("dtype");
-        const std::string kind = py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
+        const std::string kind =
+            py::hasattr(type, "kind") ? py::str(type.attr("kind")).cast<std::string>() : "";
         if (kind.size() == 1 && std::string_view("bcmMUSV").find(kind[0]) != std::string_view::npos) {
             throw py::value_error(std::string(name) + " must be a 1-D sequence of numbers, got " +
                                   py::str(type).cast<std::string>() + " values");
@@ -230,16 +232,92 @@ struct Setting {
     qav::RunInput input;
 };
 
-Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNormal, py::handle damType,
-                    py::handle damHeight, py::handle ag, py::handle rho, py::handle alpha, py::handle fc,
-                    py::handle ratioDepth, py::handle minStepSize, py::handle invalidValue) {
+using qav::Argument;
+
+// The Python name of an entry argument, from the argument list.
+const char* PythonName(Argument argument) { return qav::InfoOf(argument).pythonName; }
+
+// The positional arguments of the compiled run and transect, in the order of
+// qav.run's signature, each the entry argument it fills; run then takes
+// threads and progress, transect stops before log_file.
+constexpr Argument CallArguments[] = {Argument::ProfileX,    Argument::ProfileBottomLevel,
+                                      Argument::Hm0,         Argument::Tp,
+                                      Argument::Wlev,        Argument::IncomingWaveAngle,
+                                      Argument::DikeNormal,  Argument::DamType,
+                                      Argument::DamHeight,   Argument::Ag,
+                                      Argument::Rho,         Argument::Alpha,
+                                      Argument::Fc,          Argument::RatioDepth,
+                                      Argument::MinStepSize, Argument::InvalidValue,
+                                      Argument::LogFileName};
+constexpr const char* RunOwnArguments[] = {"threads", "progress"};
+constexpr auto CallCount = static_cast<Py_ssize_t>(std::size(CallArguments));
+constexpr Py_ssize_t ThreadsAt = CallCount, ProgressAt = CallCount + 1;
+constexpr Py_ssize_t RunArgumentCount = CallCount + static_cast<Py_ssize_t>(std::size(RunOwnArguments));
+constexpr Py_ssize_t TransectArgumentCount = CallCount - 1;
+
+constexpr Py_ssize_t PositionOf(Argument argument) {
+    Py_ssize_t at = 0;
+    while (at < CallCount && CallArguments[at] != argument) ++at;
+    return at;
+}
+static_assert(PositionOf(Argument::LogFileName) == TransectArgumentCount);
+static_assert(std::all_of(std::begin(CallArguments), std::end(CallArguments),
+                          [](Argument a) { return qav::InfoOf(a).pythonName != nullptr; }));
+
+// Positional arguments read by the entry argument they fill.
+struct CallArgs {
+    PyObject* const* args;
+    py::handle operator[](Argument argument) const { return args[PositionOf(argument)]; }
+};
+
+// The settings of qav.xr's block, a value per section (or per step), in the
+// order of the block's table.
+constexpr Argument BlockSettings[] = {Argument::DikeNormal, Argument::DamType,    Argument::DamHeight,
+                                      Argument::Ag,         Argument::Rho,        Argument::Alpha,
+                                      Argument::Fc,         Argument::RatioDepth, Argument::MinStepSize};
+constexpr std::size_t Settings = std::size(BlockSettings);
+
+constexpr std::size_t SettingOf(Argument argument) {
+    std::size_t k = 0;
+    while (k < Settings && BlockSettings[k] != argument) ++k;
+    return k;
+}
+
+// Sets a block setting of a run.
+void SetSetting(qav::RunInput& input, Argument argument, double value) {
+    switch (argument) {
+        case Argument::DikeNormal:
+            input.DikeNormal = value;
+            break;
+        case Argument::DamType:
+            input.DamType = static_cast<int>(value);
+            break;
+        case Argument::DamHeight:
+            input.DamHeight = value;
+            break;
+        default:
+            *qav::ParameterField(input.Parameters, argument) = value;
+    }
+}
+
+// A tuple of the Python names of arguments.
+template <std::size_t N>
+py::tuple NamesOf(const Argument (&arguments)[N]) {
+    py::list names;
+    for (const Argument argument : arguments) names.append(PythonName(argument));
+    return py::tuple(names);
+}
+
+Setting MakeSetting(CallArgs at) {
+    const auto real = [&](Argument argument) { return Real(PythonName(argument), at[argument]); };
     Setting s;
-    s.x = AsVector("profile_x", profileX);
-    s.z = AsVector("profile_z", profileZ);
-    SameLengths({{"profile_x", &s.x}, {"profile_z", &s.z}});
+    s.x = AsVector(PythonName(Argument::ProfileX), at[Argument::ProfileX]);
+    s.z = AsVector(PythonName(Argument::ProfileBottomLevel), at[Argument::ProfileBottomLevel]);
+    SameLengths({{PythonName(Argument::ProfileX), &s.x}, {PythonName(Argument::ProfileBottomLevel), &s.z}});
     s.input.ProfileX = s.x.values;
     s.input.ProfileBottomLevel = s.z.values;
-    s.input.DikeNormal = Real("dike_normal", dikeNormal);
+    s.input.DikeNormal = real(Argument::DikeNormal);
+    const py::handle damType = at[Argument::DamType], damHeight = at[Argument::DamHeight];
     s.input.DamType = DamType(damType);
     // A dam's crest has no default, and a crest without a dam is a mistake.
     if (damHeight.is_none() && s.input.DamType != 0) {
@@ -252,15 +330,10 @@ Setting MakeSetting(py::handle profileX, py::handle profileZ, py::handle dikeNor
             "no crest, got dam_height=" +
             Repr(damHeight));
     }
-    s.input.DamHeight = damHeight.is_none() ? 0.0 : Real("dam_height", damHeight);
-    qav::ModelParameters& p = s.input.Parameters;
-    p.Ag = Real("ag", ag);
-    p.Rho = Real("rho", rho);
-    p.Alpha = Real("alpha", alpha);
-    p.Fc = Real("fc", fc);
-    p.RatioDepth = Real("ratio_depth", ratioDepth);
-    p.MinStepSize = Real("min_step_size", minStepSize);
-    p.InvalidValue = Real("invalid_value", invalidValue);
+    s.input.DamHeight = damHeight.is_none() ? 0.0 : real(Argument::DamHeight);
+    for (const Argument parameter : qav::ParameterArray) {
+        *qav::ParameterField(s.input.Parameters, parameter) = real(parameter);
+    }
     return s;
 }
 
@@ -276,8 +349,8 @@ py::array NewArray(const py::dtype& descr, std::size_t n) {
     const auto& api = py::detail::npy_api::get();
     const Py_intptr_t dims[1] = {static_cast<Py_intptr_t>(n)};
     descr.inc_ref();  // stolen by PyArray_NewFromDescr
-    PyObject* array = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0,
-                                                nullptr);
+    PyObject* array =
+        api.PyArray_NewFromDescr_(api.PyArray_Type_, descr.ptr(), 1, dims, nullptr, nullptr, 0, nullptr);
     if (array == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::array>(array);
 }
@@ -471,25 +544,28 @@ py::object MakeRunResult(std::initializer_list<py::handle> fields) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-// qav.run's work, positional: profile_x, profile_z, hm0, tp, wlev, angle,
-// dike_normal, dam_type, dam_height, ag, rho, alpha, fc, ratio_depth,
-// min_step_size, invalid_value, log_file (bytes or None), threads (None: every
-// core), progress (None or a callable of the steps done and in all).
+// qav.run's work, its arguments positional (CallArguments): log_file is bytes
+// or None, then threads (None: every core) and progress (None or a callable of
+// the steps done and in all).
 py::object Run(PyObject* const* args) {
-    const py::handle hm0 = args[2], tp = args[3], wlev = args[4], angle = args[5], logFile = args[16];
+    const CallArgs at{args};
+    const py::handle hm0 = at[Argument::Hm0], tp = at[Argument::Tp], wlev = at[Argument::Wlev],
+                     angle = at[Argument::IncomingWaveAngle], logFile = at[Argument::LogFileName];
     const auto* ndarray = py::detail::npy_api::get().PyArray_Type_;
     py::object index = py::none();
     if (shared->pandasIndex && (Py_TYPE(hm0.ptr()) != ndarray || Py_TYPE(tp.ptr()) != ndarray ||
                                 Py_TYPE(wlev.ptr()) != ndarray || Py_TYPE(angle.ptr()) != ndarray)) {
         index = shared->pandasIndex(hm0, tp, wlev, angle);
     }
-    const Vector h = AsVector("hm0", hm0, true);
-    const Vector t = AsVector("tp", tp, true);
-    const Vector w = AsVector("wlev", wlev, true);
-    const Vector a = AsVector("angle", angle, true);
-    SameLengths({{"hm0", &h}, {"tp", &t}, {"wlev", &w}, {"angle", &a}});
-    Setting setting = MakeSetting(args[0], args[1], args[6], args[7], args[8], args[9], args[10], args[11],
-                                  args[12], args[13], args[14], args[15]);
+    const Vector h = AsVector(PythonName(Argument::Hm0), hm0, true);
+    const Vector t = AsVector(PythonName(Argument::Tp), tp, true);
+    const Vector w = AsVector(PythonName(Argument::Wlev), wlev, true);
+    const Vector a = AsVector(PythonName(Argument::IncomingWaveAngle), angle, true);
+    SameLengths({{PythonName(Argument::Hm0), &h},
+                 {PythonName(Argument::Tp), &t},
+                 {PythonName(Argument::Wlev), &w},
+                 {PythonName(Argument::IncomingWaveAngle), &a}});
+    Setting setting = MakeSetting(at);
     qav::RunInput& input = setting.input;
     input.Hm0 = h.values;
     input.Tp = t.values;
@@ -498,7 +574,7 @@ py::object Run(PyObject* const* args) {
     std::string logName;
     if (!logFile.is_none()) logName = logFile.cast<std::string>();
     qav::RunOptions options;
-    options.Threads = ThreadCount(args[17]);
+    options.Threads = ThreadCount(py::handle(args[ThreadsAt]));
 
     const std::size_t n = h.values.size();
     py::array hm0Toe = NewArray(shared->float64Type, n);
@@ -529,7 +605,7 @@ py::object Run(PyObject* const* args) {
     if (logName.empty()) {
         // The thread's log off, as a C entry called without a log sets it.
         qav::InitLog(0, "");
-        Pacer pacer(py::reinterpret_borrow<py::object>(args[18]), n);
+        Pacer pacer(py::reinterpret_borrow<py::object>(args[ProgressAt]), n);
         code = pacer.Run(input, output, message, options);
     } else {
         // The log a host's call writes: the interface header, then the run,
@@ -565,9 +641,9 @@ py::object Run(PyObject* const* args) {
 // Python's entry of Run, called with its arguments in place (no argument
 // list built, no overload looked up).
 PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
-    constexpr Py_ssize_t Arguments = 19;
-    if (count != Arguments) {
-        PyErr_Format(PyExc_TypeError, "run() takes %zd positional arguments (%zd given)", Arguments, count);
+    if (count != RunArgumentCount) {
+        PyErr_Format(PyExc_TypeError, "run() takes %zd positional arguments (%zd given)", RunArgumentCount,
+                     count);
         return nullptr;
     }
     try {
@@ -586,15 +662,13 @@ PyObject* RunEntry(PyObject*, PyObject* const* args, Py_ssize_t count) {
 
 // The model over a block of sections x time steps, for qav.xr: profiles x
 // and z (sections x points, a shorter profile padded with NaN at the end),
-// loads (sections x steps), and the settings (9 x sections x 1, or 9 x
-// sections x steps where a setting changes along the steps): dike normal,
-// dam type, dam height, ag, rho, alpha, fc, ratio depth, smallest grid step.
+// loads (sections x steps), and the settings (BlockSettings x sections x 1,
+// or x steps where a setting changes along the steps).
 // Returns float64 (5, sections, steps): Hm0, Tp and angle at the toe (NaN
 // where the step failed), the position of the step's status in STATUS_NAMES
 // and the step's flags; and the run findings, a list of (section's position,
 // text). A section's steps run in one call as run() runs them (in pieces, see
 // Pacer), split where its settings change.
-constexpr std::size_t Settings = 9;
 
 py::tuple ToeBlock(
     const py::array_t<double, py::array::c_style>& x, const py::array_t<double, py::array::c_style>& z,
@@ -616,7 +690,8 @@ py::tuple ToeBlock(
     if (settings.ndim() != 3 || static_cast<std::size_t>(settings.shape(0)) != Settings ||
         static_cast<std::size_t>(settings.shape(1)) != sections ||
         (settings.shape(2) != 1 && static_cast<std::size_t>(settings.shape(2)) != steps)) {
-        throw py::value_error("the settings must be an array of shape (9, sections, 1 or steps)");
+        throw py::value_error("the settings must be an array of shape (" + std::to_string(Settings) +
+                              ", sections, 1 or steps)");
     }
     const auto stride = static_cast<std::size_t>(settings.shape(2));
     const double* set = settings.data();
@@ -625,7 +700,7 @@ py::tuple ToeBlock(
     };
     for (std::size_t s = 0; s < sections; ++s) {
         for (std::size_t i = 0; i < stride; ++i) {
-            const double code = setting(1, s, i);
+            const double code = setting(SettingOf(Argument::DamType), s, i);
             if (!(code == 0.0 || code == 1.0 || code == 2.0 || code == 3.0)) {
                 throw py::value_error("dam_type must be 0 (none), 1 (caisson), 2 (wall) or 3 (dam), got " +
                                       py::str(py::float_(code)).cast<std::string>());
@@ -634,7 +709,8 @@ py::tuple ToeBlock(
     }
     qav::RunOptions options;
     options.Threads = ThreadCount(threadCount);
-    py::array_t<double> result({py::ssize_t{5}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
+    py::array_t<double> result(
+        {py::ssize_t{5}, static_cast<py::ssize_t>(sections), static_cast<py::ssize_t>(steps)});
     double* out = result.mutable_data();
     std::vector<qav::StepOutcome> outcomes(steps);
     std::vector<std::uint8_t> clamped(steps);
@@ -663,16 +739,8 @@ py::tuple ToeBlock(
             qav::RunInput input;
             input.ProfileX = {xs, keep};
             input.ProfileBottomLevel = {zs, keep};
-            input.DikeNormal = setting(0, s, begin);
-            input.DamType = static_cast<int>(setting(1, s, begin));
-            input.DamHeight = setting(2, s, begin);
-            qav::ModelParameters& p = input.Parameters;
-            p.Ag = setting(3, s, begin);
-            p.Rho = setting(4, s, begin);
-            p.Alpha = setting(5, s, begin);
-            p.Fc = setting(6, s, begin);
-            p.RatioDepth = setting(7, s, begin);
-            p.MinStepSize = setting(8, s, begin);
+            for (std::size_t k = 0; k < Settings; ++k)
+                SetSetting(input, BlockSettings[k], setting(k, s, begin));
             input.Hm0 = {hm0.data() + row + begin, count};
             input.Tp = {tp.data() + row + begin, count};
             input.Wlev = {wlev.data() + row + begin, count};
@@ -714,14 +782,17 @@ py::tuple ToeBlock(
     return py::make_tuple(result, findings);
 }
 
-py::tuple Trace(py::handle profileX, py::handle profileZ, py::handle hm0, py::handle tp, py::handle wlev,
-                py::handle angle, py::handle dikeNormal, py::handle damType, py::handle damHeight,
-                py::handle ag, py::handle rho, py::handle alpha, py::handle fc, py::handle ratioDepth,
-                py::handle minStepSize, py::handle invalidValue) {
-    const std::array<double, 4> step = {Real("hm0", hm0), Real("tp", tp), Real("wlev", wlev),
-                                        Real("angle", angle)};
-    Setting setting = MakeSetting(profileX, profileZ, dikeNormal, damType, damHeight, ag, rho, alpha, fc,
-                                  ratioDepth, minStepSize, invalidValue);
+// qav.transect's work, its arguments positional (CallArguments up to log_file).
+py::tuple Trace(const py::args& args) {
+    if (py::len(args) != static_cast<std::size_t>(TransectArgumentCount)) {
+        throw py::type_error("transect() takes " + std::to_string(TransectArgumentCount) +
+                             " positional arguments (" + std::to_string(py::len(args)) + " given)");
+    }
+    const CallArgs at{reinterpret_cast<PyTupleObject*>(args.ptr())->ob_item};
+    const auto real = [&](Argument argument) { return Real(PythonName(argument), at[argument]); };
+    const std::array<double, 4> step = {real(Argument::Hm0), real(Argument::Tp), real(Argument::Wlev),
+                                        real(Argument::IncomingWaveAngle)};
+    Setting setting = MakeSetting(at);
     qav::RunInput& input = setting.input;
     input.Hm0 = {&step[0], 1};
     input.Tp = {&step[1], 1};
@@ -891,7 +962,8 @@ void Initialise() {
     }
     for (std::size_t i = 0; i < Outcomes.size(); ++i) {
         for (std::size_t k = 0; k < Outcomes.size(); ++k) {
-            if (qav::IsFailure(Outcomes[k]) && qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
+            if (qav::IsFailure(Outcomes[k]) &&
+                qav::OutcomeName(Outcomes[k]) == qav::OutcomeName(Outcomes[i])) {
                 shared->failedName[i] = true;
             }
         }
@@ -903,9 +975,11 @@ void Initialise() {
 PYBIND11_MODULE(_qav, m) {
     Initialise();
     m.doc() = "The compiled core of the qav package (use the functions of qav, not these).";
-    static PyMethodDef runDefinition = {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)),
-                                        METH_FASTCALL, "Runs the model; see qav.run."};
-    m.add_object("run", py::reinterpret_steal<py::object>(PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
+    static PyMethodDef runDefinition = {
+        "run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&RunEntry)), METH_FASTCALL,
+        "Runs the model; see qav.run."};
+    m.add_object("run", py::reinterpret_steal<py::object>(
+                            PyCFunction_NewEx(&runDefinition, nullptr, m.attr("__name__").ptr())));
     m.def(
         "set_run_result",
         [](py::object type, py::object pandasIndex) {
@@ -922,6 +996,12 @@ PYBIND11_MODULE(_qav, m) {
           py::arg("x"), py::arg("z"), py::arg("hm0"), py::arg("tp"), py::arg("wlev"), py::arg("angle"),
           py::arg("settings"), py::arg("threads"), py::arg("progress"));
     m.def("transect", &Trace, "Traces one time step; see qav.transect.");
+    // The compiled run's and the block's positional arguments, by name, for
+    // the package to pass them in that order.
+    py::list runArguments(NamesOf(CallArguments));
+    for (const char* name : RunOwnArguments) runArguments.append(name);
+    m.attr("RUN_ARGUMENTS") = py::tuple(runArguments);
+    m.attr("BLOCK_SETTINGS") = NamesOf(BlockSettings);
     m.def("run_summary", &RunSummaryText, "The summary of a run's results; see qav.RunResult.");
     py::list flagNames;
     py::list flagMasks;

@@ -11,6 +11,8 @@ FAILED_STATUS_NAMES: tuple[str, ...]
 FLAG_NAMES: tuple[str, ...]
 FLAG_MASKS: tuple[int, ...]
 MESSAGE_LENGTH: int
+RUN_ARGUMENTS: tuple[str, ...]
+BLOCK_SETTINGS: tuple[str, ...]
 
 class InputError(ValueError): ...
 

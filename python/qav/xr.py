@@ -138,8 +138,7 @@ def _dam_codes(dam_type: xr.DataArray) -> xr.DataArray:
 
 #: The settings of a section's run, in the order of the compiled block: the profile's
 #: structure, then the model parameters (arguments of toe_conditions).
-_SETTINGS = ("dike_normal", "dam_type", "dam_height", "ag", "rho", "alpha", "fc", "ratio_depth", "min_step_size")
-_PARAMETERS = _SETTINGS[3:]
+_SETTINGS = _qav.BLOCK_SETTINGS
 
 
 def _toe_block(hm0, tp, wlev, angle, x, z, *settings, parameters):
@@ -365,7 +364,8 @@ def toe_conditions(loads: xr.Dataset, profiles: xr.Dataset, *, ag: Union[float, 
               if "section" in dike_normal.coords else
               xr.DataArray(np.arange(dike_normal.sizes["section"]).astype(str), dims=("section",)))
     labels = labels.drop_vars(labels.coords)
-    settings = [dike_normal, dam_type, dam_height, *parameters.values()]
+    by_name = dict(dike_normal=dike_normal, dam_type=dam_type, dam_height=dam_height, **parameters)
+    settings = [by_name[name] for name in _SETTINGS]
     hm0, tp, wlev, angle = (xr.broadcast(v, *settings)[0].transpose("section", ...)
                             for v in (hm0, tp, wlev, angle))
     hm0, tp, wlev, angle = xr.broadcast(hm0, tp, wlev, angle)

@@ -37,5 +37,8 @@ def test_stub_names_what_the_compiled_module_holds():
     assert named == held
     arguments = {node.name: len(node.args.posonlyargs) + len(node.args.args)
                  for node in stub.body if isinstance(node, ast.FunctionDef)}
-    # qav.run hands the compiled run every one of its arguments, in order.
-    assert arguments["run"] == len(inspect.signature(qav.run).parameters)
+    # qav.run and qav.transect hand the compiled ones every argument in the order it reads them.
+    order = qav._qav.RUN_ARGUMENTS
+    assert arguments["run"] == len(order) and tuple(inspect.signature(qav.run).parameters) == order
+    transect = tuple(inspect.signature(qav.transect).parameters)
+    assert arguments["transect"] == len(transect) and transect == order[:order.index("log_file")]
