@@ -41,8 +41,9 @@ int main(int argc, char** argv) {
         const qav::ToeWaves expected = qav::RunRollerModel(c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
                                                            c.Angle, c.step, c.levels, constants, reference);
         for (std::size_t p = 0; p < paths.size(); ++p) {
-            const qav::ToeWaves got = qav_testing::MarchOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev,
-                                                            c.DikeNormal, c.Angle, c.step, c.levels, constants);
+            const qav::ToeWaves got =
+                qav_testing::MarchOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
+                                     c.step, c.levels, constants);
             const double dh = RelativeDifference(got.hm0, expected.hm0);
             const double dd = RelativeDifference(got.direction, expected.direction);
             worst[p] = std::max(worst[p], dh);

@@ -69,9 +69,9 @@ void MarchReference(benchmark::State& state) {
 void MarchFast(benchmark::State& state, qav::MarchPath path) {
     const Foreshore f = MakeForeshore(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        const qav::ToeWaves toe = qav::RunRollerModelOn(path, 8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step,
-                                                        f.level.size(), InPlace{f.level.data(), 1}.Source(),
-                                                        kConstants);
+        const qav::ToeWaves toe =
+            qav::RunRollerModelOn(path, 8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step, f.level.size(),
+                                  InPlace{f.level.data(), 1}.Source(), kConstants);
         benchmark::DoNotOptimize(toe);
     }
     SetPerPoint(state, static_cast<double>(f.level.size()));
@@ -128,8 +128,9 @@ void MarchCost(benchmark::State& state, qav::MarchPath path) {
     for (auto _ : state) {
         if (count == 1) {
             const qav::LaneStep& s = steps[0];
-            toe[0] = qav::RunRollerModelOn(path, s.Tp, s.TransmittedHm0, 1.0, 0.01, s.Wlev, 270.0, s.IncomingWaveAngle,
-                                           s.gridStep, P, InPlace{levels.data(), lanes}.Source(), kConstants);
+            toe[0] = qav::RunRollerModelOn(path, s.Tp, s.TransmittedHm0, 1.0, 0.01, s.Wlev, 270.0,
+                                           s.IncomingWaveAngle, s.gridStep, P,
+                                           InPlace{levels.data(), lanes}.Source(), kConstants);
         } else {
             qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, rows.Source(), kConstants, toe);
         }
@@ -398,7 +399,8 @@ int main(int argc, char** argv) {
     for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
         const std::string name = "MarchCost_" + std::string(qav::MarchPathName(path));
         // The reference marches steps alone.
-        benchmark::RegisterBenchmark(name.c_str(), MarchCost, path)->DenseRange(0, path == qav::MarchPath::Reference ? 0 : 2);
+        benchmark::RegisterBenchmark(name.c_str(), MarchCost, path)
+            ->DenseRange(0, path == qav::MarchPath::Reference ? 0 : 2);
     }
     for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
         const std::string name = "TimeStep_" + std::string(qav::MarchPathName(path));

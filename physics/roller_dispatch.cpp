@@ -98,7 +98,8 @@ std::string_view MarchPathName(MarchPath path) {
     case MarchPath::Sse4: return "Sse4";
     case MarchPath::Avx2: return "Avx2";
     case MarchPath::Avx512: return "Avx512";
-    case MarchPath::Neon: return "Neon";
+    case MarchPath::Neon:
+        return "Neon";
     }
     return "?";
 }

@@ -102,8 +102,8 @@ constexpr MarchCost ThisCost{111.0, {111.0, 206.0}};
 #endif
 
 const detail::MarchKernels* MarchKernelsOf() {
-    static const detail::MarchKernels kernels{HWY_TARGET, ThisPath, ThisCost, 2 * hn::Lanes(D()), &MarchOne,
-                                              &MarchLanesAny};
+    static const detail::MarchKernels kernels{HWY_TARGET,         ThisPath,  ThisCost,
+                                              2 * hn::Lanes(D()), &MarchOne, &MarchLanesAny};
     return &kernels;
 }
 

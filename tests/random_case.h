@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "model/grid_walk.h"
 #include "model/grid.h"
+#include "model/grid_walk.h"
 #include "model/model.h"
 #include "model/step_pieces.h"
 #include "physics/roller_fast.h"

@@ -47,8 +47,9 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
         const qav::ToeWaves expected = qav::RunRollerModel(c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
                                                            c.Angle, c.step, c.levels, kConstants, reference);
         for (std::size_t p = 0; p < paths.size(); ++p) {
-            const qav::ToeWaves got = qav_testing::MarchOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev,
-                                                            c.DikeNormal, c.Angle, c.step, c.levels, kConstants);
+            const qav::ToeWaves got =
+                qav_testing::MarchOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
+                                     c.step, c.levels, kConstants);
             const double d = std::max(RelativeDifference(got.hm0, expected.hm0),
                                       RelativeDifference(got.direction, expected.direction));
             // The direction comes from the reference's wave numbers at the two
@@ -104,16 +105,17 @@ TEST(FastMarch, EveryPathSingleOrInLanesGivesTheSameBits) {
         c.Fc = 0.01;
         c.DikeNormal = 270.0;
         c.Angle = 270.0 + (c.Angle - c.DikeNormal);
-        expected.push_back(qav_testing::MarchOn(paths[0], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
-                                                 c.step, c.levels, kConstants));
+        expected.push_back(qav_testing::MarchOn(paths[0], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
+                                                c.Angle, c.step, c.levels, kConstants));
         all.push_back(std::move(c));
     }
     for (const MarchPath path : paths) {
         int differing = 0;
         for (int trial = 0; trial < cases; ++trial) {
             const Case& c = all[trial];
-            const qav::ToeWaves got = qav_testing::MarchOn(path, c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
-                                                            c.Angle, c.step, c.levels, kConstants);
+            const qav::ToeWaves got =
+                qav_testing::MarchOn(path, c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle, c.step,
+                                     c.levels, kConstants);
             differing += !SameBits(got, expected[trial]);
         }
         EXPECT_EQ(differing, 0) << qav::MarchPathName(path) << " single steps";
@@ -154,7 +156,8 @@ TEST(FastMarch, EveryPathReportsAnEnergyClampedUnderWater) {
     for (const MarchPath path : qav::SupportedMarchPaths()) {
         const auto run = [&](const std::vector<double>& levels, double step) {
             return path == MarchPath::Reference
-                       ? qav::RunRollerModel(8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants, reference)
+                       ? qav::RunRollerModel(8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants,
+                                             reference)
                        : qav_testing::MarchOn(path, 8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants);
         };
         const qav::ToeWaves clamped = run(coarse, 200.0);
@@ -203,7 +206,7 @@ TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
             for (std::size_t l = 0; l < count; ++l) {
                 const Case& c = cases[l];
                 const qav::ToeWaves alone = qav_testing::MarchOn(path, c.Tp, c.Hm0, alpha, fc, c.Wlev, normal,
-                                                                  c.Angle, c.step, c.levels, kConstants);
+                                                                 c.Angle, c.step, c.levels, kConstants);
                 EXPECT_EQ(toe[l].hm0, alone.hm0) << qav::MarchPathName(path) << " group " << group << " lane " << l;
                 if (std::isnan(alone.direction)) {
                     EXPECT_TRUE(std::isnan(toe[l].direction));
@@ -244,8 +247,8 @@ TEST(FastMarch, WavesNearGrazingKeepTheReferencesDirection) {
                 steps.push_back({tp, 0.5, 0.0, angle, 1.0, 2});
                 expected.push_back(qav::RunRollerModel(tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own,
                                                        kConstants, reference));
-                const qav::ToeWaves alone = qav_testing::MarchOn(path, tp, 0.5, 1.0, 0.01, 0.0, normal,
-                                                                  angle, 1.0, own, kConstants);
+                const qav::ToeWaves alone =
+                    qav_testing::MarchOn(path, tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own, kConstants);
                 worse += !(std::fabs(alone.direction - expected[l].direction) <= scale);
             }
             std::vector<qav::ToeWaves> toe(lanes);
@@ -347,7 +350,8 @@ TEST(FastMarch, EdgeCasesOfTheMarch) {
         got = qav_testing::MarchOn(path, 8, 2.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants);
         EXPECT_NEAR(got.hm0, expected.hm0, 1e-13 * expected.hm0);
         EXPECT_NEAR(got.direction, expected.direction, 1e-13 * expected.direction);
-        EXPECT_TRUE(std::isnan(qav_testing::MarchOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, {}, kConstants).hm0));
+        EXPECT_TRUE(
+            std::isnan(qav_testing::MarchOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, {}, kConstants).hm0));
     }
 }
 
