@@ -33,7 +33,7 @@ namespace HWY_NAMESPACE {
 struct PieceGuess {
     std::size_t piece = 0;
     double R = 0.0;  // of the point before
-    // The same for the fits in y = R^2 (march_bracket_square-inl.h).
+    // The same for the fits in y = R^2 (RoundedBracketOfSquare).
     std::size_t squarePiece = BracketSquareFit::First;
     double square = 0.0;
 };
@@ -162,6 +162,7 @@ constexpr double SquareDoubt = 0x1p-46;
 // below y + 2.
 HWY_INLINE double SquareShift(double y) { return (y + 2.0) * SquareDoubt; }
 
+// RoundedBracket, out of line: the fits in y leave few points to it.
 template <class ReferenceR>
 HWY_NOINLINE double BracketAtR(double R, PieceGuess& next, const ReferenceR& referenceR) {
     return RoundedBracket(R, next, referenceR);
@@ -178,14 +179,16 @@ HWY_INLINE double RoundedBracketOfSquare(double y, double hGamma, double H, Piec
                                          const ReferenceR& referenceR) {
     constexpr double From = BracketSquareFit::First / BracketSquareFit::PerUnit;
     constexpr double Below = BracketFit::Limit * BracketFit::Limit;
+    // y H^2 against (h gamma)^2, without a division; the strict comparison
+    // fails for infinities and NaN.
+    const auto squareHolds = [&]() HWY_ATTR QAV_INLINE_LAMBDA {
+        const double yH2 = y * (H * H);
+        return std::fabs(yH2 - hGamma * hGamma) < yH2 * EarlySquareDoubt;
+    };
     if (HWY_UNLIKELY(!(y >= From && y < Below))) {
         // Past the fits the bracket's float is 0 (from R = 10.6 on), up to
         // where R^3 overflows.
-        const double yH2 = y * (H * H);
-        if (y >= Below && y < BracketFit::ZeroUpTo * BracketFit::ZeroUpTo &&
-            std::fabs(yH2 - hGamma * hGamma) < yH2 * EarlySquareDoubt) {
-            return 0.0;
-        }
+        if (y >= Below && y < BracketFit::ZeroUpTo * BracketFit::ZeroUpTo && squareHolds()) return 0.0;
         return BracketAtR(hGamma / H, next, referenceR);
     }
     std::size_t guess = next.squarePiece;
@@ -219,13 +222,7 @@ HWY_INLINE double RoundedBracketOfSquare(double y, double hGamma, double H, Piec
         },
         SquareShift(y),
         {BracketSquareFit::WholeTolerance, BracketSquareFit::ErfcTolerance, BracketSquareFit::Tolerance},
-        // y H^2 against (h gamma)^2, without a division; the strict
-        // comparison fails for infinities and NaN.
-        [&]() HWY_ATTR QAV_INLINE_LAMBDA {
-            const double yH2 = y * (H * H);
-            return std::fabs(yH2 - hGamma * hGamma) < yH2 * EarlySquareDoubt;
-        },
-        [&] { return BracketAtR(hGamma / H, next, referenceR); });
+        squareHolds, [&] { return BracketAtR(hGamma / H, next, referenceR); });
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
