@@ -167,7 +167,7 @@ HWY_INLINE Pack<DD, K> PowerOfTwo(DD d, const Pack<DD, K>& k) {
 //
 // The head of a double keeps its top 26 significant bits (the low 27 bits of
 // the mantissa cleared); the tail, the rest, has at most 27. Head times head,
-// or times tail, is exact; tail times tail rounds away less than 2^-106 of
+// or times tail, is exact; tail times tail rounds away less than 2^-103 of
 // a b. Dekker's sum of the four products then gives a b - fl(a b), the
 // product's rounding error, to well within the last rounding below.
 constexpr std::uint64_t HeadMask = 0xFFFFFFFFF8000000u;

@@ -44,14 +44,9 @@
 //   march_point-inl.h        the quantities of a point, in stages; the first point
 //   march_one-inl.h          one time step, point after point
 //   march_lanes-inl.h        time steps side by side, one per lane
+#include "physics/march_targets.h"
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "physics/roller_march.cpp"
-// SSSE3 processors take the baseline: one target less to compile. Registers
-// side by side live in arrays, which scalable vectors (SVE) cannot: Arm
-// processors take NEON.
-#ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
-#endif
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
