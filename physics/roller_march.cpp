@@ -112,6 +112,10 @@ namespace qav::detail {
 
 HWY_EXPORT(MarchKernelsOf);
 
+namespace {
+
+// The marches compiled for target, or nullptr when this build has none for it
+// or the processor does not run it.
 const MarchKernels* KernelsFor(std::int64_t target) {
     if ((hwy::SupportedTargets() & target) == 0) return nullptr;
     constexpr std::size_t entries =
@@ -128,6 +132,8 @@ const MarchKernels* KernelsFor(std::int64_t target) {
     const MarchKernels* kernels = entry();
     return kernels->target == target ? kernels : nullptr;
 }
+
+}  // namespace
 
 const MarchKernels& BestKernels() {
     static const MarchKernels* best = HWY_DYNAMIC_DISPATCH(MarchKernelsOf)();
