@@ -28,7 +28,6 @@ int main(int argc, char** argv) {
     std::mt19937_64 random(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 99);
     const qav::Constants constants{9.81, 1025.0};
     qav::RollerWorkspace reference;
-    qav::MarchWorkspace work;
     std::vector<qav::MarchPath> paths = qav::SupportedMarchPaths();
     paths.erase(paths.begin());
     std::vector<double> worst(paths.size(), 0.0);
@@ -42,9 +41,9 @@ int main(int argc, char** argv) {
         const qav::ToeWaves expected = qav::RunRollerModel(c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
                                                            c.Angle, c.step, c.levels, constants, reference);
         for (std::size_t p = 0; p < paths.size(); ++p) {
-            const qav::ToeWaves got = qav::RunRollerModelOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev,
-                                                            c.DikeNormal, c.Angle, c.step, c.levels, constants,
-                                                            work);
+            const qav::ToeWaves got =
+                qav_testing::MarchOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
+                                     c.step, c.levels, constants);
             const double dh = RelativeDifference(got.hm0, expected.hm0);
             const double dd = RelativeDifference(got.direction, expected.direction);
             worst[p] = std::max(worst[p], dh);

@@ -28,10 +28,12 @@
 #include "physics/physics.h"
 #include "physics/roller_fast.h"
 #include "qav.h"
+#include "tests/random_case.h"
 
 namespace {
 
 using qav::Constants;
+using qav_testing::InPlace;
 
 constexpr Constants kConstants{9.81, 1025.0};
 
@@ -66,10 +68,10 @@ void MarchReference(benchmark::State& state) {
 
 void MarchFast(benchmark::State& state, qav::MarchPath path) {
     const Foreshore f = MakeForeshore(static_cast<int>(state.range(0)));
-    qav::MarchWorkspace work;
     for (auto _ : state) {
-        const qav::ToeWaves toe = qav::RunRollerModelOn(path, 8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step,
-                                                        f.level, kConstants, work);
+        const qav::ToeWaves toe =
+            qav::RunRollerModelOn(path, 8.0, 2.0, 1.0, 0.01, 0.0, 270.0, 280.0, f.step, f.level.size(),
+                                  InPlace{f.level.data(), 1}.Source(), kConstants);
         benchmark::DoNotOptimize(toe);
     }
     SetPerPoint(state, static_cast<double>(f.level.size()));
@@ -92,12 +94,49 @@ void MarchLanes(benchmark::State& state, qav::MarchPath path) {
         for (std::size_t l = 0; l < lanes; ++l) levels[i * lanes + l] = f.level[i];
     }
     std::vector<qav::ToeWaves> toe(lanes);
-    qav::MarchWorkspace work;
+    InPlace rows{levels.data(), lanes};
     for (auto _ : state) {
-        qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, levels.data(), kConstants, toe, work);
+        qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, rows.Source(), kConstants, toe);
         benchmark::DoNotOptimize(toe.data());
     }
     SetPerPoint(state, static_cast<double>(P * lanes));
+}
+
+// What the marches of a path cost, as the plan of a run weighs them
+// (MarchPathCost): ns per grid point of a step alone (state.range(0) = 0),
+// and per row of lanes with one register of lanes filled (1) and two (2),
+// over the 1668 levels a step marches on the 1000 m profile at 1:100 of the
+// storm below; the lanes' periods and water levels as the storm's.
+void MarchCost(benchmark::State& state, qav::MarchPath path) {
+    constexpr std::size_t P = 1668;
+    const double step = 1000.0 / static_cast<double>(P - 2);
+    const auto registers = static_cast<std::size_t>(state.range(0));
+    const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
+    const std::size_t count = registers == 0 ? 1 : registers * lanes / 2;
+    std::vector<qav::LaneStep> steps;
+    for (std::size_t l = 0; l < count; ++l) {
+        const double s = static_cast<double>(l) / static_cast<double>(lanes);
+        steps.push_back({6.0 + 4.0 * s, 2.0, 0.5 * s, 280.0, step, P});
+    }
+    std::vector<double> levels(P * lanes);
+    for (std::size_t i = 0; i < P; ++i) {
+        const double z = std::min(-12.0 + static_cast<double>(i) * step / 100.0, -2.0);
+        for (std::size_t l = 0; l < lanes; ++l) levels[i * lanes + l] = z;
+    }
+    std::vector<qav::ToeWaves> toe(lanes);
+    InPlace rows{levels.data(), lanes};
+    for (auto _ : state) {
+        if (count == 1) {
+            const qav::LaneStep& s = steps[0];
+            toe[0] = qav::RunRollerModelOn(path, s.Tp, s.TransmittedHm0, 1.0, 0.01, s.Wlev, 270.0,
+                                           s.IncomingWaveAngle, s.gridStep, P,
+                                           InPlace{levels.data(), lanes}.Source(), kConstants);
+        } else {
+            qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, rows.Source(), kConstants, toe);
+        }
+        benchmark::DoNotOptimize(toe.data());
+    }
+    SetPerPoint(state, static_cast<double>(P));
 }
 
 // The 1000 m profile at 1:100 from -12 m to -2 m, two points.
@@ -356,6 +395,12 @@ int main(int argc, char** argv) {
         // The reference has one lane: its lane march is its single step.
         const std::string name = "MarchLanes_" + std::string(qav::MarchPathName(path));
         benchmark::RegisterBenchmark(name.c_str(), MarchLanes, path)->Arg(1000);
+    }
+    for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
+        const std::string name = "MarchCost_" + std::string(qav::MarchPathName(path));
+        // The reference marches steps alone.
+        benchmark::RegisterBenchmark(name.c_str(), MarchCost, path)
+            ->DenseRange(0, path == qav::MarchPath::Reference ? 0 : 2);
     }
     for (const qav::MarchPath path : qav::SupportedMarchPaths()) {
         const std::string name = "TimeStep_" + std::string(qav::MarchPathName(path));

@@ -20,6 +20,7 @@
 #include "model/grid.h"
 #include "model/grid_walk.h"
 #include "model/step_pieces.h"
+#include "tests/random_case.h"
 
 namespace {
 
@@ -131,7 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Each step alone: the reference and every fast path.
     std::vector<Marching> marching;
     qav::RollerWorkspace referenceWork;
-    qav::MarchWorkspace work;
     std::vector<double> gridX;
     for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
         const qav::PreparedStep prepared = qav::PrepareTimeStep(input, i, message);
@@ -154,9 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                              step.levels, constants, referenceWork);
         const ToeWaves& expected = step.reference;
         for (const MarchPath path : paths) {
-            const ToeWaves got = qav::RunRollerModelOn(path, input.Tp[i], step.transmittedHm0, p.Alpha, p.Fc,
-                                                       input.Wlev[i], input.DikeNormal, input.IncomingWaveAngle[i],
-                                                       step.gridStep, step.levels, constants, work);
+            const ToeWaves got = qav_testing::MarchOn(
+                path, input.Tp[i], step.transmittedHm0, p.Alpha, p.Fc, input.Wlev[i], input.DikeNormal,
+                input.IncomingWaveAngle[i], step.gridStep, step.levels, constants);
             if (!step.fast.empty() && !SameBits(got, step.fast.front())) {
                 Breach("a fast path differs from the first one", path, i, got, step.fast.front());
             }
@@ -216,9 +216,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 for (std::size_t k = 0; k < longest; ++k) levels[k * lanes + l] = own[std::min(k, own.size() - 1)];
             }
             std::vector<ToeWaves> toe(lanes);
-            qav::RunRollerModelLanes(path, input.Parameters.Alpha,
-                                     input.Parameters.Fc, input.DikeNormal, steps, levels.data(), constants, toe,
-                                     work);
+            qav_testing::MarchLanesOn(path, input.Parameters.Alpha, input.Parameters.Fc, input.DikeNormal,
+                                      steps, levels.data(), constants, toe);
             for (std::size_t l = 0; l < count; ++l) {
                 const Marching& step = marching[first + l];
                 if (!SameBits(toe[l], step.fast[p])) {

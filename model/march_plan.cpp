@@ -1,5 +1,5 @@
-// The split of a group of time steps over the marches, by their costs on the
-// processors they were measured on.
+// The split of a group of time steps over the marches, by the costs their
+// kernels carry (measured on a processor of each instruction set).
 #include "model/march_plan.h"
 
 #include <algorithm>
@@ -14,41 +14,17 @@ constexpr std::size_t MaxGroup = 64;
 
 }  // namespace
 
-MarchChoice::Cost MarchChoice::CostOf(MarchPath path) {
-    // ns per grid point of a step alone (RunRollerModelOn), and per row of
-    // one and of two registers of lanes (RunRollerModelLanes with 2 to
-    // LaneCount steps), over the 1000 m 1:100 profile of bench/ (1668
-    // levels), on an Intel Xeon with AVX-512 (Sapphire Rapids class). Other processors
-    // of the same instruction sets take the same split. The aarch64 paths
-    // have not been measured: a register of lanes is taken to cost what
-    // three steps alone cost, as on the x86-64 paths.
-    switch (path) {
-        case MarchPath::Reference:
-            return {139.0, {1e9, 1e9}};
-        case MarchPath::Baseline:
-            return {132.0, {132.0, 190.0}};
-        case MarchPath::Sse4:
-            return {78.0, {122.0, 194.0}};
-        case MarchPath::Avx2:
-            return {57.0, {172.0, 286.0}};
-        case MarchPath::Avx512:
-            return {53.0, {226.0, 377.0}};
-        default:
-            return {100.0, {300.0, 560.0}};
-    }
-}
-
 void MarchChoice::Add(MarchPath path) {
     if (count_ == lanes_.size()) return;
     lanes_[count_] = path;
-    costs_[count_] = CostOf(path);
+    costs_[count_] = MarchPathCost(path);
     ++count_;
     groupSize_ = std::max(groupSize_, std::min<std::size_t>(static_cast<std::size_t>(LaneCount(path)), MaxGroup));
 }
 
 MarchChoice::MarchChoice(MarchPath path) : single_(path) {
     if (path == MarchPath::Reference) return;
-    singleCost_ = CostOf(path).alone;
+    singleCost_ = MarchPathCost(path).alone;
     Add(path);
 }
 
@@ -61,8 +37,8 @@ MarchChoice MarchChoice::ForThisThread() {
         for (const MarchPath path : SupportedMarchPaths()) {
             if (path == MarchPath::Reference) continue;
             every.Add(path);
-            if (CostOf(path).alone < every.singleCost_) {
-                every.singleCost_ = CostOf(path).alone;
+            if (MarchPathCost(path).alone < every.singleCost_) {
+                every.singleCost_ = MarchPathCost(path).alone;
                 every.single_ = path;
             }
         }
@@ -84,7 +60,7 @@ MarchChoice MarchChoice::ForThisThread() {
         }
         // Keep the order of the processor's paths, oldest first.
         std::sort(used.lanes_.begin(), used.lanes_.begin() + static_cast<std::ptrdiff_t>(used.count_));
-        for (std::size_t p = 0; p < used.count_; ++p) used.costs_[p] = CostOf(used.lanes_[p]);
+        for (std::size_t p = 0; p < used.count_; ++p) used.costs_[p] = MarchPathCost(used.lanes_[p]);
         return used;
     }();
     return fastest;

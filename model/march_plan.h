@@ -40,16 +40,8 @@ public:
 
     // Splits a group of consecutive steps, of points[i] grid levels each
     // (extra level included), into pieces in order, at the least cost by the
-    // measured costs of the paths.
+    // measured costs of the paths (MarchPathCost).
     void Plan(std::span<const std::size_t> points, std::vector<MarchPiece>& pieces) const;
-
-    // The costs of a path: ns per point of a step alone, and per row of one
-    // and of two registers of lanes.
-    struct Cost {
-        double alone;
-        double row[2];
-    };
-    [[nodiscard]] static Cost CostOf(MarchPath path);
 
 private:
     MarchChoice() = default;
@@ -58,8 +50,8 @@ private:
     std::size_t groupSize_ = 1;
     double singleCost_ = 1.0;
     // Paths that march lanes, with their costs.
-    std::array<MarchPath, 10> lanes_{};
-    std::array<Cost, 10> costs_{};
+    std::array<MarchPath, 6> lanes_{};
+    std::array<MarchCost, 6> costs_{};
     std::size_t count_ = 0;
 };
 

@@ -32,6 +32,8 @@ struct SingleStep {
 // The marches of one instruction set.
 struct MarchKernels {
     std::int64_t target;  // Highway's target bit
+    MarchPath path;       // which path they are, by its name (MarchPathName)
+    MarchCost cost;       // as measured on a processor of the target
     // Time steps the lane march takes at once (two registers of lanes).
     std::size_t lanes;
     // One time step; its first point alone when points is 1.

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <iterator>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,51 +22,16 @@ thread_local bool threadPathSet = false;
 thread_local MarchPath threadPath = MarchPath::Reference;
 
 constexpr MarchPath AllPaths[] = {MarchPath::Reference, MarchPath::Baseline, MarchPath::Sse4,
-                                  MarchPath::Avx2,      MarchPath::Avx512,   MarchPath::Neon,
-                                  MarchPath::Sve,       MarchPath::Sve2,     MarchPath::Sve256,
-                                  MarchPath::Sve2_128};
+                                  MarchPath::Avx2,      MarchPath::Avx512,   MarchPath::Neon};
 
-// Highway's target bits of a path; the baseline is whichever of the two
-// fallbacks the compiler built.
-std::int64_t TargetsOf(MarchPath path) {
-    switch (path) {
-    case MarchPath::Reference: return 0;
-    case MarchPath::Baseline: return HWY_SCALAR | HWY_EMU128;
-    case MarchPath::Sse4: return HWY_SSE4;
-    case MarchPath::Avx2: return HWY_AVX2;
-    case MarchPath::Avx512: return HWY_AVX3;
-    case MarchPath::Neon: return HWY_NEON;
-    case MarchPath::Sve: return HWY_SVE;
-    case MarchPath::Sve2: return HWY_SVE2;
-    case MarchPath::Sve256: return HWY_SVE_256;
-    case MarchPath::Sve2_128: return HWY_SVE2_128;
-    }
-    return 0;
-}
-
-const detail::MarchKernels* FindKernels(MarchPath path) {
-    for (std::int64_t targets = TargetsOf(path); targets != 0; targets &= targets - 1) {
-        if (const detail::MarchKernels* k = detail::KernelsFor(targets & -targets)) return k;
+// The marches of path, if this build has them and the processor runs them.
+const detail::MarchKernels* KernelsOf(MarchPath path) {
+    std::size_t count = 0;
+    const detail::MarchKernels* const* kernels = detail::SupportedKernels(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (kernels[i]->path == path) return kernels[i];
     }
     return nullptr;
-}
-
-// The marches of every path, looked up once.
-const detail::MarchKernels* KernelsOf(MarchPath path) {
-    static const auto table = [] {
-        std::array<const detail::MarchKernels*, std::size(AllPaths)> kernels{};
-        for (std::size_t i = 0; i < kernels.size(); ++i) kernels[i] = FindKernels(AllPaths[i]);
-        return kernels;
-    }();
-    const auto at = static_cast<std::size_t>(path);
-    return at < table.size() ? table[at] : nullptr;
-}
-
-MarchPath PathOf(const detail::MarchKernels& kernels) {
-    for (const MarchPath p : AllPaths) {
-        if ((TargetsOf(p) & kernels.target) != 0) return p;
-    }
-    return MarchPath::Baseline;
 }
 
 std::string Lower(std::string_view text) {
@@ -94,43 +59,12 @@ std::string IgnoredMarchPathRequest() {
     return text;
 }
 
-namespace {
-
-// Levels of a single step, read where they lie.
-const double* ReadInPlace(void* context, std::size_t first, std::size_t /*count*/, double* /*buffer*/) {
-    return static_cast<const double*>(context) + first;
-}
-
-// One lane of rows of lanes: levels[i * stride + lane].
-struct LaneColumn {
-    const double* levels;
-    std::size_t stride;
-};
-
-const double* ReadColumn(void* context, std::size_t first, std::size_t count, double* buffer) {
-    const auto* column = static_cast<const LaneColumn*>(context);
-    for (std::size_t i = 0; i < count; ++i) buffer[i] = column->levels[(first + i) * column->stride];
-    return buffer;
-}
-
-const double* ReadRows(void* context, std::size_t first, std::size_t /*count*/, double* /*buffer*/) {
-    const auto* column = static_cast<const LaneColumn*>(context);
-    return column->levels + first * column->stride;
-}
-
-}  // namespace
-
-double* MarchWorkspace::Reserve(std::size_t count) {
-    if (store.size() < count) store.resize(count);
-    return store.data();
-}
-
 bool IsMarchPathSupported(MarchPath path) { return path == MarchPath::Reference || KernelsOf(path) != nullptr; }
 
 MarchPath BestMarchPath() {
     static const MarchPath best = [] {
         if (const std::optional<MarchPath> chosen = PathFromEnvironment()) return *chosen;
-        return PathOf(detail::BestKernels());
+        return detail::BestKernels().path;
     }();
     return best;
 }
@@ -153,7 +87,7 @@ std::vector<MarchPath> SupportedMarchPaths() {
     std::vector<MarchPath> paths{MarchPath::Reference};
     std::size_t count = 0;
     const detail::MarchKernels* const* kernels = detail::SupportedKernels(count);
-    for (std::size_t i = count; i-- > 0;) paths.push_back(PathOf(*kernels[i]));
+    for (std::size_t i = count; i-- > 0;) paths.push_back(kernels[i]->path);
     return paths;
 }
 
@@ -164,58 +98,21 @@ std::string_view MarchPathName(MarchPath path) {
     case MarchPath::Sse4: return "Sse4";
     case MarchPath::Avx2: return "Avx2";
     case MarchPath::Avx512: return "Avx512";
-    case MarchPath::Neon: return "Neon";
-    case MarchPath::Sve: return "Sve";
-    case MarchPath::Sve2: return "Sve2";
-    case MarchPath::Sve256: return "Sve256";
-    case MarchPath::Sve2_128: return "Sve2_128";
+    case MarchPath::Neon:
+        return "Neon";
     }
     return "?";
+}
+
+MarchCost MarchPathCost(MarchPath path) {
+    const detail::MarchKernels* k = path == MarchPath::Reference ? nullptr : KernelsOf(path);
+    constexpr double never = std::numeric_limits<double>::infinity();
+    return k == nullptr ? MarchCost{never, {never, never}} : k->cost;
 }
 
 int LaneCount(MarchPath path) {
     const detail::MarchKernels* k = KernelsOf(path);
     return k == nullptr ? 1 : static_cast<int>(k->lanes);
-}
-
-ToeWaves RunRollerModelOn(MarchPath path, double Tp, double TransmittedHm0, double Alpha, double Fc, double Wlev,
-                          double DikeNormal, double IncomingWaveAngle, double gridStep,
-                          std::span<const double> bottomLevel, const Constants& c, MarchWorkspace& /*work*/) {
-    const detail::MarchKernels* k = path == MarchPath::Reference ? nullptr : KernelsOf(path);
-    if (k == nullptr) {
-        RollerWorkspace roller;
-        return RunRollerModel(Tp, TransmittedHm0, Alpha, Fc, Wlev, DikeNormal, IncomingWaveAngle, gridStep,
-                              bottomLevel, c, roller);
-    }
-    const detail::SingleStep step{Tp,         TransmittedHm0,    Alpha,    Fc, Wlev,
-                                  DikeNormal, IncomingWaveAngle, gridStep, bottomLevel.size()};
-    return k->one(step, {&ReadInPlace, const_cast<double*>(bottomLevel.data())}, c);
-}
-
-void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
-                         std::span<const LaneStep> steps, const double* levels, const Constants& c,
-                         std::span<ToeWaves> toe, MarchWorkspace& /*work*/) {
-    if (steps.empty()) return;
-    const detail::MarchKernels* k = path == MarchPath::Reference ? nullptr : KernelsOf(path);
-    if (k == nullptr) {
-        // One lane: the reference march of that step.
-        RollerWorkspace roller;
-        const LaneStep& s = steps[0];
-        toe[0] = RunRollerModel(s.Tp, s.TransmittedHm0, Alpha, Fc, s.Wlev, DikeNormal, s.IncomingWaveAngle,
-                                s.gridStep, std::span<const double>(levels, s.points), c, roller);
-        return;
-    }
-    if (steps.size() > k->lanes) throw std::invalid_argument("too many lanes");
-    LaneColumn rows{levels, k->lanes};
-    if (steps.size() == 1) {
-        // One step alone marches on the single-step path, to the same bits.
-        const LaneStep& s = steps[0];
-        const detail::SingleStep step{s.Tp, s.TransmittedHm0, Alpha, Fc, s.Wlev, DikeNormal, s.IncomingWaveAngle,
-                                      s.gridStep, s.points};
-        toe[0] = k->one(step, {&ReadColumn, &rows}, c);
-        return;
-    }
-    k->lanes_march(Alpha, Fc, DikeNormal, steps.data(), steps.size(), {&ReadRows, &rows}, k->lanes, c, toe.data());
 }
 
 namespace {

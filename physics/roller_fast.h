@@ -15,12 +15,10 @@ namespace qav {
 // formula after formula with the C library's functions, one point after
 // another. The others are one march compiled for an instruction set each
 // (Highway's targets): Baseline without SIMD instructions, Sse4, Avx2 and
-// Avx512 (AVX3) on x86-64, Neon on aarch64. (Sve, Sve2, Sve256 and Sve2_128
-// name Highway's scalable Arm targets, which the marches leave out: Arm
-// processors with SVE take Neon.) They compute the per-point quantities a
-// register of points at a time and give the same bits on every path,
-// processor and lane width.
-enum class MarchPath : std::uint8_t { Reference, Baseline, Sse4, Avx2, Avx512, Neon, Sve, Sve2, Sve256, Sve2_128 };
+// Avx512 (AVX3) on x86-64, Neon on aarch64 (Arm processors with SVE take
+// Neon too). They compute the per-point quantities a register of points at a
+// time and give the same bits on every path, processor and lane width.
+enum class MarchPath : std::uint8_t { Reference, Baseline, Sse4, Avx2, Avx512, Neon };
 
 // True when this build has the path and the processor runs it (Reference and
 // Baseline always).
@@ -46,24 +44,22 @@ void ResetThreadMarchPath();
 // QAV_MARCH_PATH, rather than taken as the processor's best.
 [[nodiscard]] bool MarchPathPicked();
 
+// What a path's marches cost, in ns: per grid point of a time step marched
+// alone, and per row of lanes (a grid point of every lane) with one register
+// of lanes (row[0]) and with two (row[1]).
+struct MarchCost {
+    double alone;
+    double row[2];
+};
+// The costs measured for the path's marches (physics/roller_march.cpp); for
+// the reference, which has no lanes, and for a path this build or processor
+// does not run, every cost is infinite.
+[[nodiscard]] MarchCost MarchPathCost(MarchPath path);
+
 // Time steps one call of RunRollerModelLanes marches at once: 1 for the
 // reference, else two SIMD registers of lanes (2 for the baseline, 4 for
 // SSE4 and NEON, 8 for AVX2, 16 for AVX-512).
 [[nodiscard]] int LaneCount(MarchPath path);
-
-// Kept for callers that hold one per thread; the fast marches need no work
-// arrays of the grid's length any more.
-struct MarchWorkspace {
-    std::vector<double> store;
-    double* Reserve(std::size_t count);
-};
-
-// RunRollerModel on another path. Every fast path gives the same bits; the toe
-// height agrees with the reference to within 1e-13.
-[[nodiscard]] ToeWaves RunRollerModelOn(MarchPath path, double Tp, double TransmittedHm0, double Alpha,
-                                        double Fc, double Wlev, double DikeNormal, double IncomingWaveAngle,
-                                        double gridStep, std::span<const double> bottomLevel,
-                                        const Constants& c, MarchWorkspace& work);
 
 // One time step in a lane of RunRollerModelLanes.
 struct LaneStep {
@@ -74,15 +70,6 @@ struct LaneStep {
     double gridStep;
     std::size_t points;  // P >= 1 bottom levels
 };
-
-// Marches up to LaneCount(path) time steps at once, one per lane. The bottom
-// level of point i of lane l is levels[i * LaneCount(path) + l]; every lane
-// reads up to the longest lane's points (a lane's own last level repeated
-// past its end). toe[l] receives what RunRollerModelOn gives for lane l alone,
-// bit for bit. A single step takes the single-step march.
-void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
-                         std::span<const LaneStep> steps, const double* levels, const Constants& c,
-                         std::span<ToeWaves> toe, MarchWorkspace& work);
 
 // Bottom levels handed to a march a block at a time, from the first point
 // on: read(context, first, count, buffer) gives the levels of points first ..
@@ -95,16 +82,21 @@ struct LevelSource {
     void* context;
 };
 
-// RunRollerModelOn over points levels from source: a fast path holds one block
-// of them at a time, whatever the grid's length (the reference gathers them
-// all first).
+// RunRollerModel on another path, over points levels from source: a fast
+// path holds one block of them at a time, whatever the grid's length (the
+// reference gathers them all first). Every fast path gives the same bits; the
+// toe height agrees with the reference to within 1e-13.
 [[nodiscard]] ToeWaves RunRollerModelOn(MarchPath path, double Tp, double TransmittedHm0, double Alpha,
                                         double Fc, double Wlev, double DikeNormal, double IncomingWaveAngle,
                                         double gridStep, std::size_t points, LevelSource levels,
                                         const Constants& c);
 
-// RunRollerModelLanes over rows of levels from source, up to the longest
-// lane's points; lanes from steps.size() on hold some finite level.
+// Marches up to LaneCount(path) time steps at once, one per lane, over rows
+// of levels from source: the level of point i of lane l is at l in row i.
+// Every lane reads up to the longest lane's points (a lane's own last level
+// repeated past its end); lanes from steps.size() on hold some finite level.
+// toe[l] receives what RunRollerModelOn gives for lane l alone, bit for bit.
+// A single step takes the single-step march.
 void RunRollerModelLanes(MarchPath path, double Alpha, double Fc, double DikeNormal,
                          std::span<const LaneStep> steps, LevelSource rows, const Constants& c,
                          std::span<ToeWaves> toe);

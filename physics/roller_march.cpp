@@ -70,8 +70,40 @@ HWY_BEFORE_NAMESPACE();
 namespace qav {
 namespace HWY_NAMESPACE {
 
+// This target's path and what its marches cost, in ns per grid point of a
+// step alone and per row of one and of two registers of lanes, on the 1000 m
+// profile at 1:100 of bench/ (1668 levels), by the MarchCost cases of
+// bench/bench_roller.cpp. The plan of a run (model/march_plan.cpp) splits
+// steps over the paths by these costs; other processors of the same
+// instruction set take the same split.
+#if HWY_TARGET == HWY_AVX3
+// x86-64 paths: measured on an AMD EPYC (Zen 5) with AVX-512, 2 virtual cores.
+constexpr MarchPath ThisPath = MarchPath::Avx512;
+constexpr MarchCost ThisCost{31.0, {186.0, 333.0}};
+#elif HWY_TARGET == HWY_AVX2
+constexpr MarchPath ThisPath = MarchPath::Avx2;
+constexpr MarchCost ThisCost{44.0, {120.0, 207.0}};
+#elif HWY_TARGET == HWY_SSE4
+constexpr MarchPath ThisPath = MarchPath::Sse4;
+constexpr MarchCost ThisCost{62.0, {103.0, 184.0}};
+#elif HWY_TARGET == HWY_NEON
+// Not measured on an Arm processor. Taken as 100 ns a point alone, and lanes
+// dearer than the same steps alone (a register of two lanes as three steps,
+// two registers as 5.6), so that every step marches alone: the choice that
+// cannot be far off where SSE4's registers of two lanes gain little.
+constexpr MarchPath ThisPath = MarchPath::Neon;
+constexpr MarchCost ThisCost{100.0, {300.0, 560.0}};
+#elif HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SCALAR
+// One register holds one lane: row[0] is a step alone.
+constexpr MarchPath ThisPath = MarchPath::Baseline;
+constexpr MarchCost ThisCost{111.0, {111.0, 206.0}};
+#else
+#error "a target the marches have no path for"
+#endif
+
 const detail::MarchKernels* MarchKernelsOf() {
-    static const detail::MarchKernels kernels{HWY_TARGET, 2 * hn::Lanes(D()), &MarchOne, &MarchLanesAny};
+    static const detail::MarchKernels kernels{HWY_TARGET,         ThisPath,  ThisCost,
+                                              2 * hn::Lanes(D()), &MarchOne, &MarchLanesAny};
     return &kernels;
 }
 

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <span>
 #include <vector>
 
-#include "model/grid_walk.h"
 #include "model/grid.h"
+#include "model/grid_walk.h"
 #include "model/model.h"
 #include "model/step_pieces.h"
+#include "physics/roller_fast.h"
 
 namespace qav_testing {
 
@@ -100,6 +102,35 @@ inline Storm RandomStorm(std::mt19937_64& random, std::size_t steps, double maxL
 inline double RelativeDifference(double a, double b) {
     if (a == b || (std::isnan(a) && std::isnan(b))) return 0.0;
     return std::fabs(a - b) / std::max(std::fabs(a), std::fabs(b));
+}
+
+// Levels that lie in memory, handed to a march where they lie: the points
+// of one step (stride 1), or rows of stride lanes.
+struct InPlace {
+    const double* levels;
+    std::size_t stride = 1;
+    static const double* Read(void* context, std::size_t first, std::size_t /*count*/, double* /*buffer*/) {
+        const auto* in = static_cast<const InPlace*>(context);
+        return in->levels + first * in->stride;
+    }
+    qav::LevelSource Source() { return {&Read, this}; }
+};
+
+// A time step over levels in memory on path.
+inline qav::ToeWaves MarchOn(qav::MarchPath path, double Tp, double Hm0, double Alpha, double Fc, double Wlev,
+                             double DikeNormal, double Angle, double step, const std::vector<double>& levels,
+                             const qav::Constants& c) {
+    return qav::RunRollerModelOn(path, Tp, Hm0, Alpha, Fc, Wlev, DikeNormal, Angle, step, levels.size(),
+                                 InPlace{levels.data()}.Source(), c);
+}
+
+// Time steps in the lanes of path over rows of LaneCount(path) levels in
+// memory (lane l of row i at levels[i * LaneCount(path) + l]).
+inline void MarchLanesOn(qav::MarchPath path, double Alpha, double Fc, double DikeNormal,
+                         std::span<const qav::LaneStep> steps, const double* levels, const qav::Constants& c,
+                         std::span<qav::ToeWaves> toe) {
+    InPlace rows{levels, static_cast<std::size_t>(qav::LaneCount(path))};
+    qav::RunRollerModelLanes(path, Alpha, Fc, DikeNormal, steps, rows.Source(), c, toe);
 }
 
 } // namespace qav_testing

@@ -37,7 +37,6 @@ std::vector<MarchPath> FastPaths() {
 TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
     std::mt19937_64 random(42);
     qav::RollerWorkspace reference;
-    qav::MarchWorkspace work;
     const std::vector<MarchPath> paths = FastPaths();
     std::vector<double> worst(paths.size(), 0.0);
     std::vector<int> identical(paths.size(), 0);
@@ -48,9 +47,9 @@ TEST(FastMarch, EveryPathWithin1e13OfTheReferenceOnRandomCases) {
         const qav::ToeWaves expected = qav::RunRollerModel(c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
                                                            c.Angle, c.step, c.levels, kConstants, reference);
         for (std::size_t p = 0; p < paths.size(); ++p) {
-            const qav::ToeWaves got = qav::RunRollerModelOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev,
-                                                            c.DikeNormal, c.Angle, c.step, c.levels, kConstants,
-                                                            work);
+            const qav::ToeWaves got =
+                qav_testing::MarchOn(paths[p], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
+                                     c.step, c.levels, kConstants);
             const double d = std::max(RelativeDifference(got.hm0, expected.hm0),
                                       RelativeDifference(got.direction, expected.direction));
             // The direction comes from the reference's wave numbers at the two
@@ -93,7 +92,6 @@ TEST(FastMarch, EveryPathSingleOrInLanesGivesTheSameBits) {
     // One answer on every instruction set, for a time step marched alone or
     // in any lane of a full or partly filled group.
     std::mt19937_64 random(2020);
-    qav::MarchWorkspace work;
     const std::vector<MarchPath> paths = FastPaths();
     ASSERT_FALSE(paths.empty());
     constexpr int cases = 4096;
@@ -107,16 +105,17 @@ TEST(FastMarch, EveryPathSingleOrInLanesGivesTheSameBits) {
         c.Fc = 0.01;
         c.DikeNormal = 270.0;
         c.Angle = 270.0 + (c.Angle - c.DikeNormal);
-        expected.push_back(qav::RunRollerModelOn(paths[0], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle,
-                                                 c.step, c.levels, kConstants, work));
+        expected.push_back(qav_testing::MarchOn(paths[0], c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
+                                                c.Angle, c.step, c.levels, kConstants));
         all.push_back(std::move(c));
     }
     for (const MarchPath path : paths) {
         int differing = 0;
         for (int trial = 0; trial < cases; ++trial) {
             const Case& c = all[trial];
-            const qav::ToeWaves got = qav::RunRollerModelOn(path, c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal,
-                                                            c.Angle, c.step, c.levels, kConstants, work);
+            const qav::ToeWaves got =
+                qav_testing::MarchOn(path, c.Tp, c.Hm0, c.Alpha, c.Fc, c.Wlev, c.DikeNormal, c.Angle, c.step,
+                                     c.levels, kConstants);
             differing += !SameBits(got, expected[trial]);
         }
         EXPECT_EQ(differing, 0) << qav::MarchPathName(path) << " single steps";
@@ -138,7 +137,7 @@ TEST(FastMarch, EveryPathSingleOrInLanesGivesTheSameBits) {
                 for (std::size_t i = 0; i < longest; ++i) levels[i * lanes + l] = own[std::min(i, own.size() - 1)];
             }
             std::vector<qav::ToeWaves> toe(lanes);
-            qav::RunRollerModelLanes(path, 1.0, 0.01, 270.0, steps, levels.data(), kConstants, toe, work);
+            qav_testing::MarchLanesOn(path, 1.0, 0.01, 270.0, steps, levels.data(), kConstants, toe);
             for (std::size_t l = 0; l < count; ++l) differing += !SameBits(toe[l], expected[first + l]);
         }
         EXPECT_EQ(differing, 0) << qav::MarchPathName(path) << " in lanes";
@@ -149,7 +148,6 @@ TEST(FastMarch, EveryPathReportsAnEnergyClampedUnderWater) {
     // Two grid steps of 200 m: the shoaled waves over 2 m of water dissipate
     // more than their flux in one step. A fine grid carries them down.
     qav::RollerWorkspace reference;
-    qav::MarchWorkspace work;
     const std::vector<double> coarse{-10.0, -2.0, -2.0, -2.0};
     const std::vector<double> dry{-10.0, -2.0, 1.0, 1.0};
     std::vector<double> fine;
@@ -158,8 +156,9 @@ TEST(FastMarch, EveryPathReportsAnEnergyClampedUnderWater) {
     for (const MarchPath path : qav::SupportedMarchPaths()) {
         const auto run = [&](const std::vector<double>& levels, double step) {
             return path == MarchPath::Reference
-                       ? qav::RunRollerModel(8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants, reference)
-                       : qav::RunRollerModelOn(path, 8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants, work);
+                       ? qav::RunRollerModel(8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants,
+                                             reference)
+                       : qav_testing::MarchOn(path, 8, 2.5, 1, 0.01, 0, 270, 270, step, levels, kConstants);
         };
         const qav::ToeWaves clamped = run(coarse, 200.0);
         EXPECT_TRUE(clamped.energyClamped) << qav::MarchPathName(path);
@@ -176,7 +175,6 @@ TEST(FastMarch, EveryPathReportsAnEnergyClampedUnderWater) {
 
 TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
     std::mt19937_64 random(7);
-    qav::MarchWorkspace work;
     for (const MarchPath path : FastPaths()) {
         const std::size_t lanes = static_cast<std::size_t>(qav::LaneCount(path));
         for (int group = 0; group < 60; ++group) {
@@ -204,11 +202,11 @@ TEST(FastMarch, LanesGiveExactlyTheSingleStepMarchOfTheSamePath) {
             const double fc = cases[0].Fc;
             const double normal = cases[0].DikeNormal;
             std::vector<qav::ToeWaves> toe(lanes);
-            qav::RunRollerModelLanes(path, alpha, fc, normal, steps, levels.data(), kConstants, toe, work);
+            qav_testing::MarchLanesOn(path, alpha, fc, normal, steps, levels.data(), kConstants, toe);
             for (std::size_t l = 0; l < count; ++l) {
                 const Case& c = cases[l];
-                const qav::ToeWaves alone = qav::RunRollerModelOn(path, c.Tp, c.Hm0, alpha, fc, c.Wlev, normal,
-                                                                  c.Angle, c.step, c.levels, kConstants, work);
+                const qav::ToeWaves alone = qav_testing::MarchOn(path, c.Tp, c.Hm0, alpha, fc, c.Wlev, normal,
+                                                                 c.Angle, c.step, c.levels, kConstants);
                 EXPECT_EQ(toe[l].hm0, alone.hm0) << qav::MarchPathName(path) << " group " << group << " lane " << l;
                 if (std::isnan(alone.direction)) {
                     EXPECT_TRUE(std::isnan(toe[l].direction));
@@ -230,7 +228,6 @@ TEST(FastMarch, WavesNearGrazingKeepTheReferencesDirection) {
     std::uniform_real_distribution<double> logDepth(std::log(0.05), std::log(30.0));
     std::uniform_real_distribution<double> period(2.0, 15.0);
     qav::RollerWorkspace reference;
-    qav::MarchWorkspace work;
     const double normal = 270.0;
     const double angle = normal + 89.99;
     const double scale = 4.0 * (std::nextafter(360.0, INFINITY) - 360.0);  // 4 units of the largest direction
@@ -250,12 +247,12 @@ TEST(FastMarch, WavesNearGrazingKeepTheReferencesDirection) {
                 steps.push_back({tp, 0.5, 0.0, angle, 1.0, 2});
                 expected.push_back(qav::RunRollerModel(tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own,
                                                        kConstants, reference));
-                const qav::ToeWaves alone = qav::RunRollerModelOn(path, tp, 0.5, 1.0, 0.01, 0.0, normal,
-                                                                  angle, 1.0, own, kConstants, work);
+                const qav::ToeWaves alone =
+                    qav_testing::MarchOn(path, tp, 0.5, 1.0, 0.01, 0.0, normal, angle, 1.0, own, kConstants);
                 worse += !(std::fabs(alone.direction - expected[l].direction) <= scale);
             }
             std::vector<qav::ToeWaves> toe(lanes);
-            qav::RunRollerModelLanes(path, 1.0, 0.01, normal, steps, levels.data(), kConstants, toe, work);
+            qav_testing::MarchLanesOn(path, 1.0, 0.01, normal, steps, levels.data(), kConstants, toe);
             for (std::size_t l = 0; l < lanes; ++l) {
                 worse += !(std::fabs(toe[l].direction - expected[l].direction) <= scale);
             }
@@ -339,22 +336,22 @@ TEST(FastMarch, NearestFunctionsRoundToNearest) {
 
 TEST(FastMarch, EdgeCasesOfTheMarch) {
     qav::RollerWorkspace reference;
-    qav::MarchWorkspace work;
     const std::vector<double> one{-5.0};
     const std::vector<double> dry{-3.0, -1.0, 0.5, 1.0, 1.0};
     for (const MarchPath path : FastPaths()) {
         // One point: no march.
-        qav::ToeWaves got = qav::RunRollerModelOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, one, kConstants, work);
+        qav::ToeWaves got = qav_testing::MarchOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, one, kConstants);
         EXPECT_NEAR(got.hm0, 1.0, 1e-15);
         // No waves entering; dry points at the toe.
-        got = qav::RunRollerModelOn(path, 8, 0.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants, work);
+        got = qav_testing::MarchOn(path, 8, 0.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants);
         EXPECT_EQ(got.hm0, 0.0);
         const qav::ToeWaves expected =
             qav::RunRollerModel(8, 2.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants, reference);
-        got = qav::RunRollerModelOn(path, 8, 2.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants, work);
+        got = qav_testing::MarchOn(path, 8, 2.0, 1, 0.01, 0, 0, 30, 10, dry, kConstants);
         EXPECT_NEAR(got.hm0, expected.hm0, 1e-13 * expected.hm0);
         EXPECT_NEAR(got.direction, expected.direction, 1e-13 * expected.direction);
-        EXPECT_TRUE(std::isnan(qav::RunRollerModelOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, {}, kConstants, work).hm0));
+        EXPECT_TRUE(
+            std::isnan(qav_testing::MarchOn(path, 8, 1.0, 1, 0.01, 0, 0, 30, 10, {}, kConstants).hm0));
     }
 }
 
