@@ -46,12 +46,9 @@
 //   march_lanes-inl.h        time steps side by side, one per lane
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "physics/roller_march.cpp"
-// SSSE3 processors take the baseline: one target less to compile. Registers
-// side by side live in arrays, which scalable vectors (SVE) cannot: Arm
-// processors take NEON.
-#ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
-#endif
+// Before Highway's headers, which read the instruction sets left out.
+#include "physics/march_targets.h"
+
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
