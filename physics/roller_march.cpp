@@ -44,9 +44,11 @@
 //   march_point-inl.h        the quantities of a point, in stages; the first point
 //   march_one-inl.h          one time step, point after point
 //   march_lanes-inl.h        time steps side by side, one per lane
-#include "physics/march_targets.h"
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "physics/roller_march.cpp"
+// Before Highway's headers, which read the instruction sets left out.
+#include "physics/march_targets.h"
+
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
