@@ -6,13 +6,14 @@
 // - h gamma (depth times breaker index, the numerator of the bracket's R) from
 //   the marches' wave number against the one from the reference's, for depths
 //   spread evenly in log between 0.01 and 30 m and periods between 2 and 15 s.
-// The march's source is compiled here for the baseline alone: every
+// The march's parts are compiled here for the baseline alone: every
 // instruction set gives the same bits.
 // Usage: qav_tanh_sweep [arguments]
 #ifndef HWY_COMPILE_ONLY_STATIC
 #define HWY_COMPILE_ONLY_STATIC 1
 #endif
-#include "physics/roller_march.cpp"  // NOLINT(bugprone-suspicious-include)
+#include "physics/march_targets.h"
+#include "physics/march_wave_number-inl.h"
 
 #include <cmath>
 #include <cstdio>

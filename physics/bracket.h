@@ -135,6 +135,9 @@ namespace detail {
 struct ScaledBracketFit {
     alignas(64) double coefficient[BracketFit::Pieces][BracketFit::Stride];
     alignas(64) double one[BracketFit::Pieces][BracketFit::Terms];
+    // The lane march loads rows whole, a register at a time (LoadRows), up
+    // to a register's width less one past the last row's last coefficient.
+    double room[8];
 };
 
 constexpr ScaledBracketFit ScaleBracketFit() {

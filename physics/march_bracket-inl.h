@@ -51,28 +51,20 @@ HWY_INLINE double FitPolynomial7(const double* c, double s, double s2, double s4
 template <std::size_t K, class VI>
 HWY_INLINE Pack<D, K> FitPolynomial(const double* fit, const VI* offset, const Pack<D, K>& s,
                                     const Pack<D, K>& s2, const Pack<D, K>& s4, const Pack<D, K>& s8) {
-    const D d;
-    const auto c = [&](int m) HWY_ATTR QAV_INLINE_LAMBDA {
-        Pack<D, K> r;
-        for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
-        return r;
-    };
-    const Pack<D, K> p03 = Add(Add(c(0), Mul(c(1), s)), Mul(Add(c(2), Mul(c(3), s)), s2));
-    const Pack<D, K> p47 = Add(Add(c(4), Mul(c(5), s)), Mul(Add(c(6), Mul(c(7), s)), s2));
-    return Add(Add(p03, Mul(p47, s4)), Mul(Add(c(8), Mul(c(9), s)), s8));
+    Pack<D, K> c[BracketFit::Terms];
+    LoadRows(fit, offset, c);
+    const Pack<D, K> p03 = Add(Add(c[0], Mul(c[1], s)), Mul(Add(c[2], Mul(c[3], s)), s2));
+    const Pack<D, K> p47 = Add(Add(c[4], Mul(c[5], s)), Mul(Add(c[6], Mul(c[7], s)), s2));
+    return Add(Add(p03, Mul(p47, s4)), Mul(Add(c[8], Mul(c[9], s)), s8));
 }
 
 template <std::size_t K, class VI>
 HWY_INLINE Pack<D, K> FitPolynomial7(const double* fit, const VI* offset, const Pack<D, K>& s,
                                      const Pack<D, K>& s2, const Pack<D, K>& s4) {
-    const D d;
-    const auto c = [&](int m) HWY_ATTR QAV_INLINE_LAMBDA {
-        Pack<D, K> r;
-        QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) r.v[j] = hn::GatherIndex(d, fit + m, offset[j]);
-        return r;
-    };
-    const Pack<D, K> p03 = Add(Add(c(0), Mul(c(1), s)), Mul(Add(c(2), Mul(c(3), s)), s2));
-    const Pack<D, K> p47 = Add(Add(c(4), Mul(c(5), s)), Mul(Add(c(6), Mul(c(7), s)), s2));
+    Pack<D, K> c[8];
+    LoadRows(fit, offset, c);
+    const Pack<D, K> p03 = Add(Add(c[0], Mul(c[1], s)), Mul(Add(c[2], Mul(c[3], s)), s2));
+    const Pack<D, K> p47 = Add(Add(c[4], Mul(c[5], s)), Mul(Add(c[6], Mul(c[7], s)), s2));
     return Add(p03, Mul(p47, s4));
 }
 

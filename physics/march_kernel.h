@@ -32,7 +32,7 @@ struct SingleStep {
 // The marches of one instruction set.
 struct MarchKernels {
     std::int64_t target;  // Highway's target bit
-    MarchPath path;       // which path they are, by its name (MarchPathName)
+    MarchPath path;       // the path they march (named by MarchPathName)
     MarchCost cost;       // as measured on a processor of the target
     // Time steps the lane march takes at once (two registers of lanes).
     std::size_t lanes;
@@ -45,8 +45,6 @@ struct MarchKernels {
                         LevelBlocks rows, std::size_t stride, const Constants& c, ToeWaves* toe);
 };
 
-// The marches compiled for target, or nullptr when this build has none for it.
-const MarchKernels* KernelsFor(std::int64_t target);
 // The marches of the best target this processor runs.
 const MarchKernels& BestKernels();
 // Every target of this build that this processor runs, best first.

@@ -84,6 +84,102 @@ HWY_INLINE void StorePack(DD d, const Pack<DD, K>& p, double* base, std::size_t 
     QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) hn::Store(p.v[j], d, base + j * stride);
 }
 
+// ---- rows of a table, one per lane ----
+
+// The N x N numbers of r (row l in register l) transposed in registers:
+// number m of every row in register m.
+HWY_INLINE void Transpose(V* r) {
+#if HWY_TARGET == HWY_SCALAR
+    (void)r;  // one number
+#else
+    const D d;
+    constexpr std::size_t N = hn::MaxLanes(D());
+    if constexpr (N == 4) {
+        // Pairs within the 128-bit halves, then the halves.
+        const V t0 = hn::InterleaveLower(d, r[0], r[1]);
+        const V t1 = hn::InterleaveUpper(d, r[0], r[1]);
+        const V t2 = hn::InterleaveLower(d, r[2], r[3]);
+        const V t3 = hn::InterleaveUpper(d, r[2], r[3]);
+        r[0] = hn::ConcatLowerLower(d, t2, t0);
+        r[1] = hn::ConcatLowerLower(d, t3, t1);
+        r[2] = hn::ConcatUpperUpper(d, t2, t0);
+        r[3] = hn::ConcatUpperUpper(d, t3, t1);
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    } else if constexpr (N == 8) {
+        // Pairs within the 128-bit blocks, then the 4 x 4 blocks in two
+        // rounds of block shuffles.
+        V t[8];
+        QAV_EACH_REGISTER for (std::size_t i = 0; i < 8; i += 2) {
+            t[i] = hn::InterleaveLower(d, r[i], r[i + 1]);
+            t[i + 1] = hn::InterleaveUpper(d, r[i], r[i + 1]);
+        }
+        // Blocks 0 and 2 of a, then of b; blocks 1 and 3 of a, then of b.
+        const auto even = [](V a, V b) HWY_ATTR QAV_INLINE_LAMBDA {
+            return V{_mm512_shuffle_f64x2(a.raw, b.raw, 0x88)};
+        };
+        const auto odd = [](V a, V b) HWY_ATTR QAV_INLINE_LAMBDA {
+            return V{_mm512_shuffle_f64x2(a.raw, b.raw, 0xdd)};
+        };
+        QAV_EACH_REGISTER for (std::size_t i = 0; i < 2; ++i) {
+            const V u0 = even(t[i], t[i + 2]);
+            const V u1 = odd(t[i], t[i + 2]);
+            const V u2 = even(t[i + 4], t[i + 6]);
+            const V u3 = odd(t[i + 4], t[i + 6]);
+            r[i] = even(u0, u2);
+            r[i + 4] = odd(u0, u2);
+            r[i + 2] = even(u1, u3);
+            r[i + 6] = odd(u1, u3);
+        }
+#endif
+    } else if constexpr (N > 1) {
+        // Read as one array of N^2 numbers, row after row, a transpose
+        // rotates the bits of a number's index by log2 N; unzipping the array
+        // (even numbers first, then odd ones) rotates them by one.
+        for (std::size_t round = 1; round < N; round *= 2) {
+            V u[N];
+            QAV_EACH_REGISTER for (std::size_t i = 0; i < N / 2; ++i) {
+                u[i] = hn::ConcatEven(d, r[2 * i + 1], r[2 * i]);
+                u[i + N / 2] = hn::ConcatOdd(d, r[2 * i + 1], r[2 * i]);
+            }
+            QAV_EACH_REGISTER for (std::size_t i = 0; i < N; ++i) r[i] = u[i];
+        }
+    }
+#endif
+}
+
+// Numbers 0 .. Count - 1 of rows of a table, lane l's row starting at the
+// offset in lane l (in doubles past table), one register per number. Each
+// row is loaded whole, N numbers at a time, and transposed in registers: N
+// loads for N numbers of every lane, where a gather per number loads them one
+// by one. The loads read up to N - 1 numbers past a row's Count, which the
+// table must hold.
+template <std::size_t Count, class VI>
+HWY_INLINE void LoadRows(const double* table, const VI& offset, V (&c)[Count]) {
+    const D d;
+    constexpr std::size_t N = hn::MaxLanes(D());
+    HWY_ALIGN std::int64_t at[N];
+    hn::Store(offset, hn::RebindToSigned<D>(), at);
+    QAV_EACH_REGISTER for (std::size_t first = 0; first < Count; first += N) {
+        V r[N];
+        QAV_EACH_REGISTER for (std::size_t l = 0; l < N; ++l) r[l] = hn::LoadU(d, table + at[l] + first);
+        Transpose(r);
+        QAV_EACH_REGISTER for (std::size_t m = 0; m < N; ++m) {
+            if (first + m < Count) c[first + m] = r[m];
+        }
+    }
+}
+
+// The same for K registers of lanes: number m of register j's lanes in
+// c[m].v[j].
+template <std::size_t Count, std::size_t K, class VI>
+HWY_INLINE void LoadRows(const double* table, const VI* offset, Pack<D, K> (&c)[Count]) {
+    QAV_EACH_REGISTER for (std::size_t j = 0; j < K; ++j) {
+        V row[Count];
+        LoadRows(table, offset[j], row);
+        QAV_EACH_REGISTER for (std::size_t m = 0; m < Count; ++m) c[m].v[j] = row[m];
+    }
+}
+
 #define QAV_PACK_UNARY(Name)                                                             \
     template <class DD, std::size_t K>                                                   \
     HWY_INLINE Pack<DD, K> Name(const Pack<DD, K>& a) {                                  \
@@ -167,7 +263,7 @@ HWY_INLINE Pack<DD, K> PowerOfTwo(DD d, const Pack<DD, K>& k) {
 //
 // The head of a double keeps its top 26 significant bits (the low 27 bits of
 // the mantissa cleared); the tail, the rest, has at most 27. Head times head,
-// or times tail, is exact; tail times tail rounds away less than 2^-106 of
+// or times tail, is exact; tail times tail rounds away less than 2^-103 of
 // a b. Dekker's sum of the four products then gives a b - fl(a b), the
 // product's rounding error, to well within the last rounding below.
 constexpr std::uint64_t HeadMask = 0xFFFFFFFFF8000000u;

@@ -40,18 +40,16 @@
 //   march_packs-inl.h        registers side by side, products with their errors
 //   march_tanh-inl.h         expm1, tanh and sinh
 //   march_wave_number-inl.h  depths, wave numbers, the toe direction
-//   march_bracket-inl.h      the breaking bracket, alone and in lanes
+//   march_bracket-inl.h      the breaking bracket's fits, settling, and in lanes
+//   march_bracket_one-inl.h  the breaking bracket alone: from R, and from R^2
 //   march_point-inl.h        the quantities of a point, in stages; the first point
 //   march_one-inl.h          one time step, point after point
 //   march_lanes-inl.h        time steps side by side, one per lane
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "physics/roller_march.cpp"
-// SSSE3 processors take the baseline: one target less to compile. Registers
-// side by side live in arrays, which scalable vectors (SVE) cannot: Arm
-// processors take NEON.
-#ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
-#endif
+// Before Highway's headers, which read the instruction sets left out.
+#include "physics/march_targets.h"
+
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
@@ -117,6 +115,10 @@ namespace qav::detail {
 
 HWY_EXPORT(MarchKernelsOf);
 
+namespace {
+
+// The marches compiled for target, or nullptr when this build has none for it
+// or the processor does not run it.
 const MarchKernels* KernelsFor(std::int64_t target) {
     if ((hwy::SupportedTargets() & target) == 0) return nullptr;
     constexpr std::size_t entries =
@@ -133,6 +135,8 @@ const MarchKernels* KernelsFor(std::int64_t target) {
     const MarchKernels* kernels = entry();
     return kernels->target == target ? kernels : nullptr;
 }
+
+}  // namespace
 
 const MarchKernels& BestKernels() {
     static const MarchKernels* best = HWY_DYNAMIC_DISPATCH(MarchKernelsOf)();
