@@ -226,6 +226,9 @@ RunResults RunProfile(const RunArguments& args, const files::CsvOptions& csv, Ou
                 Record(results.records[0], block, result, flags, firstStep, {},
                        time >= 0 ? &read.passThrough[static_cast<std::size_t>(time)] : nullptr, {});
             }
+            // A file cut short or rewritten stops the run at the next block,
+            // not after the last.
+            unchanged.Check();
             const std::size_t bytes = series.TextBytesRead();
             const std::size_t so = series.RowsRead();
             expected = bytes > 0 && fileBytes > bytes ? so + (fileBytes - bytes) * so / bytes : so;
