@@ -45,18 +45,32 @@ struct Expm1Parts {
 //   breaking bracket's float is in doubt, and sinh at the first point.
 enum class Rounding { Plain, AsGlibc };
 
-// ay is |y| and negative says y < 0 (only where k is not 0).
-template <Rounding Mode, class DD, std::size_t K>
+// The signs of the arguments of whole registers, where they are known.
+enum class Signs { Negative, Positive, Either };
+
+// ay is |y| and negative says y < 0 (only where k is not 0, and only read
+// where Sign is Either).
+template <Rounding Mode, Signs Sign, class DD, std::size_t K>
 HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD, K>& ay,
                                        const MaskPack<DD, K>& negative) {
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
     Expm1Parts<DD, K> e;
-    // |y| > ln2 / 2 is reduced by k ln2; |y| < 1.5 ln2 takes k = +-1.
+    // |y| > ln2 / 2 is reduced by k ln2; |y| < 1.5 ln2 takes k = +-1. The
+    // rounding of k in general gives +-1 there too: |y| / ln2 lies in
+    // [0.5, 1.5 - 2^-21) and rounds no further, and adding 0.5 to it gives a
+    // number in [1, 2).
     e.reduced = Ge(ay, C(0x1.62e43p-2));
     e.near = Lt(ay, C(0x1.0a2b2p+0));
-    const P kFar = Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), IfThenElse(negative, C(-0.5), C(0.5))));
-    e.k = IfThenElseZero(e.reduced, IfThenElse(e.near, IfThenElse(negative, C(-1.0), C(1.0)), kFar));
+    P half;
+    if constexpr (Sign == Signs::Negative) {
+        half = C(-0.5);
+    } else if constexpr (Sign == Signs::Positive) {
+        half = C(0.5);
+    } else {
+        half = IfThenElse(negative, C(-0.5), C(0.5));
+    }
+    e.k = IfThenElseZero(e.reduced, Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), half)));
     const P hi = Sub(y, Mul(e.k, C(0x1.62e42feep-1)));
     const P lo = Mul(e.k, C(0x1.a39ef35793c76p-33));
     const P x = Sub(hi, lo);
@@ -99,7 +113,7 @@ template <class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
-    const Expm1Parts<DD, K> e = Expm1Core<Rounding::AsGlibc>(d, y, Abs(y), Lt(y, C(0.0)));
+    const Expm1Parts<DD, K> e = Expm1Core<Rounding::AsGlibc, Signs::Either>(d, y, Abs(y), Lt(y, C(0.0)));
     const P one = C(1.0);
     const P ex = Sub(e.ek, e.x);
     const P scale = PowerOfTwo(d, e.k);
@@ -123,32 +137,78 @@ HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
 // -t / (t + 2) with t = expm1(-2 |x|); the sign of x. It is 1 from |x| = 22
 // on, and already from 19.5 on, where 2 / (t + 2) < 2^-54. Below 2^-55 glibc
 // returns x (1 + x), which is x: the same as the formula gives.
-template <Rounding Mode, class DD, std::size_t K>
-HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
+// Range says where |x| lies in every lane: registers all below 1, or all from
+// 1 on, skip the other side's operations and the choice between the sides.
+// The operations of a side are the same on every range: so are the results.
+enum class TanhRange { BelowOne, FromOne, Any };
+
+template <Rounding Mode, TanhRange Range, class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
+    constexpr bool below = Range != TanhRange::FromOne;
+    constexpr bool above = Range != TanhRange::BelowOne;
     const P one = C(1.0);
     const P two = C(2.0);
     const P ax = Abs(x);
     const auto large = Ge(ax, one);
     const P twice = Add(ax, ax);
     const auto small = Lt(ax, one);
-    const Expm1Parts<DD, K> e = Expm1Core<Mode>(d, IfThenElse(large, twice, Neg(twice)), twice, small);
     // expm1(-2 |x|) takes k = 0, -1 (near) or -2, -3; expm1(2 |x|) k = 3 .. 56.
+    Expm1Parts<DD, K> e;
+    if constexpr (!above) {
+        e = Expm1Core<Mode, Signs::Negative>(d, Neg(twice), twice, small);
+    } else if constexpr (!below) {
+        e = Expm1Core<Mode, Signs::Positive>(d, twice, twice, small);
+    } else {
+        e = Expm1Core<Mode, Signs::Either>(d, IfThenElse(large, twice, Neg(twice)), twice, small);
+    }
     const P ex = Sub(e.ek, e.x);
     const P scale = PowerOfTwo(d, e.k);
-    const P inverseScale = PowerOfTwo(d, Neg(e.k));
-    const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
-    const P rFar = Sub(Mul(Sub(one, ex), scale), one);
-    const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
-    const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
-    const P below = IfThenElse(e.reduced, IfThenElse(e.near, rMinus1, rFar), e.r0);
-    const P above = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
-    const P t = IfThenElse(large, above, below);
-    const P q = Div(IfThenElse(large, two, Neg(t)), Add(t, two));
-    P z = IfThenElse(large, Sub(one, q), q);
-    z = IfThenElse(Ge(ax, C(19.5)), one, z);
+    P t;
+    if constexpr (below) {
+        const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
+        const P rFar = Sub(Mul(Sub(one, ex), scale), one);
+        t = IfThenElse(e.reduced, IfThenElse(e.near, rMinus1, rFar), e.r0);
+    }
+    if constexpr (above) {
+        const P inverseScale = PowerOfTwo(d, Neg(e.k));
+        const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
+        const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
+        const P tAbove = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
+        if constexpr (below) {
+            t = IfThenElse(large, tAbove, t);
+        } else {
+            t = tAbove;
+        }
+    }
+    P z;
+    if constexpr (!above) {
+        z = Div(Neg(t), Add(t, two));
+    } else if constexpr (!below) {
+        z = Sub(one, Div(two, Add(t, two)));
+    } else {
+        const P q = Div(IfThenElse(large, two, Neg(t)), Add(t, two));
+        z = IfThenElse(large, Sub(one, q), q);
+    }
+    if constexpr (above) z = IfThenElse(Ge(ax, C(19.5)), one, z);
     return CopySign(z, x);
+}
+
+// tanh(x) as TanhIn gives it, on the range that holds for all lanes.
+template <Rounding Mode, class DD, std::size_t K>
+HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
+    const Pack<DD, K> ax = Abs(x);
+    const hn::Vec<DD> one = hn::Set(d, 1.0);
+    hn::Mask<DD> allBelow = hn::Lt(ax.v[0], one);
+    hn::Mask<DD> allFrom = hn::Ge(ax.v[0], one);
+    QAV_EACH_REGISTER for (std::size_t j = 1; j < K; ++j) {
+        allBelow = hn::And(allBelow, hn::Lt(ax.v[j], one));
+        allFrom = hn::And(allFrom, hn::Ge(ax.v[j], one));
+    }
+    if (hn::AllTrue(d, allBelow)) return TanhIn<Mode, TanhRange::BelowOne>(d, x);
+    if (hn::AllTrue(d, allFrom)) return TanhIn<Mode, TanhRange::FromOne>(d, x);
+    return TanhIn<Mode, TanhRange::Any>(d, x);
 }
 
 // sinh(x) as glibc computes it, with the nearest exp past 22.

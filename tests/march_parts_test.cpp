@@ -10,9 +10,12 @@
 #include <hwy/highway.h>
 #include <hwy/tests/hwy_gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "physics/exact_math.h"
@@ -92,6 +95,60 @@ void TanhWithinThreeUnitsOfTheLibrarys() {
     EXPECT_LE(differ, x.size() / 500) << "arguments whose tanh differs from the C library's";
     EXPECT_TRUE(std::isnan(
         ByRegisters({NAN}, [](const Pack<D, 1>& p) HWY_ATTR { return Tanh<Rounding::Plain>(D(), p); })[0]));
+}
+
+// Registers whose arguments all lie below 1, or all from 1 on, take only
+// their side's operations: the same bits as registers of both sides, in
+// either rounding, up to the arguments where tanh is 1 and past them.
+template <Rounding Mode>
+void TanhOnOneSideAsOnBoth(const std::vector<double>& below, const std::vector<double>& from) {
+    const auto on = [](const std::vector<double>& x, auto range) {
+        return ByRegisters(
+            x, [](const Pack<D, 1>& p) HWY_ATTR { return TanhIn<Mode, decltype(range)::value>(D(), p); });
+    };
+    using Below = std::integral_constant<TanhRange, TanhRange::BelowOne>;
+    using From = std::integral_constant<TanhRange, TanhRange::FromOne>;
+    using Any = std::integral_constant<TanhRange, TanhRange::Any>;
+    const std::vector<double> belowOnly = on(below, Below{});
+    const std::vector<double> fromOnly = on(from, From{});
+    // Both sides in every register.
+    std::vector<double> mixed;
+    for (std::size_t i = 0; i < below.size(); ++i) mixed.insert(mixed.end(), {below[i], from[i]});
+    const std::vector<double> both = on(mixed, Any{});
+    // As the march calls it: the range chosen for the whole register.
+    const std::vector<double> chosen =
+        ByRegisters(below, [](const Pack<D, 1>& p) HWY_ATTR { return Tanh<Mode>(D(), p); });
+    for (std::size_t i = 0; i < below.size(); ++i) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(belowOnly[i]), std::bit_cast<std::uint64_t>(both[2 * i]))
+            << below[i];
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(fromOnly[i]), std::bit_cast<std::uint64_t>(both[2 * i + 1]))
+            << from[i];
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(chosen[i]), std::bit_cast<std::uint64_t>(belowOnly[i]))
+            << below[i];
+    }
+}
+
+void TanhTheSameOnEveryRange() {
+    std::mt19937_64 random(17);
+    std::uniform_real_distribution<double> logBelow(-40.0, 0.0);
+    std::uniform_real_distribution<double> logFrom(0.0, std::log(30.0));
+    // The bounds of expm1's reductions (at 2 |x|) and of tanh's sides.
+    std::vector<double> below{0.0, -0.0, 0x1p-1074, 0x1.62e43p-3, 0x1.0a2b2p-1, std::nextafter(1.0, 0.0),
+                              0.5};
+    std::vector<double> from{1.0, -1.0, 19.5, 22.0, 40.0, INFINITY, -INFINITY};
+    for (const double edge : {0x1.62e43p-3, 0x1.0a2b2p-1}) {
+        for (double x = edge, y = edge, n = 0; n < 64;
+             ++n, x = std::nextafter(x, 0.0), y = std::nextafter(y, 1.0))
+            below.insert(below.end(), {x, -y});
+    }
+    while (below.size() < 32768) {
+        const double sign = below.size() % 2 ? -1.0 : 1.0;
+        below.push_back(sign * std::exp(logBelow(random)));
+        from.push_back(sign * std::exp(logFrom(random)));
+    }
+    from.resize(below.size(), 19.5);
+    TanhOnOneSideAsOnBoth<Rounding::Plain>(below, from);
+    TanhOnOneSideAsOnBoth<Rounding::AsGlibc>(below, from);
 }
 
 // a b - fl(a b) to within 2^-103 of a b, and fl(a b - c) and fl(c - a b) as
@@ -256,6 +313,7 @@ namespace qav {
 
 HWY_BEFORE_TEST(MarchParts);
 HWY_EXPORT_AND_TEST_P(MarchParts, TanhWithinThreeUnitsOfTheLibrarys);
+HWY_EXPORT_AND_TEST_P(MarchParts, TanhTheSameOnEveryRange);
 HWY_EXPORT_AND_TEST_P(MarchParts, ProductsWithTheirRoundingErrors);
 HWY_EXPORT_AND_TEST_P(MarchParts, WaveNumberAsOnePointAndNearTheReferences);
 HWY_EXPORT_AND_TEST_P(MarchParts, BracketTakesTheReferencesFloat);
