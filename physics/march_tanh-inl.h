@@ -48,9 +48,39 @@ enum class Rounding { Plain, AsGlibc };
 // The signs of the arguments of whole registers, where they are known.
 enum class Signs { Negative, Positive, Either };
 
+// k where it is computed lane by lane; otherwise k is the same in every lane
+// of the registers: 0 (|y| < ln2 / 2), -1 where glibc takes it directly
+// (y in (-1.5 ln2, -ln2 / 2]), or -2 or -3.
+constexpr int AnyK = 1024;
+
+// q - c, which is q where k = 0 (c = +0).
+template <int KnownK, class P>
+HWY_INLINE P QMinusC(const P& q, const P& c) {
+    if constexpr (KnownK == 0) {
+        return q;
+    } else {
+        return Sub(q, c);
+    }
+}
+
+// What the last multiply-add of expm1's core takes away: c where k is not 0,
+// hxs where it is.
+template <int KnownK, class P, class M>
+HWY_INLINE P Subtrahend(const M& reduced, const P& c, const P& hxs) {
+    if constexpr (KnownK == 0) {
+        return hxs;
+    } else if constexpr (KnownK != AnyK) {
+        return c;
+    } else {
+        return IfThenElse(reduced, c, hxs);
+    }
+}
+
 // ay is |y| and negative says y < 0 (only where k is not 0, and only read
-// where Sign is Either).
-template <Rounding Mode, Signs Sign, class DD, std::size_t K>
+// where Sign is Either). Where KnownK is not AnyK, the reduction takes the
+// operations that the known k leaves: the same bits. reduced and near are
+// set only where KnownK is AnyK.
+template <Rounding Mode, Signs Sign, int KnownK = AnyK, class DD, std::size_t K>
 HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD, K>& ay,
                                        const MaskPack<DD, K>& negative) {
     using P = Pack<DD, K>;
@@ -60,21 +90,38 @@ HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD
     // rounding of k in general gives +-1 there too: |y| / ln2 lies in
     // [0.5, 1.5 - 2^-21) and rounds no further, and adding 0.5 to it gives a
     // number in [1, 2).
-    e.reduced = Ge(ay, C(0x1.62e43p-2));
-    e.near = Lt(ay, C(0x1.0a2b2p+0));
-    P half;
-    if constexpr (Sign == Signs::Negative) {
-        half = C(-0.5);
-    } else if constexpr (Sign == Signs::Positive) {
-        half = C(0.5);
+    static_assert(KnownK == AnyK || (KnownK <= 0 && KnownK >= -3));
+    P x, c;
+    if constexpr (KnownK == 0) {
+        // y - 0 ln2hi and y - 0 are y, and (y - y) - 0 is +0.
+        e.k = C(0.0);
+        x = y;
+        c = e.k;
+    } else if constexpr (KnownK != AnyK) {
+        // k ln2hi is exact for |k| <= 3, and k ln2lo rounds as the product
+        // of the two constants does.
+        e.k = C(static_cast<double>(KnownK));
+        const P hi = Sub(y, C(KnownK * 0x1.62e42feep-1));
+        const P lo = C(KnownK * 0x1.a39ef35793c76p-33);
+        x = Sub(hi, lo);
+        c = Sub(Sub(hi, x), lo);
     } else {
-        half = IfThenElse(negative, C(-0.5), C(0.5));
+        e.reduced = Ge(ay, C(0x1.62e43p-2));
+        P half;
+        if constexpr (Sign == Signs::Negative) {
+            half = C(-0.5);
+        } else if constexpr (Sign == Signs::Positive) {
+            half = C(0.5);
+        } else {
+            half = IfThenElse(negative, C(-0.5), C(0.5));
+        }
+        e.k = IfThenElseZero(e.reduced, Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), half)));
+        const P hi = Sub(y, Mul(e.k, C(0x1.62e42feep-1)));
+        const P lo = Mul(e.k, C(0x1.a39ef35793c76p-33));
+        x = Sub(hi, lo);
+        c = Sub(Sub(hi, x), lo);
+        e.near = Lt(ay, C(0x1.0a2b2p+0));
     }
-    e.k = IfThenElseZero(e.reduced, Trunc(Add(Mul(C(0x1.71547652b82fep+0), y), half)));
-    const P hi = Sub(y, Mul(e.k, C(0x1.62e42feep-1)));
-    const P lo = Mul(e.k, C(0x1.a39ef35793c76p-33));
-    const P x = Sub(hi, lo);
-    const P c = Sub(Sub(hi, x), lo);
     e.x = x;
 
     const P hfx = Mul(C(0.5), x);
@@ -97,11 +144,12 @@ HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD
         const Split<DD, K> hfxSplit{hfx, Mul(xSplit.head, C(0.5)), Mul(xSplit.tail, C(0.5))};
         const P t = SubtractSmallProduct(d, 3.0, hfxSplit, SplitOf(d, r1));
         const P q = Mul(hxs, Div(Sub(r1, t), SubtractSmallProduct(d, 6.0, xSplit, SplitOf(d, t))));
-        fused = ProductMinus(xSplit, SplitOf(d, Sub(q, c)), IfThenElse(e.reduced, c, hxs));
+        fused =
+            ProductMinus(xSplit, SplitOf(d, QMinusC<KnownK>(q, c)), Subtrahend<KnownK>(e.reduced, c, hxs));
     } else {
         const P t = Sub(C(3.0), Mul(r1, hfx));
         const P q = Mul(hxs, Div(Sub(r1, t), Sub(C(6.0), Mul(x, t))));
-        fused = Sub(Mul(x, Sub(q, c)), IfThenElse(e.reduced, c, hxs));
+        fused = Sub(Mul(x, QMinusC<KnownK>(q, c)), Subtrahend<KnownK>(e.reduced, c, hxs));
     }
     e.r0 = Sub(x, fused);
     e.ek = Sub(fused, hxs);
@@ -142,8 +190,10 @@ HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
 // The operations of a side are the same on every range: so are the results.
 enum class TanhRange { BelowOne, FromOne, Any };
 
-template <Rounding Mode, TanhRange Range, class DD, std::size_t K>
+// Below 1, KnownK is the k of expm1(-2 |x|) where every lane takes the same.
+template <Rounding Mode, TanhRange Range, int KnownK = AnyK, class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
+    static_assert(KnownK == AnyK || Range == TanhRange::BelowOne);
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
     constexpr bool below = Range != TanhRange::FromOne;
@@ -157,7 +207,7 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     // expm1(-2 |x|) takes k = 0, -1 (near) or -2, -3; expm1(2 |x|) k = 3 .. 56.
     Expm1Parts<DD, K> e;
     if constexpr (!above) {
-        e = Expm1Core<Mode, Signs::Negative>(d, Neg(twice), twice, small);
+        e = Expm1Core<Mode, Signs::Negative, KnownK>(d, Neg(twice), twice, small);
     } else if constexpr (!below) {
         e = Expm1Core<Mode, Signs::Positive>(d, twice, twice, small);
     } else {
@@ -166,7 +216,13 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     const P ex = Sub(e.ek, e.x);
     const P scale = PowerOfTwo(d, e.k);
     P t;
-    if constexpr (below) {
+    if constexpr (KnownK == 0) {
+        t = e.r0;
+    } else if constexpr (KnownK == -1) {
+        t = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
+    } else if constexpr (KnownK != AnyK) {
+        t = Sub(Mul(Sub(one, ex), C(KnownK == -2 ? 0.25 : 0.125)), one);
+    } else if constexpr (below) {
         const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
         const P rFar = Sub(Mul(Sub(one, ex), scale), one);
         t = IfThenElse(e.reduced, IfThenElse(e.near, rMinus1, rFar), e.r0);
@@ -195,6 +251,16 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     return CopySign(z, x);
 }
 
+// The k of expm1(-2 |x|) for |x| < 1: 0, -1 where glibc takes it directly,
+// -2 or -3 where |x| / ln2 + 0.5 rounds to 2 or 3 and truncates to it; AnyK
+// in between, where that rounding gives 1 (k = -1 not taken directly).
+inline int ReductionBelowOne(double ax) {
+    if (ax < 0x1.62e43p-3) return 0;
+    if (ax < 0x1.0a2b2p-1) return -1;
+    if (ax < 0x1.0a2b23f3bab74p-1) return AnyK;
+    return ax < 0x1.bb9d3beb8c86bp-1 ? -2 : -3;
+}
+
 // tanh(x) as TanhIn gives it, on the range that holds for all lanes.
 template <Rounding Mode, class DD, std::size_t K>
 HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
@@ -206,7 +272,31 @@ HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
         allBelow = hn::And(allBelow, hn::Lt(ax.v[j], one));
         allFrom = hn::And(allFrom, hn::Ge(ax.v[j], one));
     }
-    if (hn::AllTrue(d, allBelow)) return TanhIn<Mode, TanhRange::BelowOne>(d, x);
+    if (hn::AllTrue(d, allBelow)) {
+        // No NaN: the least and the greatest |x| bound every lane's k.
+        hn::Vec<DD> least = ax.v[0];
+        hn::Vec<DD> most = ax.v[0];
+        QAV_EACH_REGISTER for (std::size_t j = 1; j < K; ++j) {
+            least = hn::Min(least, ax.v[j]);
+            most = hn::Max(most, ax.v[j]);
+        }
+        const int k = ReductionBelowOne(hn::GetLane(hn::MinOfLanes(d, least)));
+        if (k == ReductionBelowOne(hn::GetLane(hn::MaxOfLanes(d, most)))) {
+            switch (k) {
+                case 0:
+                    return TanhIn<Mode, TanhRange::BelowOne, 0>(d, x);
+                case -1:
+                    return TanhIn<Mode, TanhRange::BelowOne, -1>(d, x);
+                case -2:
+                    return TanhIn<Mode, TanhRange::BelowOne, -2>(d, x);
+                case -3:
+                    return TanhIn<Mode, TanhRange::BelowOne, -3>(d, x);
+                default:
+                    break;
+            }
+        }
+        return TanhIn<Mode, TanhRange::BelowOne>(d, x);
+    }
     if (hn::AllTrue(d, allFrom)) return TanhIn<Mode, TanhRange::FromOne>(d, x);
     return TanhIn<Mode, TanhRange::Any>(d, x);
 }

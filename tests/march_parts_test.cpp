@@ -10,6 +10,7 @@
 #include <hwy/highway.h>
 #include <hwy/tests/hwy_gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -98,8 +99,9 @@ void TanhWithinThreeUnitsOfTheLibrarys() {
 }
 
 // Registers whose arguments all lie below 1, or all from 1 on, take only
-// their side's operations: the same bits as registers of both sides, in
-// either rounding, up to the arguments where tanh is 1 and past them.
+// their side's operations, and below 1 those where expm1's reduction is
+// known: the same bits as registers of both sides, in either rounding, up to
+// the arguments where tanh is 1 and past them.
 template <Rounding Mode>
 void TanhOnOneSideAsOnBoth(const std::vector<double>& below, const std::vector<double>& from) {
     const auto on = [](const std::vector<double>& x, auto range) {
@@ -110,6 +112,27 @@ void TanhOnOneSideAsOnBoth(const std::vector<double>& below, const std::vector<d
     using From = std::integral_constant<TanhRange, TanhRange::FromOne>;
     using Any = std::integral_constant<TanhRange, TanhRange::Any>;
     const std::vector<double> belowOnly = on(below, Below{});
+    // Below 1, the arguments of each k that expm1's reduction takes.
+    const auto withK = [&](double from, double to, auto k) {
+        std::vector<double> x, expected;
+        for (std::size_t i = 0; i < below.size(); ++i) {
+            if (std::fabs(below[i]) >= from && std::fabs(below[i]) < to) {
+                x.push_back(below[i]);
+                expected.push_back(belowOnly[i]);
+            }
+        }
+        ASSERT_GT(x.size(), 1000u);
+        const std::vector<double> known = ByRegisters(x, [](const Pack<D, 1>& p) HWY_ATTR {
+            return TanhIn<Mode, TanhRange::BelowOne, decltype(k)::value>(D(), p);
+        });
+        for (std::size_t i = 0; i < x.size(); ++i)
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(known[i]), std::bit_cast<std::uint64_t>(expected[i]))
+                << x[i];
+    };
+    withK(0.0, 0x1.62e43p-3, std::integral_constant<int, 0>{});
+    withK(0x1.62e43p-3, 0x1.0a2b2p-1, std::integral_constant<int, -1>{});
+    withK(0x1.0a2b23f3bab74p-1, 0x1.bb9d3beb8c86bp-1, std::integral_constant<int, -2>{});
+    withK(0x1.bb9d3beb8c86bp-1, 1.0, std::integral_constant<int, -3>{});
     const std::vector<double> fromOnly = on(from, From{});
     // Both sides in every register.
     std::vector<double> mixed;
@@ -132,21 +155,51 @@ void TanhTheSameOnEveryRange() {
     std::mt19937_64 random(17);
     std::uniform_real_distribution<double> logBelow(-40.0, 0.0);
     std::uniform_real_distribution<double> logFrom(0.0, std::log(30.0));
-    // The bounds of expm1's reductions (at 2 |x|) and of tanh's sides.
+    std::uniform_real_distribution<double> evenBelow(0.0, 1.0);
+    // The bounds of expm1's reductions (at 2 |x|: where glibc takes k = 0 or
+    // -1 directly, where the rounding of |x| / ln2 + 0.5 gives 2 and 3) and of
+    // tanh's sides.
     std::vector<double> below{0.0, -0.0, 0x1p-1074, 0x1.62e43p-3, 0x1.0a2b2p-1, std::nextafter(1.0, 0.0),
                               0.5};
     std::vector<double> from{1.0, -1.0, 19.5, 22.0, 40.0, INFINITY, -INFINITY};
-    for (const double edge : {0x1.62e43p-3, 0x1.0a2b2p-1}) {
+    for (const double edge : {0x1.62e43p-3, 0x1.0a2b2p-1, 0x1.0a2b23f3bab74p-1, 0x1.bb9d3beb8c86bp-1}) {
         for (double x = edge, y = edge, n = 0; n < 64;
              ++n, x = std::nextafter(x, 0.0), y = std::nextafter(y, 1.0))
             below.insert(below.end(), {x, -y});
     }
     while (below.size() < 32768) {
         const double sign = below.size() % 2 ? -1.0 : 1.0;
-        below.push_back(sign * std::exp(logBelow(random)));
+        // Evenly spread half the time, so that every reduction has many.
+        below.push_back(sign * (below.size() % 4 < 2 ? std::exp(logBelow(random)) : evenBelow(random)));
         from.push_back(sign * std::exp(logFrom(random)));
     }
     from.resize(below.size(), 19.5);
+    // In order of |x|, so that whole registers lie within one reduction, up
+    // to its bounds.
+    std::sort(below.begin(), below.end(), [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+    // The k that Tanh reads from |x| for a whole register is the one that
+    // expm1's reduction takes lane by lane, glibc's direct -1 included.
+    const auto reduction = [&](double taken) {
+        return ByRegisters(below, [taken](const Pack<D, 1>& p) HWY_ATTR {
+            const D d;
+            const Pack<D, 1> twice = Add(Abs(p), Abs(p));
+            const auto e =
+                Expm1Core<Rounding::Plain, Signs::Negative>(d, Neg(twice), twice, Lt(twice, twice));
+            return IfThenElse(And(e.reduced, e.near), Constant<1>(d, taken), e.k);
+        });
+    };
+    const std::vector<double> k = reduction(-1.0);
+    const std::vector<double> direct = reduction(-0.5);
+    for (std::size_t i = 0; i < below.size(); ++i) {
+        const int known = ReductionBelowOne(std::fabs(below[i]));
+        if (known == AnyK) {
+            ASSERT_EQ(k[i], -1.0) << below[i];
+            ASSERT_EQ(direct[i], -1.0) << below[i];
+        } else {
+            ASSERT_EQ(k[i], known) << below[i];
+            ASSERT_EQ(direct[i] == -0.5, known == -1) << below[i];
+        }
+    }
     TanhOnOneSideAsOnBoth<Rounding::Plain>(below, from);
     TanhOnOneSideAsOnBoth<Rounding::AsGlibc>(below, from);
 }
