@@ -188,7 +188,11 @@ HWY_INLINE Pack<DD, K> Expm1(DD d, const Pack<DD, K>& y) {
 // Range says where |x| lies in every lane: registers all below 1, or all from
 // 1 on, skip the other side's operations and the choice between the sides.
 // The operations of a side are the same on every range: so are the results.
-enum class TanhRange { BelowOne, FromOne, Any };
+// FromOneMid: from 1 to below FromOneMidEnd, where expm1(2 |x|) takes
+// k < 20 in every lane (|x| / ln2 + 0.5 rounds below 20) and tanh is not
+// yet 1.
+enum class TanhRange { BelowOne, FromOne, FromOneMid, Any };
+constexpr double FromOneMidEnd = 0x1.b0861a6c0f69bp+2;  // about 6.76
 
 // Below 1, KnownK is the k of expm1(-2 |x|) where every lane takes the same.
 template <Rounding Mode, TanhRange Range, int KnownK = AnyK, class DD, std::size_t K>
@@ -196,8 +200,9 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     static_assert(KnownK == AnyK || Range == TanhRange::BelowOne);
     using P = Pack<DD, K>;
     const auto C = [d](double c) HWY_ATTR QAV_INLINE_LAMBDA { return Constant<K>(d, c); };
-    constexpr bool below = Range != TanhRange::FromOne;
+    constexpr bool below = Range == TanhRange::BelowOne || Range == TanhRange::Any;
     constexpr bool above = Range != TanhRange::BelowOne;
+    constexpr bool mid = Range == TanhRange::FromOneMid;
     const P one = C(1.0);
     const P two = C(2.0);
     const P ax = Abs(x);
@@ -230,24 +235,29 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     if constexpr (above) {
         const P inverseScale = PowerOfTwo(d, Neg(e.k));
         const P rMid = Mul(Sub(Sub(one, inverseScale), ex), scale);
-        const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
-        const P tAbove = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
-        if constexpr (below) {
-            t = IfThenElse(large, tAbove, t);
+        if constexpr (mid) {
+            t = rMid;
         } else {
-            t = tAbove;
+            const P rHigh = Mul(Add(Sub(e.x, Add(e.ek, inverseScale)), one), scale);
+            const P tAbove = IfThenElse(Lt(e.k, C(20.0)), rMid, rHigh);
+            if constexpr (below) {
+                t = IfThenElse(large, tAbove, t);
+            } else {
+                t = tAbove;
+            }
         }
     }
+    // Below 1, t + 2 > 0: -t / (t + 2) with the sign of x is |t| / (t + 2)
+    // with that sign, the quotient of t with the sign of x.
+    if constexpr (!above) return Div(CopySign(t, x), Add(t, two));
     P z;
-    if constexpr (!above) {
-        z = Div(Neg(t), Add(t, two));
-    } else if constexpr (!below) {
+    if constexpr (!below) {
         z = Sub(one, Div(two, Add(t, two)));
     } else {
         const P q = Div(IfThenElse(large, two, Neg(t)), Add(t, two));
         z = IfThenElse(large, Sub(one, q), q);
     }
-    if constexpr (above) z = IfThenElse(Ge(ax, C(19.5)), one, z);
+    if constexpr (above && !mid) z = IfThenElse(Ge(ax, C(19.5)), one, z);
     return CopySign(z, x);
 }
 
@@ -297,7 +307,14 @@ HWY_INLINE Pack<DD, K> Tanh(DD d, const Pack<DD, K>& x) {
         }
         return TanhIn<Mode, TanhRange::BelowOne>(d, x);
     }
-    if (hn::AllTrue(d, allFrom)) return TanhIn<Mode, TanhRange::FromOne>(d, x);
+    if (hn::AllTrue(d, allFrom)) {
+        // No NaN here either.
+        hn::Vec<DD> most = ax.v[0];
+        QAV_EACH_REGISTER for (std::size_t j = 1; j < K; ++j) most = hn::Max(most, ax.v[j]);
+        if (hn::GetLane(hn::MaxOfLanes(d, most)) < FromOneMidEnd)
+            return TanhIn<Mode, TanhRange::FromOneMid>(d, x);
+        return TanhIn<Mode, TanhRange::FromOne>(d, x);
+    }
     return TanhIn<Mode, TanhRange::Any>(d, x);
 }
 

@@ -99,9 +99,8 @@ void TanhWithinThreeUnitsOfTheLibrarys() {
 }
 
 // Registers whose arguments all lie below 1, or all from 1 on, take only
-// their side's operations, and below 1 those where expm1's reduction is
-// known: the same bits as registers of both sides, in either rounding, up to
-// the arguments where tanh is 1 and past them.
+// their side's operations, and those of expm1's reduction where it is known: the same bits as registers of
+// both sides, in either rounding, up to the arguments where tanh is 1 and past them.
 template <Rounding Mode>
 void TanhOnOneSideAsOnBoth(const std::vector<double>& below, const std::vector<double>& from) {
     const auto on = [](const std::vector<double>& x, auto range) {
@@ -134,13 +133,25 @@ void TanhOnOneSideAsOnBoth(const std::vector<double>& below, const std::vector<d
     withK(0x1.0a2b23f3bab74p-1, 0x1.bb9d3beb8c86bp-1, std::integral_constant<int, -2>{});
     withK(0x1.bb9d3beb8c86bp-1, 1.0, std::integral_constant<int, -3>{});
     const std::vector<double> fromOnly = on(from, From{});
+    std::vector<double> fromMid, expectedMid;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        if (std::fabs(from[i]) < FromOneMidEnd) {
+            fromMid.push_back(from[i]);
+            expectedMid.push_back(fromOnly[i]);
+        }
+    }
+    const std::vector<double> mid = on(fromMid, std::integral_constant<TanhRange, TanhRange::FromOneMid>{});
+    for (std::size_t i = 0; i < fromMid.size(); ++i)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(mid[i]), std::bit_cast<std::uint64_t>(expectedMid[i]))
+            << fromMid[i];
     // Both sides in every register.
     std::vector<double> mixed;
     for (std::size_t i = 0; i < below.size(); ++i) mixed.insert(mixed.end(), {below[i], from[i]});
     const std::vector<double> both = on(mixed, Any{});
     // As the march calls it: the range chosen for the whole register.
-    const std::vector<double> chosen =
-        ByRegisters(below, [](const Pack<D, 1>& p) HWY_ATTR { return Tanh<Mode>(D(), p); });
+    const auto tanh = [](const Pack<D, 1>& p) HWY_ATTR { return Tanh<Mode>(D(), p); };
+    const std::vector<double> chosen = ByRegisters(below, tanh);
+    const std::vector<double> chosenFrom = ByRegisters(from, tanh);
     for (std::size_t i = 0; i < below.size(); ++i) {
         ASSERT_EQ(std::bit_cast<std::uint64_t>(belowOnly[i]), std::bit_cast<std::uint64_t>(both[2 * i]))
             << below[i];
@@ -148,6 +159,8 @@ void TanhOnOneSideAsOnBoth(const std::vector<double>& below, const std::vector<d
             << from[i];
         ASSERT_EQ(std::bit_cast<std::uint64_t>(chosen[i]), std::bit_cast<std::uint64_t>(belowOnly[i]))
             << below[i];
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(chosenFrom[i]), std::bit_cast<std::uint64_t>(fromOnly[i]))
+            << from[i];
     }
 }
 
@@ -173,10 +186,15 @@ void TanhTheSameOnEveryRange() {
         below.push_back(sign * (below.size() % 4 < 2 ? std::exp(logBelow(random)) : evenBelow(random)));
         from.push_back(sign * std::exp(logFrom(random)));
     }
+    for (double x = FromOneMidEnd, y = x, n = 0; n < 64;
+         ++n, x = std::nextafter(x, 0.0), y = std::nextafter(y, 9.0))
+        from.insert(from.end(), {x, -y});
     from.resize(below.size(), 19.5);
     // In order of |x|, so that whole registers lie within one reduction, up
     // to its bounds.
-    std::sort(below.begin(), below.end(), [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+    const auto byMagnitude = [](double a, double b) { return std::fabs(a) < std::fabs(b); };
+    std::sort(below.begin(), below.end(), byMagnitude);
+    std::sort(from.begin(), from.end(), byMagnitude);
     // The k that Tanh reads from |x| for a whole register is the one that
     // expm1's reduction takes lane by lane, glibc's direct -1 included.
     const auto reduction = [&](double taken) {
@@ -200,6 +218,14 @@ void TanhTheSameOnEveryRange() {
             ASSERT_EQ(direct[i] == -0.5, known == -1) << below[i];
         }
     }
+    // From 1 on, FromOneMidEnd is where expm1's k reaches 20.
+    const std::vector<double> kFrom = ByRegisters(from, [](const Pack<D, 1>& p) HWY_ATTR {
+        const D d;
+        const Pack<D, 1> twice = Add(Abs(p), Abs(p));
+        return Expm1Core<Rounding::Plain, Signs::Positive>(d, twice, twice, Lt(twice, twice)).k;
+    });
+    for (std::size_t i = 0; i < from.size(); ++i)
+        ASSERT_EQ(kFrom[i] < 20.0, std::fabs(from[i]) < FromOneMidEnd) << from[i];
     TanhOnOneSideAsOnBoth<Rounding::Plain>(below, from);
     TanhOnOneSideAsOnBoth<Rounding::AsGlibc>(below, from);
 }
