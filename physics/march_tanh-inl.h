@@ -29,7 +29,7 @@ namespace HWY_NAMESPACE {
 template <class DD, std::size_t K>
 struct Expm1Parts {
     Pack<DD, K> k, x, hxs, ek, r0;
-    MaskPack<DD, K> reduced, near;
+    MaskPack<DD, K> reduced;
 };
 
 // How expm1 and tanh round the multiply-adds of fdlibm's algorithm.
@@ -49,8 +49,7 @@ enum class Rounding { Plain, AsGlibc };
 enum class Signs { Negative, Positive, Either };
 
 // k where it is computed lane by lane; otherwise k is the same in every lane
-// of the registers: 0 (|y| < ln2 / 2), -1 where glibc takes it directly
-// (y in (-1.5 ln2, -ln2 / 2]), or -2 or -3.
+// of the registers: 0 (|y| < ln2 / 2), -1, -2 or -3 (y <= -ln2 / 2).
 constexpr int AnyK = 1024;
 
 // q - c, which is q where k = 0 (c = +0).
@@ -78,8 +77,8 @@ HWY_INLINE P Subtrahend(const M& reduced, const P& c, const P& hxs) {
 
 // ay is |y| and negative says y < 0 (only where k is not 0, and only read
 // where Sign is Either). Where KnownK is not AnyK, the reduction takes the
-// operations that the known k leaves: the same bits. reduced and near are
-// set only where KnownK is AnyK.
+// operations that the known k leaves: the same bits. reduced is set only
+// where KnownK is AnyK.
 template <Rounding Mode, Signs Sign, int KnownK = AnyK, class DD, std::size_t K>
 HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD, K>& ay,
                                        const MaskPack<DD, K>& negative) {
@@ -120,7 +119,6 @@ HWY_INLINE Expm1Parts<DD, K> Expm1Core(DD d, const Pack<DD, K>& y, const Pack<DD
         const P lo = Mul(e.k, C(0x1.a39ef35793c76p-33));
         x = Sub(hi, lo);
         c = Sub(Sub(hi, x), lo);
-        e.near = Lt(ay, C(0x1.0a2b2p+0));
     }
     e.x = x;
 
@@ -209,7 +207,7 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     const auto large = Ge(ax, one);
     const P twice = Add(ax, ax);
     const auto small = Lt(ax, one);
-    // expm1(-2 |x|) takes k = 0, -1 (near) or -2, -3; expm1(2 |x|) k = 3 .. 56.
+    // expm1(-2 |x|) takes k = 0, -1, -2 or -3; expm1(2 |x|) k = 3 .. 56.
     Expm1Parts<DD, K> e;
     if constexpr (!above) {
         e = Expm1Core<Mode, Signs::Negative, KnownK>(d, Neg(twice), twice, small);
@@ -230,7 +228,9 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     } else if constexpr (below) {
         const P rMinus1 = Sub(Mul(C(0.5), Sub(e.x, e.ek)), C(0.5));
         const P rFar = Sub(Mul(Sub(one, ex), scale), one);
-        t = IfThenElse(e.reduced, IfThenElse(e.near, rMinus1, rFar), e.r0);
+        // glibc picks the formula by k: also where |y| lies just past 1.5 ln2
+        // and k is -1 by rounding.
+        t = IfThenElse(e.reduced, IfThenElse(Eq(e.k, Neg(one)), rMinus1, rFar), e.r0);
     }
     if constexpr (above) {
         const P inverseScale = PowerOfTwo(d, Neg(e.k));
@@ -261,13 +261,12 @@ HWY_INLINE Pack<DD, K> TanhIn(DD d, const Pack<DD, K>& x) {
     return CopySign(z, x);
 }
 
-// The k of expm1(-2 |x|) for |x| < 1: 0, -1 where glibc takes it directly,
-// -2 or -3 where |x| / ln2 + 0.5 rounds to 2 or 3 and truncates to it; AnyK
-// in between, where that rounding gives 1 (k = -1 not taken directly).
+// The k of expm1(-2 |x|) for |x| < 1: 0, -1 (taken directly below 2 |x| =
+// 1.5 ln2, and by rounding just past it), -2 or -3 where 2 |x| / ln2 + 0.5
+// rounds to 2 or 3 and truncates to it.
 inline int ReductionBelowOne(double ax) {
     if (ax < 0x1.62e43p-3) return 0;
-    if (ax < 0x1.0a2b2p-1) return -1;
-    if (ax < 0x1.0a2b23f3bab74p-1) return AnyK;
+    if (ax < 0x1.0a2b23f3bab74p-1) return -1;
     return ax < 0x1.bb9d3beb8c86bp-1 ? -2 : -3;
 }
 
