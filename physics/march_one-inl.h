@@ -69,9 +69,9 @@ using DOne = hn::CappedTag<double, 4>;
 ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const Constants& c) {
     const std::size_t P = s.points;
     if (P == 0) return {std::nan(""), std::nan("")};
-    const DOne d;
+    constexpr DOne d;
     using POne = Pack<DOne, 1>;
-    const std::size_t N = hn::Lanes(d);
+    constexpr std::size_t N = hn::MaxLanes(d);
     const double f = 1.0 / s.Tp;
     const double omega = f * TwoPi;
     const double omega2 = omega * omega;
@@ -115,8 +115,8 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
     PieceGuess piece = start.piece;
     bool clamped = false;
     const double significant = ClampedEnergyShare * E;
-    const std::size_t lanesMask = N - 1;  // N is a power of two
-    for (std::size_t i = 1; i < P; ++i) {
+    // Point i of the chain.
+    const auto march = [&](std::size_t i) HWY_ATTR QAV_INLINE_LAMBDA {
         const std::size_t at = i & (RingPoints - 1);
         const double cgNext = ring.cg[at];
         // First-order upwind; a negative or NaN energy becomes 0.
@@ -145,22 +145,41 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
             H = 0.0;
             D = 0.0;
         }
-
+    };
+    // The stages due after point i, which lies at place j of its register.
+    const auto stagesAfter = [&](std::size_t i, std::size_t j) HWY_ATTR QAV_INLINE_LAMBDA {
         const std::size_t lead = i + Lead;
-        if ((lead & lanesMask) == 0 && lead / N < groups) {
+        if (((j + Lead) & (N - 1)) == 0 && lead / N < groups) {
             const std::size_t g = lead / N;
             FirstStage(d, levelsOf(g), vWlev, periods, inverseG, stages[g % StageEntries]);
         }
-        if (((lead - SecondAfter) & lanesMask) == 0) {
+        if (((j + Lead - SecondAfter) & (N - 1)) == 0) {
             const std::size_t g = (lead - SecondAfter) / N;
             if (g >= early && g < groups) SecondStage(d, stages[g % StageEntries]);
         }
-        if (((lead - ThirdAfter) & lanesMask) == 0) {
+        if (((j + Lead - ThirdAfter) & (N - 1)) == 0) {
             const std::size_t g = (lead - ThirdAfter) / N;
             if (g >= early && g < groups) {
                 ThirdStage(d, stages[g % StageEntries], periods, c, ring, (g * N) & (RingPoints - 1), 0);
             }
         }
+    };
+    // A register's points at a time, so that which stages follow a point is
+    // known from its place in the register (N is a power of two).
+    for (std::size_t j = 1; j < N && j < P; ++j) {
+        march(j);
+        stagesAfter(j, j);
+    }
+    const std::size_t whole = P / N * N;
+    for (std::size_t first = N; first < whole; first += N) {
+        for (std::size_t j = 0; j < N; ++j) {
+            march(first + j);
+            stagesAfter(first + j, j);
+        }
+    }
+    for (std::size_t i = std::max(whole, N); i < P; ++i) {
+        march(i);
+        stagesAfter(i, i & (N - 1));
     }
     return {H * HrmsToHm0,
             ToeDirection(s.DikeNormal, s.IncomingWaveAngle, omega, inverseG, hFirst,
