@@ -33,9 +33,6 @@ namespace HWY_NAMESPACE {
 struct PieceGuess {
     std::size_t piece = 0;
     double R = 0.0;  // of the point before
-    // The same for the fits in y = R^2 (RoundedBracketOfSquare).
-    std::size_t squarePiece = BracketSquareFit::First;
-    double square = 0.0;
 };
 
 // The piece of R, for R in [0, Limit).
@@ -173,7 +170,7 @@ HWY_NOINLINE double BracketAtR(double R, PieceGuess& next, const ReferenceR& ref
 // one division after it, H two and a square root): the fits in y wait for
 // neither, and R's division is needed only where they do not settle the
 // float. Where y lies outside the fits in y or farther from R^2, the fits in R
-// are evaluated at R. The result depends on neither y nor the guess.
+// are evaluated at R. The result does not depend on y.
 template <class ReferenceR>
 HWY_INLINE double RoundedBracketOfSquare(double y, double hGamma, double H, PieceGuess& next,
                                          const ReferenceR& referenceR) {
@@ -191,32 +188,24 @@ HWY_INLINE double RoundedBracketOfSquare(double y, double hGamma, double H, Piec
         if (y >= Below && y < BracketFit::ZeroUpTo * BracketFit::ZeroUpTo && squareHolds()) return 0.0;
         return BracketAtR(hGamma / H, next, referenceR);
     }
-    std::size_t guess = next.squarePiece;
-    double centre = static_cast<double>(guess) * (1.0 / BracketSquareFit::PerUnit);
-    const std::size_t own = SquarePieceOf(y);
-    if (HWY_UNLIKELY(own != guess)) {
-        guess = own;
-        centre = static_cast<double>(own) * (1.0 / BracketSquareFit::PerUnit);
-#if defined(__GNUC__)
-        asm volatile("" : "+r"(guess), "+x"(centre));
-#endif
-    }
-    const double ahead = y + (y - next.square);
-    next.square = y;
-    next.squarePiece = ahead >= From && ahead < Below ? SquarePieceOf(ahead) : own;
+    // y's own piece: y comes early enough for its piece's coefficients to
+    // arrive before H (a guess from the point before, kept up at every point,
+    // was slower).
+    const std::size_t piece = SquarePieceOf(y);
+    const double centre = static_cast<double>(piece) * (1.0 / BracketSquareFit::PerUnit);
     const double s = y - centre;
     const double s2 = s * s;
     const double s4 = s2 * s2;
-    const PieceTerms terms = guess <= BracketSquareFit::WholeUpTo    ? PieceTerms::Whole
-                             : guess >= BracketSquareFit::SecondFrom ? PieceTerms::Second
+    const PieceTerms terms = piece <= BracketSquareFit::WholeUpTo    ? PieceTerms::Whole
+                             : piece >= BracketSquareFit::SecondFrom ? PieceTerms::Second
                                                                      : PieceTerms::Both;
     return FloatOfFits(
         terms,
         [&]() HWY_ATTR QAV_INLINE_LAMBDA {
-            return FitPolynomial5(&detail::ScaledSquareBracket.one[guess][0], s, s2, s4);
+            return FitPolynomial5(&detail::ScaledSquareBracket.one[piece][0], s, s2, s4);
         },
         [&]() HWY_ATTR QAV_INLINE_LAMBDA {
-            const double* c = &detail::ScaledSquareBracket.two[guess - BracketSquareFit::WholeUpTo - 1][0];
+            const double* c = &detail::ScaledSquareBracket.two[piece - BracketSquareFit::WholeUpTo - 1][0];
             return std::pair{FitPolynomial5(c, s, s2, s4),
                              FitPolynomial5(c + BracketSquareFit::Terms, s, s2, s4)};
         },
