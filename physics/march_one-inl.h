@@ -165,21 +165,15 @@ ToeWaves MarchOne(const detail::SingleStep& s, detail::LevelBlocks levels, const
         }
     };
     // A register's points at a time, so that which stages follow a point is
-    // known from its place in the register (N is a power of two).
-    for (std::size_t j = 1; j < N && j < P; ++j) {
-        march(j);
-        stagesAfter(j, j);
-    }
-    const std::size_t whole = P / N * N;
-    for (std::size_t first = N; first < whole; first += N) {
+    // known from its place in the register (N is a power of two). One copy
+    // of the loop: the first point and those past the last cost a test.
+    for (std::size_t first = 0; first < P; first += N) {
         for (std::size_t j = 0; j < N; ++j) {
+            if (j == 0 && first == 0) continue;
+            if (first + j >= P) break;
             march(first + j);
             stagesAfter(first + j, j);
         }
-    }
-    for (std::size_t i = std::max(whole, N); i < P; ++i) {
-        march(i);
-        stagesAfter(i, i & (N - 1));
     }
     return {H * HrmsToHm0,
             ToeDirection(s.DikeNormal, s.IncomingWaveAngle, omega, inverseG, hFirst,
