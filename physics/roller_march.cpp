@@ -77,13 +77,13 @@ namespace HWY_NAMESPACE {
 #if HWY_TARGET == HWY_AVX3
 // x86-64 paths: measured on an AMD EPYC (Zen 5) with AVX-512, 2 virtual cores.
 constexpr MarchPath ThisPath = MarchPath::Avx512;
-constexpr MarchCost ThisCost{25.6, {115.0, 245.0}};
+constexpr MarchCost ThisCost{30.0, {149.0, 283.0}};
 #elif HWY_TARGET == HWY_AVX2
 constexpr MarchPath ThisPath = MarchPath::Avx2;
-constexpr MarchCost ThisCost{27.9, {81.0, 160.0}};
+constexpr MarchCost ThisCost{34.0, {107.0, 193.0}};
 #elif HWY_TARGET == HWY_SSE4
 constexpr MarchPath ThisPath = MarchPath::Sse4;
-constexpr MarchCost ThisCost{41.0, {78.0, 159.0}};
+constexpr MarchCost ThisCost{57.0, {104.0, 203.0}};
 #elif HWY_TARGET == HWY_NEON
 // Not measured on an Arm processor. Taken as 100 ns a point alone, and lanes
 // dearer than the same steps alone (a register of two lanes as three steps,
@@ -94,7 +94,7 @@ constexpr MarchCost ThisCost{100.0, {300.0, 560.0}};
 #elif HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SCALAR
 // One register holds one lane: row[0] is a step alone.
 constexpr MarchPath ThisPath = MarchPath::Baseline;
-constexpr MarchCost ThisCost{73.0, {73.0, 148.0}};
+constexpr MarchCost ThisCost{107.0, {107.0, 197.0}};
 #else
 #error "a target the marches have no path for"
 #endif
