@@ -140,11 +140,20 @@ HWY_NOINLINE V SettleBracketLanes(V Q, V R, V H, V h, V omega, double inverseG, 
     return hn::Load(d, q);
 }
 
-// The pieces of the bracket fit a lane march expects at its next row, found
-// as the single step finds its own: R taken on by its last step from the row
-// before. Their coefficients are gathered before R is known; the row checks
-// the guess against R's own pieces and takes those instead where any lane
-// looked at differs. The result does not depend on the guess.
+// The pieces of the bracket fit a lane march expects at its next row: R
+// taken on by its last step from the row before. Their coefficients are
+// loaded before R is known; the row checks the guess against R's own pieces
+// and takes those instead where any lane looked at differs. The result does
+// not depend on the guess. Only AVX-512 guesses: its marches wait on the
+// divider, and the guess's bookkeeping fills the time; with narrower
+// registers the bookkeeping costs more than the early loads save (AVX2: a
+// tenth of the instructions of a call of many steps).
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+constexpr bool GuessedPieces = true;
+#else
+constexpr bool GuessedPieces = false;
+#endif
+
 template <std::size_t K>
 struct LanePieceGuess {
     using VI = hn::Vec<hn::RebindToSigned<D>>;
@@ -208,8 +217,8 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
     familyOf(pieces, whole, looked, onePolynomial, allWhole);
     // The guess holds where every lane looked at is in its guessed piece and
     // the guessed polynomials serve them all.
-    bool guessed = (onePolynomial || !next.onePolynomial) && (allWhole || !next.allWhole);
-    for (std::size_t j = 0; j < K; ++j) {
+    bool guessed = GuessedPieces && (onePolynomial || !next.onePolynomial) && (allWhole || !next.allWhole);
+    for (std::size_t j = 0; GuessedPieces && j < K; ++j) {
         guessed = guessed && hn::AllFalse(d, hn::AndNot(hn::RebindMask(d, hn::Eq(pieces[j], next.piece[j])),
                                                         looked.m[j]));
     }
@@ -283,17 +292,19 @@ HWY_INLINE Pack<D, K> RoundedBracket(const Pack<D, K>& R, const Pack<D, K>& H, c
         }
     }
 
-    // The next row's pieces, if R keeps its pace: R's own where that leaves
-    // the fit.
-    const P ahead = Add(R, Sub(R, next.R));
-    const auto aheadInFit = And(Ge(ahead, C(0.0)), Lt(ahead, C(BracketFit::Limit)));
-    VI aheadPieces[K];
-    pieceOf(Add(Mul(IfThenElseZero(aheadInFit, ahead), C(BracketFit::PerUnit)), shift), aheadPieces);
-    for (std::size_t j = 0; j < K; ++j) {
-        next.piece[j] = hn::IfThenElse(hn::RebindMask(di, aheadInFit.m[j]), aheadPieces[j], pieces[j]);
+    if constexpr (GuessedPieces) {
+        // The next row's pieces, if R keeps its pace: R's own where that leaves
+        // the fit.
+        const P ahead = Add(R, Sub(R, next.R));
+        const auto aheadInFit = And(Ge(ahead, C(0.0)), Lt(ahead, C(BracketFit::Limit)));
+        VI aheadPieces[K];
+        pieceOf(Add(Mul(IfThenElseZero(aheadInFit, ahead), C(BracketFit::PerUnit)), shift), aheadPieces);
+        for (std::size_t j = 0; j < K; ++j) {
+            next.piece[j] = hn::IfThenElse(hn::RebindMask(di, aheadInFit.m[j]), aheadPieces[j], pieces[j]);
+        }
+        next.R = R;
+        familyOf(next.piece, wholeOf(next.piece), looked, next.onePolynomial, next.allWhole);
     }
-    next.R = R;
-    familyOf(next.piece, wholeOf(next.piece), looked, next.onePolynomial, next.allWhole);
     return Q;
 }
 
