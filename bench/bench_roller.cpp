@@ -252,12 +252,14 @@ void UsePath(std::optional<qav::MarchPath> path) {
 }
 
 // The 1000 steps of the storm through the C entry, state.range(0) steps a
-// call.
+// call; 2000 a call: the storm of 2000 steps in one call.
 void Calls(benchmark::State& state, std::optional<qav::MarchPath> path) {
     UsePath(path);
-    static const Storm storm(1000);
-    StormCalls calls(storm);
     const auto perCall = static_cast<std::size_t>(state.range(0));
+    static const Storm storm1000(1000);
+    static const Storm storm2000(2000);
+    const Storm& storm = perCall > 1000 ? storm2000 : storm1000;
+    StormCalls calls(storm);
     for (auto _ : state) benchmark::DoNotOptimize(calls.Run(0, storm.hm0.size(), perCall));
     SetPerPoint(state, storm.levels);
     qav::ResetThreadMarchPath();
@@ -324,6 +326,42 @@ __attribute__((target("avx2"))) void DividerFloorAvx2(benchmark::State& state) {
     SetPerPoint(state, Registers * 4);
 }
 #endif
+
+// The single step's chain alone: from one point's energy to the next, the
+// dependent operations the march of a step alone must wait for (the energy
+// flux and its division, the height's division and root, the friction's
+// and the breaking's products and divisions), in the march's order, the
+// bracket a constant. What the march does besides (the wave numbers, the
+// bracket's polynomial) can go beside the chain; its ns per point is the
+// least a step alone could take while it keeps the reference's operations.
+void ChainFloor(benchmark::State& state) {
+    constexpr std::size_t P = 1668;
+    std::vector<double> cg(P), h(P), sech(P, 0.9), tTp(P, 6.0);
+    for (std::size_t i = 0; i < P; ++i) {
+        cg[i] = 9.0 - 0.003 * static_cast<double>(i);
+        h[i] = 12.0 - 0.006 * static_cast<double>(i);
+    }
+    const double gRhoEighth = 9.81 * 1025.0 * 0.125;
+    const double A = 415.0;
+    const double friction = 1025.0 * 0.2122 * 0.01;
+    const double Q = 0.01;
+    const double dx = 0.6;
+    for (auto _ : state) {
+        double E = 5000.0;
+        double D = 0.0;
+        double cgBehind = cg[0];
+        for (std::size_t i = 1; i < P; ++i) {
+            const double v = (cgBehind * E - D * dx) / cg[i];
+            E = v > 0.0 ? v : 0.0;
+            cgBehind = cg[i];
+            const double H = std::sqrt(E / gRhoEighth);
+            const double u = sech[i] * (H * 3.141592653589793) / tTp[i];
+            D = Q * (H * H * H * A) / h[i] + u * u * u * friction;
+        }
+        benchmark::DoNotOptimize(E);
+    }
+    SetPerPoint(state, static_cast<double>(P));
+}
 
 // Prints the per-point table with the speed-up of each path over the
 // reference of the same case.
@@ -414,7 +452,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::optional<qav::MarchPath>>> choices;
     for (const qav::MarchPath path : qav::SupportedMarchPaths()) choices.emplace_back(qav::MarchPathName(path), path);
     choices.emplace_back("Default", std::nullopt);
-    for (const int perCall : {1, 2, 3, 4, 8, 64, 1000}) {
+    for (const int perCall : {1, 2, 3, 4, 8, 64, 1000, 2000}) {
         for (const auto& [name, path] : choices) {
             benchmark::RegisterBenchmark(("Calls_" + name).c_str(), Calls, path)
                 ->Arg(perCall)
@@ -430,6 +468,7 @@ int main(int argc, char** argv) {
                 ->Unit(benchmark::kMillisecond);
         }
     }
+    benchmark::RegisterBenchmark("ChainFloor", ChainFloor);
 #if defined(__x86_64__)
     if (__builtin_cpu_supports("avx512f")) benchmark::RegisterBenchmark("DividerFloor_Avx512", DividerFloorAvx512);
     if (__builtin_cpu_supports("avx2")) benchmark::RegisterBenchmark("DividerFloor_Avx2", DividerFloorAvx2);
