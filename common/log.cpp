@@ -16,6 +16,7 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -66,9 +67,26 @@ LocalTime SystemLocalTime() {
 // sharing a file never mix within a line. Returns false when the line could
 // not be written whole. Nothing waits: a named pipe without a reader, or one
 // whose reader lags behind, loses the line instead of stopping the run.
+#if defined(_WIN32)
+// The log opened for appending under its name as Windows knows it: a name
+// that is UTF-8 (as qav and hosts of today pass it) through the wide call, so
+// that "Protokoll_Büsum.log" is that file; any other name, as a host in the
+// process's code page passes it, through the narrow call. The two agree on
+// every name in ASCII.
+FILE* OpenForAppending(const std::string& fileName) {
+    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, fileName.data(),
+                                           static_cast<int>(fileName.size()), nullptr, 0);
+    if (size <= 0) return std::fopen(fileName.c_str(), "a");
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, fileName.data(), static_cast<int>(fileName.size()),
+                          wide.data(), size);
+    return ::_wfopen(wide.c_str(), L"a");
+}
+#endif
+
 bool AppendLine(const std::string& fileName, const std::string& line) {
 #if defined(_WIN32)
-    FILE* file = std::fopen(fileName.c_str(), "a");
+    FILE* file = OpenForAppending(fileName);
     if (file == nullptr) return false;
     const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
     return std::fclose(file) == 0 && written;

@@ -141,6 +141,20 @@ def check_refusals(native_qav, windows_command, work):
             sys.exit("the read-only file was written")
 
 
+def check_log_name(windows_command, work):
+    """A log named in UTF-8 with an umlaut is written under that name."""
+    log = "Protokoll_Büsum.log"
+    if os.path.exists(os.path.join(work, log)):
+        os.remove(os.path.join(work, log))
+    arguments = ["run", "--profile", "profile.csv", "--series", "series.csv", "--dike-normal", "270",
+                 "--quiet", "-o", "logged.csv", "--log", log]
+    result = subprocess.run(windows_command + arguments, cwd=work, capture_output=True, text=True, timeout=300)
+    if result.returncode != 0:
+        sys.exit(f"--log {log} on Windows: exit {result.returncode}\n{result.stderr}")
+    if not os.path.exists(os.path.join(work, log)) or os.path.getsize(os.path.join(work, log)) == 0:
+        sys.exit(f"--log {log} on Windows: no log under that name; in the folder: {sorted(os.listdir(work))}")
+
+
 def main():
     if len(sys.argv) < 5:
         sys.exit(__doc__)
@@ -181,6 +195,7 @@ def main():
         case_largest, case_steps = compare(f"{name}, march path {path}", native, windows)
         largest, steps = max(largest, case_largest), steps + case_steps
     check_refusals(native_qav, windows_command, work)
+    check_log_name(windows_command, work)
     print(f"{len(cases)} runs, {steps} time steps: the same table natively and on Windows; "
           f"largest relative difference of a toe value {largest:.2e}")
 
