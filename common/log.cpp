@@ -16,6 +16,9 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -63,10 +66,6 @@ LocalTime SystemLocalTime() {
             local.tm_min,         local.tm_sec,     static_cast<int>(ms)};
 }
 
-// Appends one line to the file in a single write, so that lines of threads
-// sharing a file never mix within a line. Returns false when the line could
-// not be written whole. Nothing waits: a named pipe without a reader, or one
-// whose reader lags behind, loses the line instead of stopping the run.
 #if defined(_WIN32)
 // The log opened for appending under its name as Windows knows it: a name
 // that is UTF-8 (as qav and hosts of today pass it) through the wide call, so
@@ -84,6 +83,10 @@ FILE* OpenForAppending(const std::string& fileName) {
 }
 #endif
 
+// Appends one line to the file in a single write, so that lines of threads
+// sharing a file never mix within a line. Returns false when the line could
+// not be written whole. Nothing waits: a named pipe without a reader, or one
+// whose reader lags behind, loses the line instead of stopping the run.
 bool AppendLine(const std::string& fileName, const std::string& line) {
 #if defined(_WIN32)
     FILE* file = OpenForAppending(fileName);
